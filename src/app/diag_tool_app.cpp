@@ -1,0 +1,64 @@
+#include "app/diag_tool_app.h"
+
+#include <atomic>
+
+#include "platform/package_note.h"
+#include "platform/services.h"
+#include "platform/text.h"
+#include "res/strings.h"
+
+namespace {
+std::atomic<CDiagToolApp*> g_theApp{nullptr};
+}  // namespace
+
+CDiagToolApp::CDiagToolApp() { g_theApp.store(this); }
+
+CDiagToolApp::~CDiagToolApp() {
+  CDiagToolApp* self = this;
+  g_theApp.compare_exchange_strong(self, nullptr);
+}
+
+CDiagToolApp* CDiagToolApp::Instance() { return g_theApp.load(); }
+
+bool CDiagToolApp::LoadConfiguration() {
+  // Written only here, before any other thread exists; read-only afterwards.
+  if (!ReadConfigFile(m_lstMandatoryFiles, m_lstOptionalFiles, m_mapCardNames, m_lstAdditionalReaders,
+                      m_mapVarCardTexts)) {
+    velkaro::ShowMessageBox(res::kReadConfigFailed, {}, velkaro::MB_OK);
+    return false;
+  }
+  return true;
+}
+
+std::string CDiagToolApp::BuildWindowTitle() {
+  return std::string(res::kAppTitle) + velkaro::Format(res::kVersionFormat, GetProductVersion().c_str());
+}
+
+bool CDiagToolApp::IsAdditionalReader(const std::string& name) {
+  if (name.empty()) return false;
+  const std::string upper = velkaro::ToUpper(name);
+  std::lock_guard lock(m_csVarCards);
+  for (const std::string& reader : m_lstAdditionalReaders) {
+    if (reader == upper) return true;
+  }
+  return false;
+}
+
+std::string CDiagToolApp::GetProductVersion() {
+  if (m_strProductVersion.empty()) {
+    if (const auto note = velkaro::ReadPackageNote(velkaro::SystemInfo().ModulePath())) {
+      m_strProductVersion = note->version;
+    }
+  }
+  return m_strProductVersion;
+}
+
+CardNameMap CDiagToolApp::CardNames() {
+  std::lock_guard lock(m_csCardNames);
+  return m_mapCardNames;
+}
+
+CardPatternMap CDiagToolApp::VarCardTexts() {
+  std::lock_guard lock(m_csVarCards);
+  return m_mapVarCardTexts;
+}

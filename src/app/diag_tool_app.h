@@ -1,0 +1,51 @@
+#pragma once
+// The one application object: the configuration read at start-up, with the
+// lookups that pages and the log make on it.
+
+#include <mutex>
+#include <string>
+
+#include "app/config_file.h"
+
+class CDiagToolApp {
+ public:
+  CDiagToolApp();
+  ~CDiagToolApp();
+  CDiagToolApp(const CDiagToolApp&) = delete;
+  CDiagToolApp& operator=(const CDiagToolApp&) = delete;
+
+  // The application object of this process (the latest one constructed).
+  static CDiagToolApp* Instance();
+
+  // Start-up step 1: reads the configuration file into the members; on failure
+  // shows "Read config file failed" and answers false.
+  bool LoadConfiguration();
+
+  // "VELKARO Diagnostic Tool (Ver. x.y.z.w)".
+  std::string BuildWindowTitle();
+
+  const StringList& GetMandatoryFiles() const { return m_lstMandatoryFiles; }
+  const StringList& GetOptionalFiles() const { return m_lstOptionalFiles; }
+
+  // Whether a reader name (without its index) is one of the configured
+  // additional readers; compared in upper case.
+  bool IsAdditionalReader(const std::string& name);
+
+  // The product version of our own package note, read once; empty when the
+  // running program carries none.
+  std::string GetProductVersion();
+
+  // Read access for the card lookups and tests.
+  CardNameMap CardNames();
+  CardPatternMap VarCardTexts();
+
+ private:
+  StringList m_lstMandatoryFiles;
+  StringList m_lstOptionalFiles;
+  StringList m_lstAdditionalReaders;
+  CardPatternMap m_mapVarCardTexts;
+  CardNameMap m_mapCardNames;
+  std::mutex m_csCardNames;  // guards m_mapCardNames
+  std::mutex m_csVarCards;   // guards m_mapVarCardTexts and m_lstAdditionalReaders
+  std::string m_strProductVersion;
+};

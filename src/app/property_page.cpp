@@ -1,0 +1,13 @@
+#include "app/property_page.h"
+
+CPropertyPage::CPropertyPage(const QString& caption, QWidget* parent) : QWidget(parent), m_strCaption(caption) {}
+
+CPropertyPage::~CPropertyPage() = default;
+
+bool CPropertyPage::EnsureInitialised() {
+  if (!m_bInitialised) {
+    m_bInitialised = true;
+    m_bInitResult = OnInitDialog();
+  }
+  return m_bInitResult;
+}

@@ -1,0 +1,46 @@
+#pragma once
+// A tab of the main window. Pages are created without their contents; the
+// main window initialises a page (OnInitDialog) the first time its tab is
+// brought forward, as a property sheet does.
+
+#include <QString>
+#include <QWidget>
+
+class CPropertyPage : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit CPropertyPage(const QString& caption, QWidget* parent = nullptr);
+  ~CPropertyPage() override;
+
+  const QString& Caption() const { return m_strCaption; }
+
+  // Runs OnInitDialog once; later calls answer the first result.
+  bool EnsureInitialised();
+  bool IsInitialised() const { return m_bInitialised; }
+
+ protected:
+  virtual bool OnInitDialog() { return true; }
+
+ private:
+  QString m_strCaption;
+  bool m_bInitialised = false;
+  bool m_bInitResult = false;
+};
+
+// A page that can show the readers' RFID register view ("RFID registers").
+class IRegisterViewPage {
+ public:
+  virtual ~IRegisterViewPage() = default;
+  virtual void ReadRegisterDump(bool forLog) = 0;
+};
+
+// The General page's operations that the main window calls.
+class IPageCoordinator {
+ public:
+  virtual ~IPageCoordinator() = default;
+  virtual bool SetRfidPagesWanted(bool wanted) = 0;
+  virtual bool SetProxPageWanted(bool wanted) = 0;
+  virtual bool StopRefreshThread() = 0;
+  virtual bool RemoveAllPages() = 0;
+};

@@ -1,0 +1,23 @@
+#pragma once
+// Qt implementations of the message box and save dialog services.
+
+#include "platform/services.h"
+
+namespace velkaro {
+
+class QtMessageBox final : public IMessageBox {
+ public:
+  // `defaultCaption` stands in for an empty caption.
+  explicit QtMessageBox(std::string defaultCaption) : m_defaultCaption(std::move(defaultCaption)) {}
+  int Show(const std::string& text, const std::string& caption, unsigned style) override;
+
+ private:
+  std::string m_defaultCaption;
+};
+
+class QtSaveFileDialog final : public ISaveFileDialog {
+ public:
+  std::optional<std::string> Ask(const SaveFileRequest& request) override;
+};
+
+}  // namespace velkaro

@@ -1,0 +1,92 @@
+#pragma once
+// The settings store ("registry") with the Win32 subset of calls that the
+// tool and the reader driver use. On Linux the keys live in files in the
+// registry export text format:
+//   machine store: /etc/velkaro/registry.reg (VELKARO_REGISTRY overrides it)
+//   user store (HKEY_CURRENT_USER): $XDG_CONFIG_HOME/velkaro/user.reg
+//     (default ~/.config/velkaro/user.reg; VELKARO_USER_REGISTRY overrides it)
+// HKEY_PERFORMANCE_DATA and HKEY_DYN_DATA do not exist here: opening them fails.
+//
+// Names compare case-insensitively and keep their case. Subkeys enumerate in
+// case-insensitive name order, values in the order they were first written.
+// Every call answers a Win32 result code.
+
+#include <cstdint>
+
+using DWORD = std::uint32_t;
+using BYTE = std::uint8_t;
+using LSTATUS = long;
+using REGSAM = std::uint32_t;
+using HKEY = struct RegistryKeyHandle*;
+
+struct FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+};
+
+// Root keys, with the Windows handle values.
+#define HKEY_CLASSES_ROOT (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000000u)))
+#define HKEY_CURRENT_USER (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000001u)))
+#define HKEY_LOCAL_MACHINE (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000002u)))
+#define HKEY_USERS (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000003u)))
+#define HKEY_PERFORMANCE_DATA (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000004u)))
+#define HKEY_CURRENT_CONFIG (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000005u)))
+#define HKEY_DYN_DATA (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000006u)))
+
+// Value types.
+inline constexpr DWORD REG_NONE = 0;
+inline constexpr DWORD REG_SZ = 1;
+inline constexpr DWORD REG_EXPAND_SZ = 2;
+inline constexpr DWORD REG_BINARY = 3;
+inline constexpr DWORD REG_DWORD = 4;
+inline constexpr DWORD REG_DWORD_BIG_ENDIAN = 5;
+inline constexpr DWORD REG_LINK = 6;
+inline constexpr DWORD REG_MULTI_SZ = 7;
+inline constexpr DWORD REG_RESOURCE_LIST = 8;
+inline constexpr DWORD REG_QWORD = 11;
+
+// Access rights.
+inline constexpr REGSAM KEY_QUERY_VALUE = 0x0001;
+inline constexpr REGSAM KEY_SET_VALUE = 0x0002;
+inline constexpr REGSAM KEY_CREATE_SUB_KEY = 0x0004;
+inline constexpr REGSAM KEY_ENUMERATE_SUB_KEYS = 0x0008;
+inline constexpr REGSAM KEY_NOTIFY = 0x0010;
+inline constexpr REGSAM KEY_READ = 0x20019;
+inline constexpr REGSAM KEY_WRITE = 0x20006;
+inline constexpr REGSAM KEY_ALL_ACCESS = 0xF003F;
+
+// Dispositions of RegCreateKeyEx.
+inline constexpr DWORD REG_CREATED_NEW_KEY = 1;
+inline constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
+inline constexpr DWORD REG_OPTION_NON_VOLATILE = 0;
+
+// Result codes.
+inline constexpr LSTATUS ERROR_SUCCESS = 0;
+inline constexpr LSTATUS ERROR_FILE_NOT_FOUND = 2;
+inline constexpr LSTATUS ERROR_ACCESS_DENIED = 5;
+inline constexpr LSTATUS ERROR_INVALID_HANDLE = 6;
+inline constexpr LSTATUS ERROR_NOT_ENOUGH_MEMORY = 8;
+inline constexpr LSTATUS ERROR_INVALID_PARAMETER = 87;
+inline constexpr LSTATUS ERROR_MORE_DATA = 234;
+inline constexpr LSTATUS ERROR_NO_MORE_ITEMS = 259;
+inline constexpr LSTATUS ERROR_BADDB = 1009;          // the store file cannot be parsed
+inline constexpr LSTATUS ERROR_CANTWRITE = 1013;      // the store file cannot be written
+
+// The calls, with the Win32 signatures (no A/W suffix; names are UTF-8).
+LSTATUS RegOpenKeyEx(HKEY key, const char* subKey, DWORD options, REGSAM access, HKEY* result);
+LSTATUS RegCreateKeyEx(HKEY key, const char* subKey, DWORD reserved, char* className, DWORD options,
+                       REGSAM access, void* security, HKEY* result, DWORD* disposition);
+LSTATUS RegCloseKey(HKEY key);
+LSTATUS RegQueryValueEx(HKEY key, const char* valueName, DWORD* reserved, DWORD* type, BYTE* data,
+                        DWORD* dataSize);
+LSTATUS RegSetValueEx(HKEY key, const char* valueName, DWORD reserved, DWORD type, const BYTE* data,
+                      DWORD dataSize);
+LSTATUS RegDeleteValue(HKEY key, const char* valueName);
+LSTATUS RegDeleteKey(HKEY key, const char* subKey);
+LSTATUS RegEnumValue(HKEY key, DWORD index, char* valueName, DWORD* valueNameLength, DWORD* reserved,
+                     DWORD* type, BYTE* data, DWORD* dataSize);
+LSTATUS RegEnumKeyEx(HKEY key, DWORD index, char* name, DWORD* nameLength, DWORD* reserved, char* className,
+                     DWORD* classLength, FILETIME* lastWriteTime);
+LSTATUS RegQueryInfoKey(HKEY key, char* className, DWORD* classLength, DWORD* reserved, DWORD* subKeys,
+                        DWORD* maxSubKeyLength, DWORD* maxClassLength, DWORD* values, DWORD* maxValueNameLength,
+                        DWORD* maxValueLength, DWORD* securityDescriptorSize, FILETIME* lastWriteTime);

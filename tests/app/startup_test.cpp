@@ -1,0 +1,76 @@
+#include "app/startup.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMenuBar>
+#include <QTimer>
+#include <filesystem>
+
+#include "app/diag_tool_app.h"
+#include "app/prop_sheet.h"
+#include "fakes.h"
+#include "temp_dir.h"
+
+using testing_support::FakeSystemInfo;
+using testing_support::RecordingMessageBox;
+using testing_support::TempDir;
+
+namespace {
+
+CDiagToolPropSheet* FindMainWindow() {
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    if (auto* sheet = qobject_cast<CDiagToolPropSheet*>(widget); sheet && sheet->isVisible()) return sheet;
+  }
+  return nullptr;
+}
+
+class StartupTest : public ::testing::Test {
+ protected:
+  StartupTest() {
+    // The program and its configuration side by side, as installed.
+    system.modulePath = dir / "velkaro-diag";
+    std::filesystem::copy_file(VELKARO_DIAG_BINARY, system.modulePath);
+  }
+
+  TempDir dir;
+  FakeSystemInfo system;
+  RecordingMessageBox messages;
+};
+
+}  // namespace
+
+TEST_F(StartupTest, ShowsTheMainWindowUntilItIsClosed) {
+  dir.Write("diagtool.ini", "[Files Linux]\nMFILE1=pcscd\n");
+  QString title;
+  QStringList tabs;
+  int menuItems = 0;
+  QTimer::singleShot(0, [&] {
+    CDiagToolPropSheet* sheet = FindMainWindow();
+    ASSERT_NE(sheet, nullptr);
+    title = sheet->windowTitle();
+    for (int i = 0; i < sheet->GetPageCount(); ++i) tabs << sheet->GetTabText(i);
+    menuItems = static_cast<int>(sheet->menuBar()->actions().size());
+    sheet->close();
+  });
+  CDiagToolApp app;
+  EXPECT_EQ(RunDiagTool(app), 0);
+  EXPECT_EQ(title, QString("VELKARO Diagnostic Tool (Ver. %1)").arg(VELKARO_VERSION));
+  EXPECT_EQ(tabs, QStringList{"General"});
+  EXPECT_EQ(menuItems, 5);
+  EXPECT_EQ(app.GetMandatoryFiles(), StringList{"pcscd"});
+  EXPECT_EQ(FindMainWindow(), nullptr);
+  EXPECT_TRUE(messages.Shown().empty());
+}
+
+TEST_F(StartupTest, BrokenConfigurationEndsBeforeAnyWindow) {
+  dir.Write("diagtool.ini", "[Card 1]\nVARTEXT=text\nVARATR=3B 00 00\n");
+  bool windowSeen = false;
+  QTimer timer;
+  QObject::connect(&timer, &QTimer::timeout, [&] { windowSeen = windowSeen || FindMainWindow() != nullptr; });
+  timer.start(0);
+  CDiagToolApp app;
+  EXPECT_EQ(RunDiagTool(app), 1);
+  EXPECT_FALSE(windowSeen);
+  EXPECT_EQ(messages.Texts().back(), "Read config file failed");
+}

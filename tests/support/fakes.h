@@ -1,0 +1,111 @@
+#pragma once
+// Recording fakes of the platform services. Each installs itself for its own
+// lifetime and restores the previous service when it goes.
+
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/services.h"
+
+namespace testing_support {
+
+struct ShownMessage {
+  std::string text;
+  std::string caption;
+  unsigned style;
+};
+
+class RecordingMessageBox final : public velkaro::IMessageBox {
+ public:
+  RecordingMessageBox() : m_scope(*this, &velkaro::MessageBoxService, &velkaro::InstallMessageBox) {}
+
+  int Show(const std::string& text, const std::string& caption, unsigned style) override {
+    std::lock_guard lock(m_mutex);
+    m_shown.push_back({text, caption, style});
+    return m_answer;
+  }
+
+  std::vector<ShownMessage> Shown() const {
+    std::lock_guard lock(m_mutex);
+    return m_shown;
+  }
+  std::vector<std::string> Texts() const {
+    std::vector<std::string> texts;
+    for (const auto& m : Shown()) texts.push_back(m.text);
+    return texts;
+  }
+  void SetAnswer(int answer) { m_answer = answer; }
+
+ private:
+  mutable std::mutex m_mutex;
+  std::vector<ShownMessage> m_shown;
+  int m_answer = velkaro::IDOK;
+  velkaro::ScopedService<velkaro::IMessageBox> m_scope;
+};
+
+class FakeSaveFileDialog final : public velkaro::ISaveFileDialog {
+ public:
+  FakeSaveFileDialog() : m_scope(*this, &velkaro::SaveFileDialog, &velkaro::InstallSaveFileDialog) {}
+
+  std::optional<std::string> Ask(const velkaro::SaveFileRequest& request) override {
+    requests.push_back(request);
+    return answer;
+  }
+
+  std::vector<velkaro::SaveFileRequest> requests;
+  std::optional<std::string> answer;  // nothing = the user cancels
+
+ private:
+  velkaro::ScopedService<velkaro::ISaveFileDialog> m_scope;
+};
+
+class RecordingDebugOutput final : public velkaro::IDebugOutput {
+ public:
+  RecordingDebugOutput() : m_scope(*this, &velkaro::DebugOutput, &velkaro::InstallDebugOutput) {}
+
+  void Write(std::string_view line) override {
+    std::lock_guard lock(m_mutex);
+    m_lines.emplace_back(line);
+  }
+  std::vector<std::string> Lines() const {
+    std::lock_guard lock(m_mutex);
+    return m_lines;
+  }
+
+ private:
+  mutable std::mutex m_mutex;
+  std::vector<std::string> m_lines;
+  velkaro::ScopedService<velkaro::IDebugOutput> m_scope;
+};
+
+class FakeSystemInfo final : public velkaro::ISystemInfo {
+ public:
+  FakeSystemInfo() : m_scope(*this, &velkaro::SystemInfo, &velkaro::InstallSystemInfo) {
+    version = velkaro::OsVersionRecord{velkaro::VER_PLATFORM_LINUX, 6, 1, 0, "6.1.0-test", "Debian GNU/Linux 12"};
+  }
+
+  bool IsUserAnAdmin() override { return admin; }
+  std::string ModulePath() override { return modulePath; }
+  std::optional<velkaro::OsVersionRecord> QueryVersion(long& error) override {
+    error = version ? 0 : versionError;
+    return version;
+  }
+
+  // A Windows record with the given platform and version.
+  void SetWindows(std::uint32_t platformId, std::uint32_t major, std::uint32_t minor,
+                  std::string servicePack = {}, std::uint32_t build = 0) {
+    version = velkaro::OsVersionRecord{platformId, major, minor, build, std::move(servicePack), {}};
+  }
+
+  bool admin = true;
+  std::string modulePath = "/nonexistent/velkaro-diag";
+  std::optional<velkaro::OsVersionRecord> version;
+  long versionError = 87;
+
+ private:
+  velkaro::ScopedService<velkaro::ISystemInfo> m_scope;
+};
+
+}  // namespace testing_support

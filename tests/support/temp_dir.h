@@ -1,0 +1,41 @@
+#pragma once
+// A directory of its own for one test, removed with everything in it.
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <string_view>
+
+namespace testing_support {
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "velkaro-test-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    m_path = pattern;
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(m_path, ignored);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::filesystem::path& path() const { return m_path; }
+  std::string operator/(std::string_view name) const { return (m_path / name).string(); }
+
+  // Writes `content` byte for byte and answers the file's path.
+  std::string Write(std::string_view name, std::string_view content) const {
+    const auto file = m_path / name;
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream out(file, std::ios::binary);
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    return file.string();
+  }
+
+ private:
+  std::filesystem::path m_path;
+};
+
+}  // namespace testing_support

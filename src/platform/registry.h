@@ -10,18 +10,20 @@
 // Names compare case-insensitively and keep their case. Subkeys enumerate in
 // case-insensitive name order, values in the order they were first written.
 // Every call answers a Win32 result code.
+//
+// Sizes, types and counts are std::uint32_t (the Win32 DWORD). The header
+// deliberately defines no DWORD or BYTE of its own: pcsc-lite's headers define
+// DWORD as unsigned long, and both may meet in one translation unit.
 
 #include <cstdint>
 
-using DWORD = std::uint32_t;
-using BYTE = std::uint8_t;
 using LSTATUS = long;
 using REGSAM = std::uint32_t;
 using HKEY = struct RegistryKeyHandle*;
 
 struct FILETIME {
-  DWORD dwLowDateTime;
-  DWORD dwHighDateTime;
+  std::uint32_t dwLowDateTime;
+  std::uint32_t dwHighDateTime;
 };
 
 // Root keys, with the Windows handle values.
@@ -34,16 +36,16 @@ struct FILETIME {
 #define HKEY_DYN_DATA (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000006u)))
 
 // Value types.
-inline constexpr DWORD REG_NONE = 0;
-inline constexpr DWORD REG_SZ = 1;
-inline constexpr DWORD REG_EXPAND_SZ = 2;
-inline constexpr DWORD REG_BINARY = 3;
-inline constexpr DWORD REG_DWORD = 4;
-inline constexpr DWORD REG_DWORD_BIG_ENDIAN = 5;
-inline constexpr DWORD REG_LINK = 6;
-inline constexpr DWORD REG_MULTI_SZ = 7;
-inline constexpr DWORD REG_RESOURCE_LIST = 8;
-inline constexpr DWORD REG_QWORD = 11;
+inline constexpr std::uint32_t REG_NONE = 0;
+inline constexpr std::uint32_t REG_SZ = 1;
+inline constexpr std::uint32_t REG_EXPAND_SZ = 2;
+inline constexpr std::uint32_t REG_BINARY = 3;
+inline constexpr std::uint32_t REG_DWORD = 4;
+inline constexpr std::uint32_t REG_DWORD_BIG_ENDIAN = 5;
+inline constexpr std::uint32_t REG_LINK = 6;
+inline constexpr std::uint32_t REG_MULTI_SZ = 7;
+inline constexpr std::uint32_t REG_RESOURCE_LIST = 8;
+inline constexpr std::uint32_t REG_QWORD = 11;
 
 // Access rights.
 inline constexpr REGSAM KEY_QUERY_VALUE = 0x0001;
@@ -56,9 +58,9 @@ inline constexpr REGSAM KEY_WRITE = 0x20006;
 inline constexpr REGSAM KEY_ALL_ACCESS = 0xF003F;
 
 // Dispositions of RegCreateKeyEx.
-inline constexpr DWORD REG_CREATED_NEW_KEY = 1;
-inline constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
-inline constexpr DWORD REG_OPTION_NON_VOLATILE = 0;
+inline constexpr std::uint32_t REG_CREATED_NEW_KEY = 1;
+inline constexpr std::uint32_t REG_OPENED_EXISTING_KEY = 2;
+inline constexpr std::uint32_t REG_OPTION_NON_VOLATILE = 0;
 
 // Result codes.
 inline constexpr LSTATUS ERROR_SUCCESS = 0;
@@ -73,20 +75,20 @@ inline constexpr LSTATUS ERROR_BADDB = 1009;          // the store file cannot b
 inline constexpr LSTATUS ERROR_CANTWRITE = 1013;      // the store file cannot be written
 
 // The calls, with the Win32 signatures (no A/W suffix; names are UTF-8).
-LSTATUS RegOpenKeyEx(HKEY key, const char* subKey, DWORD options, REGSAM access, HKEY* result);
-LSTATUS RegCreateKeyEx(HKEY key, const char* subKey, DWORD reserved, char* className, DWORD options,
-                       REGSAM access, void* security, HKEY* result, DWORD* disposition);
+LSTATUS RegOpenKeyEx(HKEY key, const char* subKey, std::uint32_t options, REGSAM access, HKEY* result);
+LSTATUS RegCreateKeyEx(HKEY key, const char* subKey, std::uint32_t reserved, char* className, std::uint32_t options,
+                       REGSAM access, void* security, HKEY* result, std::uint32_t* disposition);
 LSTATUS RegCloseKey(HKEY key);
-LSTATUS RegQueryValueEx(HKEY key, const char* valueName, DWORD* reserved, DWORD* type, BYTE* data,
-                        DWORD* dataSize);
-LSTATUS RegSetValueEx(HKEY key, const char* valueName, DWORD reserved, DWORD type, const BYTE* data,
-                      DWORD dataSize);
+LSTATUS RegQueryValueEx(HKEY key, const char* valueName, std::uint32_t* reserved, std::uint32_t* type, std::uint8_t* data,
+                        std::uint32_t* dataSize);
+LSTATUS RegSetValueEx(HKEY key, const char* valueName, std::uint32_t reserved, std::uint32_t type, const std::uint8_t* data,
+                      std::uint32_t dataSize);
 LSTATUS RegDeleteValue(HKEY key, const char* valueName);
 LSTATUS RegDeleteKey(HKEY key, const char* subKey);
-LSTATUS RegEnumValue(HKEY key, DWORD index, char* valueName, DWORD* valueNameLength, DWORD* reserved,
-                     DWORD* type, BYTE* data, DWORD* dataSize);
-LSTATUS RegEnumKeyEx(HKEY key, DWORD index, char* name, DWORD* nameLength, DWORD* reserved, char* className,
-                     DWORD* classLength, FILETIME* lastWriteTime);
-LSTATUS RegQueryInfoKey(HKEY key, char* className, DWORD* classLength, DWORD* reserved, DWORD* subKeys,
-                        DWORD* maxSubKeyLength, DWORD* maxClassLength, DWORD* values, DWORD* maxValueNameLength,
-                        DWORD* maxValueLength, DWORD* securityDescriptorSize, FILETIME* lastWriteTime);
+LSTATUS RegEnumValue(HKEY key, std::uint32_t index, char* valueName, std::uint32_t* valueNameLength, std::uint32_t* reserved,
+                     std::uint32_t* type, std::uint8_t* data, std::uint32_t* dataSize);
+LSTATUS RegEnumKeyEx(HKEY key, std::uint32_t index, char* name, std::uint32_t* nameLength, std::uint32_t* reserved, char* className,
+                     std::uint32_t* classLength, FILETIME* lastWriteTime);
+LSTATUS RegQueryInfoKey(HKEY key, char* className, std::uint32_t* classLength, std::uint32_t* reserved, std::uint32_t* subKeys,
+                        std::uint32_t* maxSubKeyLength, std::uint32_t* maxClassLength, std::uint32_t* values, std::uint32_t* maxValueNameLength,
+                        std::uint32_t* maxValueLength, std::uint32_t* securityDescriptorSize, FILETIME* lastWriteTime);

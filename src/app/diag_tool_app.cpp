@@ -53,6 +53,43 @@ std::string CDiagToolApp::GetProductVersion() {
   return m_strProductVersion;
 }
 
+void CDiagToolApp::LookupCardName(const std::string& atrText, std::string& name) {
+  if (atrText.empty() || !name.empty()) return;
+  const std::string key = velkaro::ToUpper(atrText);
+  std::lock_guard lock(m_csCardNames);
+  const auto entry = m_mapCardNames.find(key);
+  name = entry == m_mapCardNames.end() ? std::string() : entry->second;
+}
+
+std::string CDiagToolApp::MatchCardPattern(const std::string& atrText) {
+  const std::size_t length = atrText.size();
+  if (length < 2 || (length - 2) % 3 != 0) return {};
+  std::lock_guard lock(m_csVarCards);
+  for (const CardPatternMap::Entry& entry : m_mapVarCardTexts.Entries()) {
+    const std::string& pattern = entry.pattern;
+    if (pattern.size() != length) continue;
+    std::string capture;
+    bool matches = true;
+    for (std::size_t i = 0; i < length && matches; i += 3) {
+      const std::string_view want(pattern.data() + i, 2);
+      const std::string_view have(atrText.data() + i, 2);
+      if (want == "??") continue;
+      if (want == "!!") {
+        if (!capture.empty()) capture += ' ';
+        capture.append(have);
+        capture += ' ';
+        continue;
+      }
+      matches = want == have;
+    }
+    if (!matches) continue;
+    std::string text = entry.text;
+    if (const std::size_t marker = text.find("!!"); marker != std::string::npos) text.replace(marker, 2, capture);
+    return text;
+  }
+  return {};
+}
+
 CardNameMap CDiagToolApp::CardNames() {
   std::lock_guard lock(m_csCardNames);
   return m_mapCardNames;

@@ -35,7 +35,14 @@ class CDiagToolApp {
   // running program carries none.
   std::string GetProductVersion();
 
-  // Read access for the card lookups and tests.
+  // The card name for an ATR text from the exact table. Does nothing when the
+  // text is empty or `name` already holds a name.
+  void LookupCardName(const std::string& atrText, std::string& name);
+  // The text of the first wildcard pattern (in configuration order) matching
+  // the ATR text, with "!!" replaced by the captured bytes; empty if none.
+  std::string MatchCardPattern(const std::string& atrText);
+
+  // Copies of the card tables, for tests.
   CardNameMap CardNames();
   CardPatternMap VarCardTexts();
 

@@ -66,3 +66,40 @@ TEST_F(DiagToolAppTest, TitleWithoutVersionEndsInAnEmptyVersion) {
   EXPECT_EQ(app.GetProductVersion(), "");
   EXPECT_EQ(app.BuildWindowTitle(), "VELKARO Diagnostic Tool (Ver. )");
 }
+
+TEST_F(DiagToolAppTest, ExactCardNamesComeBeforePatterns) {
+  dir.Write("diagtool.ini",
+            "[Card 1]\nCARDNAME=Exact card\nATR=3B 02 14 50\n"
+            "[Card 2]\nVARTEXT=Pattern card\nVARATR=3B ?? 14 50\n");
+  ASSERT_TRUE(app.LoadConfiguration());
+  std::string name;
+  app.LookupCardName("3b 02 14 50", name);
+  EXPECT_EQ(name, "Exact card");
+  std::string kept = "already named";
+  app.LookupCardName("3B 02 14 50", kept);
+  EXPECT_EQ(kept, "already named");
+  std::string none;
+  app.LookupCardName("3B 03 14 50", none);
+  EXPECT_EQ(none, "");
+  EXPECT_EQ(app.MatchCardPattern("3B 03 14 50"), "Pattern card");
+}
+
+TEST_F(DiagToolAppTest, PatternCapturesReplaceTheMarker) {
+  dir.Write("diagtool.ini",
+            "[Card 1]\nVARTEXT=Card with !!\nVARATR=3B 8F 80 01 !! !! ??\n"
+            "[Card 2]\nVARTEXT=Never reached\nVARATR=3B ?? ?? ?? ?? ?? ??\n");
+  ASSERT_TRUE(app.LoadConfiguration());
+  EXPECT_EQ(app.MatchCardPattern("3B 8F 80 01 4F 0C 99"), "Card with 4F  0C ");
+  // The first pattern in file order wins over a later one that also matches.
+  EXPECT_EQ(app.MatchCardPattern("3B 00 00 00 00 00 00"), "Never reached");
+  EXPECT_EQ(app.MatchCardPattern("3B 8F 80 01 4F 0C"), "");  // shorter than every pattern
+  EXPECT_EQ(app.MatchCardPattern("3B 8F 80 01 4F 0C 9"), "");  // not a byte text
+  EXPECT_EQ(app.MatchCardPattern("3"), "");
+}
+
+TEST_F(DiagToolAppTest, PatternSeparatorsAreNeverCompared) {
+  dir.Write("diagtool.ini", "[Card 1]\nVARTEXT=Dashed\nVARATR=3B-??:14_50\n");
+  ASSERT_TRUE(app.LoadConfiguration());
+  EXPECT_EQ(app.MatchCardPattern("3B 77 14 50"), "Dashed");
+  EXPECT_EQ(app.MatchCardPattern("3B 77 14 51"), "");
+}

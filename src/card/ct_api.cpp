@@ -1,0 +1,62 @@
+#include "card/ct_api.h"
+
+#include <dlfcn.h>
+
+#include <array>
+#include <cstring>
+
+#include "res/strings.h"
+
+namespace {
+
+constexpr std::uint16_t kTerminalNumber = 1;
+constexpr std::uint8_t kAddressTerminal = 1;
+constexpr std::uint8_t kAddressHost = 2;
+constexpr std::uint16_t kLastPort = 255;
+constexpr std::size_t kResponseSize = 128;
+// Asks the terminal for its name.
+constexpr std::array<std::uint8_t, 5> kGetTerminalName = {0x20, 0xFF, 0x00, 0x00, 0x00};
+
+}  // namespace
+
+std::string CtApiLibraryFileName(const std::string& moduleName) { return "lib" + moduleName + ".so"; }
+
+CCtApi::CCtApi(const std::string& moduleName) {
+  m_module = dlopen(CtApiLibraryFileName(moduleName).c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!m_module) return;
+  m_pInit = reinterpret_cast<InitFunction>(dlsym(m_module, "CT_init"));
+  m_pData = reinterpret_cast<DataFunction>(dlsym(m_module, "CT_data"));
+  m_pClose = reinterpret_cast<CloseFunction>(dlsym(m_module, "CT_close"));
+  if (!m_pInit || !m_pData || !m_pClose) {
+    m_pInit = nullptr;
+    m_pData = nullptr;
+    m_pClose = nullptr;
+  }
+}
+
+CCtApi::~CCtApi() {
+  if (m_module) dlclose(m_module);
+}
+
+std::string CCtApi::GetCtApiPort(const std::string& readerName) const {
+  if (!m_pInit) return res::kNotAvailable;
+  for (std::uint16_t port = 1; port <= kLastPort; ++port) {
+    if (m_pInit(kTerminalNumber, port) != 0) continue;
+    std::uint8_t destination = kAddressTerminal;
+    std::uint8_t source = kAddressHost;
+    std::array<std::uint8_t, kResponseSize> response{};
+    std::uint16_t length = kResponseSize;
+    bool found = false;
+    if (m_pData(kTerminalNumber, &destination, &source, kGetTerminalName.size(), kGetTerminalName.data(), &length,
+                response.data()) == 0) {
+      // The answer need not end in a zero byte, and a library may claim more
+      // than the buffer holds: read neither past the answer nor the buffer.
+      const auto* text = reinterpret_cast<const char*>(response.data());
+      const std::string name(text, strnlen(text, std::min<std::size_t>(length, response.size())));
+      found = name.find(readerName) != std::string::npos;
+    }
+    m_pClose(kTerminalNumber);
+    if (found) return std::to_string(port);
+  }
+  return res::kNotAvailable;
+}

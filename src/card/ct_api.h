@@ -1,0 +1,38 @@
+#pragma once
+// The card terminal interface (CT-API) of the reader vendor's library, loaded
+// at run time by its module name, and the search for the CT-API port at which
+// a PC/SC reader answers.
+
+#include <cstdint>
+#include <string>
+
+// The module name of the vendor's CT-API library; the platform's library
+// prefix and extension are added ("libzelbric.so").
+inline constexpr char kCtApiModuleName[] = "zelbric";
+
+std::string CtApiLibraryFileName(const std::string& moduleName);
+
+class CCtApi {
+ public:
+  using InitFunction = std::int8_t (*)(std::uint16_t ctn, std::uint16_t pn);
+  using DataFunction = std::int8_t (*)(std::uint16_t ctn, std::uint8_t* dad, std::uint8_t* sad, std::uint16_t lenc,
+                                       const std::uint8_t* command, std::uint16_t* lenr, std::uint8_t* response);
+  using CloseFunction = std::int8_t (*)(std::uint16_t ctn);
+
+  explicit CCtApi(const std::string& moduleName = kCtApiModuleName);
+  virtual ~CCtApi();
+  CCtApi(const CCtApi&) = delete;
+  CCtApi& operator=(const CCtApi&) = delete;
+
+  bool IsUsable() const { return m_pInit != nullptr; }
+
+  // The port number (1 to 255) whose terminal names this reader, as decimal
+  // text, or "n/a".
+  std::string GetCtApiPort(const std::string& readerName) const;
+
+ private:
+  void* m_module = nullptr;
+  InitFunction m_pInit = nullptr;
+  DataFunction m_pData = nullptr;
+  CloseFunction m_pClose = nullptr;
+};

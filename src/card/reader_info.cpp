@@ -1,0 +1,88 @@
+#include "card/reader_info.h"
+
+#include <cstring>
+#include <mutex>
+
+#include "card/pcsc.h"
+#include "platform/services.h"
+#include "platform/text.h"
+#include "res/strings.h"
+
+namespace {
+
+constexpr std::size_t kSerialBufferSize = 256;
+// Drivers without a programmed serial number answer this placeholder.
+constexpr char kUnsetSerialNumber[] = "12345678";
+
+struct QueryError {
+  const char* text;
+};
+
+std::mutex g_firmwareLock;
+std::string g_strFirmware;
+
+DriverValue ReadValue(SCARDHANDLE card, VendorFunction function) {
+  DriverValue value = 0;
+  DWORD returned = 0;
+  if (SCardControl(card, VendorControlCode(function), nullptr, 0, &value, sizeof value, &returned) !=
+      SCARD_S_SUCCESS) {
+    throw QueryError{"Error: SCardControl()!"};
+  }
+  return value;
+}
+
+}  // namespace
+
+std::string FormatVersion(unsigned long valueTimes100) {
+  return velkaro::Format("%ld.%02ld", static_cast<long>(valueTimes100 / 100), static_cast<long>(valueTimes100 % 100));
+}
+
+std::string GetReaderInfo(const std::string& readerName, std::string& library, std::string& serialNumber) {
+  library = res::kNotAvailable;
+  serialNumber = res::kNotAvailable;
+
+  SCARDCONTEXT context = 0;
+  if (SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context) != SCARD_S_SUCCESS) {
+    velkaro::OutputDebugString("Error: SCardEstablishContext()!");
+    std::lock_guard lock(g_firmwareLock);
+    return g_strFirmware;
+  }
+  if (readerName.empty()) {
+    SCardReleaseContext(context);
+    return {};
+  }
+
+  try {
+    SCardCancel(context);
+    SCARDHANDLE card = static_cast<SCARDHANDLE>(0xFFFFFFFF);
+    DWORD protocol = 0;
+    if (SCardConnect(context, readerName.c_str(), SCARD_SHARE_DIRECT, 0, &card, &protocol) != SCARD_S_SUCCESS &&
+        card == 0) {
+      throw QueryError{"Error: SCardConnect()!"};
+    }
+
+    const DriverValue firmware = ReadValue(card, kCtlFirmwareVersion);
+    {
+      std::lock_guard lock(g_firmwareLock);
+      g_strFirmware = FormatVersion(firmware);
+    }
+    library = FormatVersion(ReadValue(card, kCtlLibraryVersion));
+
+    char serial[kSerialBufferSize] = {};
+    DWORD length = sizeof serial;
+    if (SCardGetAttrib(card, SCARD_ATTR_VENDOR_IFD_SERIAL_NO, reinterpret_cast<BYTE*>(serial), &length) !=
+        SCARD_S_SUCCESS) {
+      throw QueryError{"Error: SCardGetAttrib()!"};
+    }
+    // The text ends at the first zero byte and never runs past the buffer.
+    const std::string text(serial, strnlen(serial, std::min<std::size_t>(length, sizeof serial - 1)));
+    serialNumber = text == kUnsetSerialNumber ? res::kNotAvailable : text;
+  } catch (const QueryError& error) {
+    if (error.text && *error.text) velkaro::OutputDebugString(error.text);
+  }
+
+  // Releasing the context ends the direct connection.
+  SCardReleaseContext(context);
+  std::lock_guard lock(g_firmwareLock);
+  return g_strFirmware;
+}

@@ -1,0 +1,117 @@
+#include "reader/card_decoding.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+TEST(CardDecodingTest, ClockFrequency) {
+  EXPECT_EQ(FrequencyText(4000000), "4.0 MHz");
+  EXPECT_EQ(FrequencyText(3579545), "3.57 MHz");
+  EXPECT_EQ(FrequencyText(500000), "500.0 kHz");
+  EXPECT_EQ(FrequencyText(1000000), "1000.0 kHz");  // only above 1 MHz is shown in MHz
+  EXPECT_EQ(FrequencyText(13560000), "13.56 MHz");
+  EXPECT_EQ(FrequencyText(999), "0.9 kHz");
+  EXPECT_EQ(FrequencyText(0), "n/a");
+  EXPECT_EQ(FrequencyText(0xFFFFFFFF), "4294.96 MHz");
+}
+
+TEST(CardDecodingTest, ChannelId) {
+  EXPECT_EQ(ChannelText(0x00010003), "COM3");
+  EXPECT_EQ(ChannelText(0x00010000), "COM");
+  EXPECT_EQ(ChannelText(0x0001FFFF), "COM65535");
+  EXPECT_EQ(ChannelText(0x00200000), "USB");
+  EXPECT_EQ(ChannelText(0x00200007), "USB");
+  EXPECT_EQ(ChannelText(0x00400001), "PCMCIA");
+  EXPECT_EQ(ChannelText(0x00100000), "n/a");
+  EXPECT_EQ(ChannelText(0), "n/a");
+}
+
+TEST(CardDecodingTest, VoltageProtocolAndTa1) {
+  EXPECT_EQ(VoltageText(1), "5V");
+  EXPECT_EQ(VoltageText(2), "3V");
+  EXPECT_EQ(VoltageText(4), "1.8V");
+  EXPECT_EQ(VoltageText(3), std::nullopt);
+  EXPECT_EQ(VoltageText(0), std::nullopt);
+  EXPECT_EQ(ProtocolText(1), "T=0");
+  EXPECT_EQ(ProtocolText(2), "T=1");
+  EXPECT_EQ(ProtocolText(3), "n/a");
+  EXPECT_EQ(Ta1Text(0x11), "0x11");
+  EXPECT_EQ(Ta1Text(0x5), "0x05");
+  EXPECT_EQ(Ta1Text(0x1FF), "0x1FF");
+}
+
+namespace {
+
+std::vector<std::uint8_t> ContactlessAnswer(std::uint8_t receive, std::uint8_t send, std::uint8_t kind) {
+  std::vector<std::uint8_t> answer(16, 0);
+  answer[7] = receive;
+  answer[8] = send;
+  answer[9] = kind;
+  return answer;
+}
+
+}  // namespace
+
+TEST(CardDecodingTest, ContactlessKindsAndRates) {
+  auto info = DecodeContactlessInfo(ContactlessAnswer(1, 2, 6));
+  EXPECT_EQ(info.protocol, "ISO 14443B");
+  EXPECT_EQ(info.subProtocol, "Part 2");
+  EXPECT_EQ(info.receiveRate, "212 kbps");
+  EXPECT_EQ(info.sendRate, "424 kbps");
+
+  info = DecodeContactlessInfo(ContactlessAnswer(0, 3, 0));
+  EXPECT_EQ(info.protocol, "T=CL");
+  EXPECT_EQ(info.subProtocol, "n/a");
+  EXPECT_EQ(info.receiveRate, "106 kbps");
+  EXPECT_EQ(info.sendRate, "848 kbps");
+
+  info = DecodeContactlessInfo(ContactlessAnswer(4, 9, 4));
+  EXPECT_EQ(info.protocol, "ISO 14443A");
+  EXPECT_EQ(info.subProtocol, "T=CL");
+  EXPECT_EQ(info.receiveRate, "n/a");
+  EXPECT_EQ(info.sendRate, "n/a");
+
+  // Vicinity cards take both rates from the send byte.
+  info = DecodeContactlessInfo(ContactlessAnswer(0, 1, 11));
+  EXPECT_EQ(info.protocol, "ISO 15693");
+  EXPECT_EQ(info.subProtocol, "Part 3");
+  EXPECT_EQ(info.receiveRate, "26,48 kbps");
+  EXPECT_EQ(info.sendRate, "26,48 kbps");
+  info = DecodeContactlessInfo(ContactlessAnswer(1, 0, 9));
+  EXPECT_EQ(info.receiveRate, "1,66 kbps");
+
+  info = DecodeContactlessInfo(ContactlessAnswer(0, 0, 12));
+  EXPECT_EQ(info.protocol, "n/a");
+  EXPECT_EQ(info.subProtocol, "n/a");
+  EXPECT_EQ(info.receiveRate, "1,66 kbps");
+}
+
+TEST(CardDecodingTest, ShortContactlessAnswerIsNotRead) {
+  const std::vector<std::uint8_t> shortAnswer(9, 1);
+  const auto info = DecodeContactlessInfo(shortAnswer);
+  EXPECT_EQ(info.protocol, "n/a");
+  EXPECT_EQ(info.receiveRate, "n/a");
+  EXPECT_EQ(DecodeContactlessInfo({}).sendRate, "n/a");
+}
+
+TEST(CardDecodingTest, SynchronousCardsByAtr) {
+  const std::uint8_t i2c[] = {0x3B, 0x04, 0x49, 0x32, 0x43, 0x2E};
+  const std::uint8_t twoWire[] = {0x3B, 0x04, 0xA2, 0x13, 0x10, 0x91};
+  const std::uint8_t threeWire[] = {0x3B, 0x04, 0x92, 0x23, 0x10, 0x91};
+  const std::uint8_t longer[] = {0x3B, 0x04, 0xA2, 0x13, 0x10, 0x91, 0x00};
+  EXPECT_EQ(GetSyncCardType(i2c, 6), "I2C");
+  EXPECT_EQ(GetSyncCardType(twoWire, 6), "2WBP");
+  EXPECT_EQ(GetSyncCardType(threeWire, 6), "3WBP");
+  EXPECT_EQ(GetSyncCardType(longer, 7), "");
+  EXPECT_EQ(GetSyncCardType(i2c, 5), "");
+  EXPECT_EQ(GetSyncCardType(nullptr, 6), "");
+}
+
+TEST(CardDecodingTest, ContactlessAtrForm) {
+  const std::vector<std::uint8_t> contactless = {0x3B, 0x8F, 0x80, 0x01, 0x80};
+  EXPECT_TRUE(IsContactlessAtr(contactless));
+  EXPECT_TRUE(IsContactlessAtr(std::vector<std::uint8_t>{0x3B, 0x80, 0x80, 0x01}));
+  EXPECT_FALSE(IsContactlessAtr(std::vector<std::uint8_t>{0x3B, 0x7F, 0x80, 0x01}));
+  EXPECT_FALSE(IsContactlessAtr(std::vector<std::uint8_t>{0x3B, 0x8F, 0x80}));
+  EXPECT_FALSE(IsContactlessAtr(std::vector<std::uint8_t>{0x3F, 0x8F, 0x80, 0x01}));
+}

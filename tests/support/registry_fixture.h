@@ -5,12 +5,15 @@
 // system when there is one, so tests that write thousands of times do not
 // wait for the disk's fsync.
 
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <string>
@@ -52,6 +55,9 @@ class RegistryStores {
       : m_dir(FastTempBase()),
         m_machine("VELKARO_REGISTRY", m_dir / "etc/registry.reg"),
         m_user("VELKARO_USER_REGISTRY", m_dir / "home/user.reg") {}
+  ~RegistryStores() {
+    if (m_restore) m_restore();
+  }
 
   const TempDir& Dir() const { return m_dir; }
   std::string MachinePath() const { return m_dir / "etc/registry.reg"; }
@@ -61,6 +67,20 @@ class RegistryStores {
   void WriteMachine(std::string_view content) const { m_dir.Write("etc/registry.reg", content); }
   std::string ReadMachine() const { return ReadFile(MachinePath()); }
 
+  // Takes the right to write the store away from an unprivileged process:
+  // root may write anything, so for root the directory is only opened for
+  // others to read, and RunInChild drops to "nobody"; anyone else gets a
+  // read-only file and directory. Undone when the fixture goes.
+  void MakeReadOnlyForChildren() {
+    const auto etc = m_dir.path() / "etc";
+    if (::geteuid() == 0) {
+      ::chmod(m_dir.path().c_str(), 0755);
+    } else {
+      ::chmod(MachinePath().c_str(), 0444);
+      ::chmod(etc.c_str(), 0555);
+      m_restore = [etc] { ::chmod(etc.c_str(), 0755); };
+    }
+  }
   static std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -70,6 +90,32 @@ class RegistryStores {
   TempDir m_dir;
   ScopedEnv m_machine;
   ScopedEnv m_user;
+  std::function<void()> m_restore;
 };
+
+// Starts `body` in a forked child, which exits with its result. With
+// `unprivileged`, a root child first becomes "nobody", so that file
+// permissions apply to it.
+inline pid_t StartChild(const std::function<int()>& body, bool unprivileged = false) {
+  const pid_t child = ::fork();
+  if (child != 0) return child;
+  constexpr uid_t kNobody = 65534;
+  if (unprivileged && ::geteuid() == 0 &&
+      (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
+    ::_exit(126);
+  }
+  ::_exit(body());
+}
+
+// The child's exit status, or -1 when it did not exit normally.
+inline int WaitChild(pid_t child) {
+  int status = 0;
+  if (child < 0 || ::waitpid(child, &status, 0) != child) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+inline int RunInChild(const std::function<int()>& body, bool unprivileged = false) {
+  return WaitChild(StartChild(body, unprivileged));
+}
 
 }  // namespace testing_support

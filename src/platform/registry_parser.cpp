@@ -178,26 +178,27 @@ bool Parser::ParseKeyLine(std::string_view line, RegKeySection& section) {
 }
 
 bool Parser::ParseQuoted(std::string_view& rest, std::string& text, std::size_t limit, const char* what) {
+  const auto tooLong = [&] { return Fail(std::string(what) + " longer than " + std::to_string(limit) + " bytes"); };
+  const auto unclosed = [&] { return Fail(std::string(what) + " without closing quote"); };
   rest.remove_prefix(1);  // the opening quote
-  for (std::size_t i = 0; i < rest.size(); ++i) {
-    char ch = rest[i];
-    if (ch == '"') {
-      rest.remove_prefix(i + 1);
+  for (;;) {
+    const std::size_t special = rest.find_first_of("\\\"");
+    const std::size_t plain = special == std::string_view::npos ? rest.size() : special;
+    if (text.size() + plain > limit) return tooLong();
+    text.append(rest.substr(0, plain));
+    if (special == std::string_view::npos || (special + 1 == rest.size() && rest[special] == '\\')) return unclosed();
+    if (rest[special] == '"') {
+      rest.remove_prefix(special + 1);
       return true;
     }
-    if (ch == '\\') {
-      if (i + 1 == rest.size()) break;
-      ch = rest[++i];
-      if (ch != '\\' && ch != '"') {
-        return Fail(std::string("unknown escape \"\\") + ch + "\" in a " + what + " (write \\\\ for a backslash)");
-      }
+    const char escaped = rest[special + 1];
+    if (escaped != '\\' && escaped != '"') {
+      return Fail(std::string("unknown escape \"\\") + escaped + "\" in a " + what + " (write \\\\ for a backslash)");
     }
-    if (text.size() == limit) {
-      return Fail(std::string(what) + " longer than " + std::to_string(limit) + " bytes");
-    }
-    text += ch;
+    if (text.size() == limit) return tooLong();
+    text += escaped;
+    rest.remove_prefix(special + 2);
   }
-  return Fail(std::string(what) + " without closing quote");
 }
 
 bool Parser::ParseValueLine(std::string_view line, RegValueEntry& value) {

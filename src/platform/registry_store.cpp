@@ -132,14 +132,7 @@ LSTATUS RegistryStore::Failure(LSTATUS code, const std::string& text, std::strin
   return code;
 }
 
-LSTATUS RegistryStore::Parse(const std::string& text, std::shared_ptr<const RegKeyNode>& top, std::string* message) {
-  {
-    std::lock_guard lock(m_cacheMutex);
-    if (m_cachedTop && text == m_cachedText) {
-      top = m_cachedTop;
-      return ERROR_SUCCESS;
-    }
-  }
+LSTATUS RegistryStore::ParseUncached(const std::string& text, RegKeyNode& top, std::string* message) const {
   RegDocument document;
   RegTextError error;
   const auto failed = [&](std::size_t line, const std::string& why) {
@@ -151,13 +144,26 @@ LSTATUS RegistryStore::Parse(const std::string& text, std::shared_ptr<const RegK
     return ERROR_BADDB;
   };
   if (!ParseRegText(text, document, error)) return failed(error.line, error.message);
-  auto parsed = std::make_shared<RegKeyNode>(EmptyTop(m_kind));
+  top = EmptyTop(m_kind);
   for (const RegKeySection& section : document.sections) {
     if (section.root->store != m_kind) {
       return failed(section.line, std::string(section.root->name) + " is not kept in this store");
     }
-    ApplyRegSection(section, *parsed);
+    ApplyRegSection(section, top);
   }
+  return ERROR_SUCCESS;
+}
+
+LSTATUS RegistryStore::Parse(const std::string& text, std::shared_ptr<const RegKeyNode>& top, std::string* message) {
+  {
+    std::lock_guard lock(m_cacheMutex);
+    if (m_cachedTop && text == m_cachedText) {
+      top = m_cachedTop;
+      return ERROR_SUCCESS;
+    }
+  }
+  auto parsed = std::make_shared<RegKeyNode>();
+  if (const LSTATUS status = ParseUncached(text, *parsed, message)) return status;
   top = parsed;
   std::lock_guard lock(m_cacheMutex);
   m_cachedText = text;
@@ -231,10 +237,20 @@ LSTATUS RegistryStore::Modify(const Change& change, std::string* message) {
     }
     return Failure(ERROR_CANTREAD, "cannot read: " + Describe(readError), message);
   }
-  std::shared_ptr<const RegKeyNode> current;
-  if (const LSTATUS status = Parse(text, current, message)) return status;
-
-  auto updated = std::make_shared<RegKeyNode>(*current);
+  // The change works on a tree of its own: a copy of the cached one, or a
+  // fresh parse when another process changed the file.
+  auto updated = std::make_shared<RegKeyNode>();
+  bool cached = false;
+  {
+    std::lock_guard lock(m_cacheMutex);
+    if (m_cachedTop && text == m_cachedText) {
+      *updated = *m_cachedTop;
+      cached = true;
+    }
+  }
+  if (!cached) {
+    if (const LSTATUS status = ParseUncached(text, *updated, message)) return status;
+  }
   bool changed = false;
   if (const LSTATUS status = change(*updated, changed); status != ERROR_SUCCESS || !changed) return status;
 

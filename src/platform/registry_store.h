@@ -55,7 +55,9 @@ class RegistryStore {
   static RegKeyNode EmptyTop(RegStoreKind kind);
 
  private:
+  // The content of `text`, from the cache while the bytes are the same.
   LSTATUS Parse(const std::string& text, std::shared_ptr<const RegKeyNode>& top, std::string* message);
+  LSTATUS ParseUncached(const std::string& text, RegKeyNode& top, std::string* message) const;
   LSTATUS Replace(const std::string& text, const std::string& target, unsigned mode, unsigned uid, unsigned gid,
                   std::string* message);
   LSTATUS Failure(LSTATUS code, const std::string& text, std::string* message) const;

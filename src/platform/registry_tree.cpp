@@ -49,16 +49,31 @@ constexpr std::array<RegRoot, 7> kRoots{{
 }  // namespace
 
 int CompareRegNames(std::string_view a, std::string_view b) {
-  std::int32_t i = 0;
+  // ASCII names (nearly all of them) compare without decoding.
+  const std::size_t common = std::min(a.size(), b.size());
+  std::size_t i = 0;
+  for (; i < common; ++i) {
+    const auto x = static_cast<unsigned char>(a.data()[i]);
+    const auto y = static_cast<unsigned char>(b.data()[i]);
+    if ((x | y) & 0x80) break;
+    if (x == y) continue;
+    const int ux = x >= 'a' && x <= 'z' ? x - ('a' - 'A') : x;
+    const int uy = y >= 'a' && y <= 'z' ? y - ('a' - 'A') : y;
+    if (ux != uy) return ux < uy ? -1 : 1;
+  }
+  if (i == common) return (a.size() > common) - (b.size() > common);
+  a.remove_prefix(i);
+  b.remove_prefix(i);
   std::int32_t j = 0;
+  std::int32_t k = 0;
   const auto na = static_cast<std::int32_t>(a.size());
   const auto nb = static_cast<std::int32_t>(b.size());
-  while (i < na && j < nb) {
-    const UChar32 ca = NextUpper(a, i);
-    const UChar32 cb = NextUpper(b, j);
+  while (j < na && k < nb) {
+    const UChar32 ca = NextUpper(a, j);
+    const UChar32 cb = NextUpper(b, k);
     if (ca != cb) return ca < cb ? -1 : 1;
   }
-  return (i < na) - (j < nb);
+  return (j < na) - (k < nb);
 }
 
 bool IsValidUtf8(std::string_view text) {

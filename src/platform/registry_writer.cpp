@@ -15,9 +15,13 @@ constexpr std::size_t kWrapColumn = 76;
 
 void AppendQuoted(std::string& out, std::string_view text) {
   out += '"';
-  for (const char ch : text) {
-    if (ch == '\\' || ch == '"') out += '\\';
-    out += ch;
+  for (;;) {
+    const std::size_t special = text.find_first_of("\\\"");
+    out.append(text.substr(0, special));
+    if (special == std::string_view::npos) break;
+    out += '\\';
+    out += text[special];
+    text.remove_prefix(special + 1);
   }
   out += '"';
 }

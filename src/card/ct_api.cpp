@@ -19,7 +19,12 @@ constexpr std::array<std::uint8_t, 5> kGetTerminalName = {0x20, 0xFF, 0x00, 0x00
 
 }  // namespace
 
-std::string CtApiLibraryFileName(const std::string& moduleName) { return "lib" + moduleName + ".so"; }
+std::string CtApiLibraryFileName(const std::string& moduleName) {
+  // A module name may carry a directory: "dir/name" loads "dir/libname.so".
+  const size_t slash = moduleName.rfind('/');
+  const size_t base = slash == std::string::npos ? 0 : slash + 1;
+  return moduleName.substr(0, base) + "lib" + moduleName.substr(base) + ".so";
+}
 
 CCtApi::CCtApi(const std::string& moduleName) {
   m_module = dlopen(CtApiLibraryFileName(moduleName).c_str(), RTLD_NOW | RTLD_LOCAL);

@@ -25,7 +25,7 @@ TEST(MSCardTest, MissingLibraryAnswersNotReadyWithoutTouchingOutputs) {
 }
 
 TEST(MSCardTest, LibraryWithoutOneFunctionOnlyFailsThatCall) {
-  CMSCard card("libvelkaro_fake_pcsclite.so");
+  CMSCard card(VELKARO_FIXTURES "/libvelkaro_fake_pcsclite.so");
   ASSERT_TRUE(card.IsLoaded());
   SCARDCONTEXT context = 0;
   EXPECT_EQ(card.EstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context), SCARD_S_SUCCESS);
@@ -48,7 +48,7 @@ TEST(MSCardTest, LibraryWithoutOneFunctionOnlyFailsThatCall) {
 namespace {
 
 int (*CtApiBalance())() {
-  void* module = dlopen("libvelkaro_fake_ctapi.so", RTLD_NOW | RTLD_NOLOAD);
+  void* module = dlopen(VELKARO_FIXTURES "/libvelkaro_fake_ctapi.so", RTLD_NOW | RTLD_NOLOAD);
   return module ? reinterpret_cast<int (*)()>(dlsym(module, "fake_ctapi_balance")) : nullptr;
 }
 
@@ -62,7 +62,7 @@ class CtApiTest : public ::testing::Test {
 
 TEST_F(CtApiTest, LowestPortWhoseTerminalNamesTheReaderWins) {
   SetTerminals("4=VELKARO CT 200 00 00 (second)|2=Other|3=VELKARO CT 200 00 00");
-  CCtApi api("velkaro_fake_ctapi");
+  CCtApi api(VELKARO_FIXTURES "/velkaro_fake_ctapi");
   ASSERT_TRUE(api.IsUsable());
   EXPECT_EQ(api.GetCtApiPort("VELKARO CT 200 00 00"), "3");
   EXPECT_EQ(api.GetCtApiPort("CT 200"), "3");  // part of a longer terminal name
@@ -73,7 +73,7 @@ TEST_F(CtApiTest, LowestPortWhoseTerminalNamesTheReaderWins) {
 
 TEST_F(CtApiTest, AnswerWithoutZeroByteIsReadOnlyWithinTheBuffer) {
   SetTerminals("1=#junk|9=Reader X");
-  CCtApi api("velkaro_fake_ctapi");
+  CCtApi api(VELKARO_FIXTURES "/velkaro_fake_ctapi");
   EXPECT_EQ(api.GetCtApiPort(std::string(128, 'J')), "1");
   EXPECT_EQ(api.GetCtApiPort(std::string(129, 'J')), "n/a");
   EXPECT_EQ(api.GetCtApiPort("Reader X"), "9");
@@ -84,6 +84,7 @@ TEST_F(CtApiTest, MissingLibraryGivesNotAvailable) {
   EXPECT_FALSE(api.IsUsable());
   EXPECT_EQ(api.GetCtApiPort("VELKARO CT 200 00 00"), "n/a");
   EXPECT_EQ(CtApiLibraryFileName("zelbric"), "libzelbric.so");
+  EXPECT_EQ(CtApiLibraryFileName("/opt/x/zelbric"), "/opt/x/libzelbric.so");
 }
 
 TEST(ByteBufferTest, HexFormAndReassignment) {

@@ -63,7 +63,12 @@ bool ChangeWatch::Wait(std::chrono::milliseconds timeout) {
     const int ready = ::poll(fds, m_inotify >= 0 ? 2 : 1, remaining);
     if (ready < 0 && errno == EINTR) continue;
     if (ready <= 0) return false;
-    if (fds[0].revents) return true;  // stopped: left signalled on purpose
+    if (fds[0].revents) {
+      std::uint64_t count = 0;
+      const ssize_t read = ::read(m_stop, &count, sizeof count);  // one wake per request
+      (void)read;
+      return true;
+    }
     if (DrainEvents()) return true;
     if (remaining == 0) return false;
   }
@@ -73,7 +78,7 @@ void ChangeWatch::Stop() {
   if (m_stop < 0) return;
   const std::uint64_t one = 1;
   const ssize_t written = ::write(m_stop, &one, sizeof one);
-  (void)written;  // an eventfd that is already signalled stays signalled
+  (void)written;  // a wake already pending serves as well
 }
 
 }  // namespace velkaro::sim

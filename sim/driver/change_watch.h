@@ -2,8 +2,9 @@
 // Waits, on behalf of pcscd's event thread of one slot, until one of the
 // files that decide what the slot reports (its scenario file, the settings
 // store) may have changed, the time-out passes, or pcscd asks the wait to
-// stop. Directories are watched rather than files, because the files are
-// replaced by renaming.
+// end (when it stops the reader, and after every last disconnect, to wait
+// again with another time-out). Directories are watched rather than files,
+// because the files are replaced by renaming.
 
 #include <chrono>
 #include <map>
@@ -22,11 +23,12 @@ class ChangeWatch {
   // Adds a file to watch; false when its directory cannot be watched.
   bool Watch(const std::string& path);
 
-  // True when a watched file changed or the wait was stopped, false after the
+  // True when a watched file changed or the wait was ended, false after the
   // time-out (negative: none).
   bool Wait(std::chrono::milliseconds timeout);
 
-  // Ends the current and every later Wait at once. Safe from any thread.
+  // Ends the current Wait at once, or the next one when none is under way.
+  // Safe from any thread.
   void Stop();
 
  private:

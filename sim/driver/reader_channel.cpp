@@ -104,9 +104,15 @@ Presence ReaderChannel::CheckPresence() {
     if (actual.presence != Presence::Present) return actual.presence;
     return sameCard ? Presence::Present : Presence::Absent;
   }
+  if (m_holdAbsent && actual.presence != Presence::Unplugged) return Presence::Absent;
+  m_holdAbsent = false;
   if (actual.presence == Presence::Present && m_shown.presence == Presence::Present && !sameCard) {
+    // A changed card: "absent" until the event thread has waited once, since
+    // pcscd's power-down check after a wait can swallow a single "absent";
+    // that wait then ends at once and the new card follows.
     m_shown = {Presence::Absent, {}, std::nullopt};
-    m_wakeNow = true;  // the new card follows at once
+    m_holdAbsent = true;
+    m_wakeNow = true;
     return Presence::Absent;
   }
   m_shown = std::move(actual);
@@ -147,6 +153,7 @@ void ReaderChannel::WaitForChange(int timeoutMs) {
     std::lock_guard lock(m_mutex);
     m_pollThread = pthread_self();
     m_pollThreadKnown = true;
+    m_holdAbsent = false;
     if (m_wakeNow) {
       m_wakeNow = false;
       return;

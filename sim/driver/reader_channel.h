@@ -62,6 +62,7 @@ class ReaderChannel {
   Shown m_shown;
   bool m_firstCheckDone = false;
   bool m_wakeNow = false;
+  bool m_holdAbsent = false;
   bool m_pollThreadKnown = false;
   pthread_t m_pollThread{};
 

@@ -12,11 +12,14 @@
 //   Without the value, byte 0 / byte 1 of the older binary "MaximumBaudrate"
 //   (RFID key) stands in: 1..3 cap, 0 means no limit (it stands for both
 //   "default" and 106 kbps there, and the settings page writes it for default).
-// - "ProxFormat" (DWORD, the driver's key): how a prox card's data becomes
-//   its ATR (prox_format.h); missing or unknown values decode raw.
-// - "AirSpeedMax" (DWORD, the other maker's key): 1, 2, 4, 8 cap the rates of
-//   that maker's readers at 106, 212, 424, 848 kbps; missing means 8; other
-//   values mean no limit.
+// - "ProxFormat" (the driver's key): how a prox card's data becomes its ATR
+//   (prox_format.h); missing or unknown values decode raw.
+// - "AirSpeedMax" (the other maker's key): 1, 2, 4, 8 cap the rates of that
+//   maker's readers at 106, 212, 424, 848 kbps; missing means 8; other values
+//   mean no limit.
+// The rate values count only as REG_DWORD; ProxFormat and AirSpeedMax are
+// read as numbers of up to 4 bytes whatever their type. A store that cannot
+// be read counts as one without values.
 // The vendor's readers follow the first three, the other maker's reader only
 // the last.
 
@@ -59,8 +62,7 @@ struct DriverSettings {
 
 DriverSettings ApplySettingRules(const StoredSettings& stored);
 
-// Reads the store named by VELKARO_REGISTRY (default /etc/velkaro/registry.reg).
-// A store that cannot be read counts as one without values.
+// Reads the machine store (VELKARO_REGISTRY, default /etc/velkaro/registry.reg).
 StoredSettings ReadStoredSettings();
 
 }  // namespace velkaro::sim

@@ -71,10 +71,8 @@ std::optional<std::string> PcscdSandbox::Start() {
   // VELKARO_SANDBOX_DEBUG=1 puts pcscd's own debug lines into its log.
   if (const char* debug = std::getenv("VELKARO_SANDBOX_DEBUG"); debug && *debug && *debug != '0')
     args.push_back("--debug");
-  if (!m_settingsStore.empty()) {
-    args.push_back("--registry");
-    args.push_back(m_settingsStore);
-  }
+  args.push_back("--registry");
+  args.push_back(SettingsStore());
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
@@ -103,6 +101,7 @@ std::optional<std::string> PcscdSandbox::Start() {
     struct stat info {};
     if (stat(SocketPath().c_str(), &info) == 0 && S_ISSOCK(info.st_mode)) {
       setenv("PCSCLITE_CSOCK_NAME", SocketPath().c_str(), 1);
+      setenv("VELKARO_REGISTRY", SettingsStore().c_str(), 1);
       return std::nullopt;
     }
     int status = 0;
@@ -164,6 +163,15 @@ std::string PcscdSandbox::ReaderName(std::string_view name, unsigned slot) const
 
 std::optional<DWORD> PcscdSandbox::WaitForState(const std::string& reader, const std::function<bool(DWORD)>& want,
                                                 std::chrono::milliseconds timeout) const {
+  const auto state =
+      WaitForReader(reader, [&](const SCARD_READERSTATE& s) { return want(s.dwEventState); }, timeout);
+  if (!state) return std::nullopt;
+  return state->dwEventState;
+}
+
+std::optional<SCARD_READERSTATE> PcscdSandbox::WaitForReader(
+    const std::string& reader, const std::function<bool(const SCARD_READERSTATE&)>& want,
+    std::chrono::milliseconds timeout) const {
   ScopedContext context;
   if (!context.IsValid()) return std::nullopt;
   SCARD_READERSTATE state{};
@@ -173,10 +181,9 @@ std::optional<DWORD> PcscdSandbox::WaitForState(const std::string& reader, const
   for (;;) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() < 0) return std::nullopt;
-    const LONG result = SCardGetStatusChange(context.Get(), static_cast<DWORD>(left.count()), &state, 1);
-    if (result == SCARD_E_TIMEOUT) return std::nullopt;
-    if (result != SCARD_S_SUCCESS) return std::nullopt;
-    if (want(state.dwEventState)) return state.dwEventState;
+    if (SCardGetStatusChange(context.Get(), static_cast<DWORD>(left.count()), &state, 1) != SCARD_S_SUCCESS)
+      return std::nullopt;  // the time-out, or pcscd went away
+    if (want(state)) return state;
     state.dwCurrentState = state.dwEventState & ~SCARD_STATE_CHANGED;
   }
 }

@@ -59,11 +59,15 @@ class PcscdSandbox {
   // an error text, or nothing.
   std::optional<std::string> CopyScenario(const std::string& directory);
   std::optional<std::string> WriteReader(const std::string& fileName, std::string_view content);
-  // The settings store the driver reads (VELKARO_REGISTRY for pcscd).
+  // The settings store the driver reads; by default a store of the sandbox's
+  // own (SettingsStore()), which starts empty.
   void UseSettingsStore(const std::string& path) { m_settingsStore = path; }
+  std::string SettingsStore() const { return m_settingsStore.empty() ? Directory() + "/registry.reg" : m_settingsStore; }
 
-  // Starts pcscd and points this process's PC/SC client at it. Answers an
-  // error text, or nothing when the readers are ready.
+  // Starts pcscd and points this process at it: PCSCLITE_CSOCK_NAME for the
+  // PC/SC client, VELKARO_REGISTRY for the settings store, so that what the
+  // process writes there is what the driver reads. Answers an error text, or
+  // nothing when the readers are ready.
   std::optional<std::string> Start();
   void Stop();
   bool IsRunning() const { return m_pid > 0; }
@@ -85,6 +89,11 @@ class PcscdSandbox {
   // state then, or nothing after the time-out.
   std::optional<DWORD> WaitForState(const std::string& reader, const std::function<bool(DWORD)>& want,
                                     std::chrono::milliseconds timeout = 5s) const;
+  // The same with the whole reader state (event state, ATR); the state's
+  // reader name points into `reader`.
+  std::optional<SCARD_READERSTATE> WaitForReader(const std::string& reader,
+                                                 const std::function<bool(const SCARD_READERSTATE&)>& want,
+                                                 std::chrono::milliseconds timeout = 5s) const;
 
  private:
   TempDir m_dir;

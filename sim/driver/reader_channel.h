@@ -3,8 +3,12 @@
 // reader's scenario file again on every presence check, and keeps what pcscd
 // has been shown so far, so that every change of the card (a swap, a changed
 // fact, a setting that changes what the card reports) reaches pcscd as a
-// removal followed by an insertion: pcscd notices a new card only after one
-// check that found the slot empty.
+// removal followed by an insertion: pcscd notices a new card only after a
+// check of its event thread that found the slot empty.
+//
+// pcscd's event thread checks presence, waits here (WaitForChange), checks
+// again after powering an unused card down, and so on; clients' connects
+// check too. Only the event thread's checks move what pcscd is shown.
 
 #include <pthread.h>
 

@@ -68,20 +68,19 @@ std::optional<std::string> ParseOptions(const std::vector<std::string>& args, Op
   options.command = args[0];
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    const auto number = [&](const char* what) -> std::optional<unsigned long> {
+    const auto number = [&]() -> std::optional<unsigned long> {
       if (i + 1 >= args.size()) return std::nullopt;
       char* end = nullptr;
       const unsigned long value = std::strtoul(args[++i].c_str(), &end, 10);
       if (*end != '\0' || args[i].empty()) return std::nullopt;
-      (void)what;
       return value;
     };
     if (arg == "--slot") {
-      const auto value = number("slot");
+      const auto value = number();
       if (!value) return "--slot needs a number";
       options.slot = static_cast<unsigned>(*value);
     } else if (arg == "--card") {
-      const auto value = number("card");
+      const auto value = number();
       if (!value) return "--card needs a number";
       options.card = *value;
     } else if (arg == "--add") {
@@ -133,6 +132,7 @@ std::string Describe(const fs::path& file, const Scenario& scenario) {
 CommandResult List(const std::string& directory, const Options& options) {
   CommandResult result;
   std::vector<fs::path> files = ScenarioFiles(directory);
+  if (files.empty()) return Refused("no scenario files (*" + std::string(kScenarioExtension) + ") in " + directory);
   if (!options.words.empty()) {
     const auto file = FindReader(directory, options.words.front());
     if (!file) return Refused("no reader '" + options.words.front() + "' in " + directory);

@@ -23,7 +23,11 @@ CDiagToolPropSheet::CDiagToolPropSheet(const QString& title, QWidget* parent, in
   connect(m_tabs, &QTabWidget::currentChanged, this, &CDiagToolPropSheet::OnCurrentTabChanged);
 }
 
-CDiagToolPropSheet::~CDiagToolPropSheet() = default;
+CDiagToolPropSheet::~CDiagToolPropSheet() {
+  // The first page coordinates the others and takes them down with it; it
+  // must go while the window it talks to is still whole.
+  delete GetPage(0);
+}
 
 void CDiagToolPropSheet::AddPage(CPropertyPage* page) {
   const int index = m_tabs->addTab(page, page->Caption());

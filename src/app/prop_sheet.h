@@ -27,7 +27,8 @@ class CDiagToolPropSheet : public QMainWindow {
   explicit CDiagToolPropSheet(const QString& title, QWidget* parent = nullptr, int selectPage = 0);
   ~CDiagToolPropSheet() override;
 
-  // Tabs, addressed by page or by index.
+  // Tabs, addressed by page or by index. The window owns the first page (the
+  // General page), which owns the others.
   void AddPage(CPropertyPage* page);
   void RemovePage(CPropertyPage* page);
   void RemovePage(int index);

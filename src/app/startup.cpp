@@ -10,12 +10,9 @@ int RunDiagTool(CDiagToolApp& app) {
   if (!app.LoadConfiguration()) return 1;
 
   auto sheet = std::make_unique<CDiagToolPropSheet>(QString::fromStdString(app.BuildWindowTitle()), nullptr, 0);
-  auto general = std::make_unique<CDiagToolDlg>(sheet.get());
-  sheet->AddPage(general.get());
+  // The window owns the General page and destroys it first.
+  sheet->AddPage(new CDiagToolDlg(sheet.get()));
   sheet->DoModal();
-
-  // The General page goes first: it still owns pages that live in the sheet.
-  general.reset();
   sheet.reset();
   return 0;
 }

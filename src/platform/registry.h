@@ -69,10 +69,13 @@ inline constexpr LSTATUS ERROR_ACCESS_DENIED = 5;
 inline constexpr LSTATUS ERROR_INVALID_HANDLE = 6;
 inline constexpr LSTATUS ERROR_NOT_ENOUGH_MEMORY = 8;
 inline constexpr LSTATUS ERROR_INVALID_PARAMETER = 87;
+inline constexpr LSTATUS ERROR_BAD_PATHNAME = 161;    // an empty, over-long or unprintable key name
 inline constexpr LSTATUS ERROR_MORE_DATA = 234;
 inline constexpr LSTATUS ERROR_NO_MORE_ITEMS = 259;
 inline constexpr LSTATUS ERROR_BADDB = 1009;          // the store file cannot be parsed
+inline constexpr LSTATUS ERROR_CANTREAD = 1012;       // the store file cannot be read
 inline constexpr LSTATUS ERROR_CANTWRITE = 1013;      // the store file cannot be written
+inline constexpr LSTATUS ERROR_KEY_DELETED = 1018;    // the handle's key was deleted meanwhile
 
 // The calls, with the Win32 signatures (no A/W suffix; names are UTF-8).
 LSTATUS RegOpenKeyEx(HKEY key, const char* subKey, std::uint32_t options, REGSAM access, HKEY* result);
@@ -84,7 +87,11 @@ LSTATUS RegQueryValueEx(HKEY key, const char* valueName, std::uint32_t* reserved
 LSTATUS RegSetValueEx(HKEY key, const char* valueName, std::uint32_t reserved, std::uint32_t type, const std::uint8_t* data,
                       std::uint32_t dataSize);
 LSTATUS RegDeleteValue(HKEY key, const char* valueName);
+// Fails with ERROR_ACCESS_DENIED when the key has subkeys, as on Windows.
 LSTATUS RegDeleteKey(HKEY key, const char* subKey);
+// Deletes the subkey with all its subkeys and values; a null subKey empties
+// `key` itself (its values and subkeys go, the key stays).
+LSTATUS RegDeleteTree(HKEY key, const char* subKey);
 LSTATUS RegEnumValue(HKEY key, std::uint32_t index, char* valueName, std::uint32_t* valueNameLength, std::uint32_t* reserved,
                      std::uint32_t* type, std::uint8_t* data, std::uint32_t* dataSize);
 LSTATUS RegEnumKeyEx(HKEY key, std::uint32_t index, char* name, std::uint32_t* nameLength, std::uint32_t* reserved, char* className,
@@ -92,3 +99,32 @@ LSTATUS RegEnumKeyEx(HKEY key, std::uint32_t index, char* name, std::uint32_t* n
 LSTATUS RegQueryInfoKey(HKEY key, char* className, std::uint32_t* classLength, std::uint32_t* reserved, std::uint32_t* subKeys,
                         std::uint32_t* maxSubKeyLength, std::uint32_t* maxClassLength, std::uint32_t* values, std::uint32_t* maxValueNameLength,
                         std::uint32_t* maxValueLength, std::uint32_t* securityDescriptorSize, FILETIME* lastWriteTime);
+
+namespace velkaro {
+
+// Owns an open key and closes it when it goes; predefined root keys are
+// never closed.
+class ScopedHKey {
+ public:
+  ScopedHKey() = default;
+  explicit ScopedHKey(HKEY key) : m_key(key) {}
+  ~ScopedHKey() { Reset(); }
+  ScopedHKey(const ScopedHKey&) = delete;
+  ScopedHKey& operator=(const ScopedHKey&) = delete;
+
+  HKEY Get() const { return m_key; }
+  // For the out parameter of RegOpenKeyEx/RegCreateKeyEx; closes a key held before.
+  HKEY* Receive() {
+    Reset();
+    return &m_key;
+  }
+  void Reset() {
+    if (m_key != nullptr) RegCloseKey(m_key);
+    m_key = nullptr;
+  }
+
+ private:
+  HKEY m_key = nullptr;
+};
+
+}  // namespace velkaro

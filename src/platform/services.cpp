@@ -26,6 +26,8 @@ class LinuxSystemInfo final : public ISystemInfo {
     error = record ? 0 : errno;
     return record;
   }
+
+  void ExitProcess(int status) override { std::exit(status); }
 };
 
 // Without a window system the answer is always OK; the text goes to stderr so

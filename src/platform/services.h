@@ -70,6 +70,8 @@ class ISystemInfo {
   virtual std::string ModulePath() = 0;
   // The version record; nothing on failure with the error code in `error`.
   virtual std::optional<OsVersionRecord> QueryVersion(long& error) = 0;
+  // Ends the process at once with this exit status.
+  virtual void ExitProcess(int status) = 0;
 };
 
 // The services in use. Before anything is installed they are the Linux

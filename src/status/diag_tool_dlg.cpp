@@ -6,11 +6,48 @@
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <chrono>
 
+#include "apis/api_dialog.h"
+#include "apis/installed_apis.h"
+#include "app/diag_tool_app.h"
 #include "app/prop_sheet.h"
+#include "card/pcsc.h"
+#include "platform/services.h"
+#include "platform/text.h"
+#include "reader/reader_dialog.h"
 #include "res/strings.h"
+#include "status/file_info.h"
+#include "status/os_code.h"
+#include "status/resource_manager.h"
 
 namespace {
+
+constexpr int kRefreshPeriodMs = 1000;
+constexpr int kTabTextLimit = 255;
+constexpr char kCheckingText[] = "... checking ...";
+constexpr char kNoAdminText[] =
+    "You do not have administrative rights! The diagnostic tool will exit. Please restart the application logged on "
+    "as administrator.";
+
+// Guards against re-entry of the settings-tab updates, which may run a
+// nested event loop through a page's initialisation.
+int g_rfidUpdateDepth = 0;
+int g_proxUpdateDepth = 0;
+
+class DepthGuard {
+ public:
+  explicit DepthGuard(int& depth) : m_depth(depth), m_entered(++m_depth == 1) {}
+  ~DepthGuard() { --m_depth; }
+  DepthGuard(const DepthGuard&) = delete;
+  DepthGuard& operator=(const DepthGuard&) = delete;
+  bool Entered() const { return m_entered; }
+
+ private:
+  int& m_depth;
+  bool m_entered;
+};
 
 QTreeWidget* MakeReportList(QWidget* parent, const QStringList& columns) {
   auto* list = new QTreeWidget(parent);
@@ -21,6 +58,17 @@ QTreeWidget* MakeReportList(QWidget* parent, const QStringList& columns) {
   list->header()->setSectionsMovable(true);                   // header drag and drop
   list->setHeaderLabels(columns);
   return list;
+}
+
+// The names of a multi-string, never reading past `size` bytes.
+std::vector<std::string> SplitMultiString(const std::vector<char>& buffer) {
+  std::vector<std::string> names;
+  for (std::size_t pos = 0; pos < buffer.size() && buffer[pos] != '\0';) {
+    const std::size_t end = std::find(buffer.begin() + static_cast<long>(pos), buffer.end(), '\0') - buffer.begin();
+    names.emplace_back(buffer.data() + pos, end - pos);
+    pos = end + 1;
+  }
+  return names;
 }
 
 }  // namespace
@@ -53,17 +101,262 @@ CDiagToolDlg::CDiagToolDlg(CDiagToolPropSheet* sheet, QWidget* parent)
   buttons->addStretch(1);
   buttons->addWidget(m_btnCreateLogfile);
   layout->addLayout(buttons);
+
+  m_readerFactories[0] = [](const std::string& name, const ReaderModel* row) -> CPropertyPage* {
+    CReaderDialog* page = CReaderDialog::Create();
+    page->SetReaderName(name);
+    page->SetModelFlags(row);
+    return page;
+  };
 }
 
 CDiagToolDlg::~CDiagToolDlg() {
   StopRefreshThread();
   RemoveAllPages();
+  if (m_pApiPage) {
+    if (m_pSheet) m_pSheet->RemovePage(m_pApiPage);
+    delete m_pApiPage;
+  }
+}
+
+void CDiagToolDlg::SetReaderPageFactory(int pageKind, ReaderPageFactory factory) {
+  m_readerFactories.at(static_cast<std::size_t>(pageKind)) = std::move(factory);
+}
+
+void CDiagToolDlg::SetSettingsPageFactory(int group, PageFactory factory) {
+  m_settingsFactories.at(static_cast<std::size_t>(group)) = std::move(factory);
+}
+
+bool CDiagToolDlg::InsertFileRow(int position, const std::string& name) {
+  CFileInfo info;
+  info.Inspect(name);
+  auto* item = new QTreeWidgetItem({QString::fromStdString(info.m_strName), QString::fromStdString(info.m_strVersion),
+                                    QString::fromStdString(info.m_strCompany)});
+  m_ctlFileVersions->insertTopLevelItem(position, item);
+  return true;
 }
 
 bool CDiagToolDlg::OnInitDialog() {
-  m_stcRmStatus->setText(QStringLiteral("... checking ..."));
+  CDiagToolApp* app = CDiagToolApp::Instance();
+  if (app) {
+    for (const std::string& name : app->GetMandatoryFiles()) {
+      InsertFileRow(m_ctlFileVersions->topLevelItemCount(), name);
+    }
+    // Found optional files stand above the mandatory ones, in their order.
+    int position = 0;
+    CFileInfo info;
+    for (const std::string& name : app->GetOptionalFiles()) {
+      info.Inspect(name);
+      if (info.m_strPath.empty()) continue;
+      InsertFileRow(position++, name);
+    }
+  }
+
+  m_stcRmStatus->setText(QString::fromUtf8(kCheckingText));
   for (PageGroup& group : m_aPageGroups) group = PageGroup{};
+
+  CFileInfo info;
+  for (const InstalledApi& api : g_installedApis) {
+    if (info.Inspect(api.library) != 0) continue;
+    m_pApiPage = CApiDialog::Create();
+    if (m_pSheet) {
+      m_pSheet->AddPage(m_pApiPage);
+      m_pSheet->SetTabText(1, QStringLiteral("APIs"));
+    }
+    break;
+  }
+
+  m_bStopThread = false;
+  m_bRefreshDue = true;
+  try {
+    m_hRefreshThread = std::thread(&CDiagToolDlg::RefreshThreadProc, this);
+  } catch (const std::system_error&) {
+    return false;
+  }
+
+  int osCode = OS_UNKNOWN;
+  std::uint32_t build = 0;
+  GetOsCode(osCode, build);
+  if (!velkaro::IsUserAnAdmin()) {
+    m_btnCreateLogfile->setEnabled(false);
+    // Linux runs on without root, with the reduced menu.
+    if (osCode >= OS_VISTA && osCode != OS_LINUX) {
+      velkaro::ShowMessageBox(kNoAdminText, res::kCaptionCritical, velkaro::MB_ICONSTOP | velkaro::MB_OK);
+      velkaro::SystemInfo().ExitProcess(0);
+    }
+  }
   return true;
+}
+
+void CDiagToolDlg::RefreshThreadProc() {
+  while (!m_bStopThread.load()) {
+    if (m_bRefreshDue.exchange(false)) {
+      QMetaObject::invokeMethod(this, [this] { OnCommand(ID_REFRESH); }, Qt::QueuedConnection);
+    }
+    std::unique_lock lock(m_threadLock);
+    m_threadWake.wait_for(lock, std::chrono::milliseconds(kRefreshPeriodMs), [this] { return m_bStopThread.load(); });
+  }
+}
+
+bool CDiagToolDlg::StopRefreshThread() {
+  if (m_hRefreshThread.joinable()) {
+    {
+      std::lock_guard lock(m_threadLock);
+      m_bStopThread = true;
+    }
+    m_threadWake.notify_all();
+    m_hRefreshThread.join();
+  }
+  m_bStopThread = true;
+  return true;
+}
+
+void CDiagToolDlg::OnCommand(int id) {
+  // A refresh already queued when the thread stopped is not run.
+  if (id != ID_REFRESH || m_bStopThread.load()) return;
+  Refresh();
+  UpdateRfidPages();
+  UpdateProxPage();
+}
+
+void CDiagToolDlg::Refresh() {
+  ++m_nRefreshes;
+  const RmStatus status = CheckResourceManager();
+  m_stcRmStatus->setText(QString::fromUtf8(ResourceManagerStatusText(status)));
+
+  std::vector<std::string> present;
+  if (status != RMS_RUNNING || EnumerateReaders(present)) {
+    std::vector<std::string> removed;
+    std::vector<std::string> added;
+    for (const std::string& name : m_lstKnownReaders) {
+      if (std::find(present.begin(), present.end(), name) == present.end()) removed.push_back(name);
+    }
+    for (const std::string& name : present) {
+      if (std::find(m_lstKnownReaders.begin(), m_lstKnownReaders.end(), name) == m_lstKnownReaders.end()) {
+        added.push_back(name);
+      }
+    }
+    if (!removed.empty() || !added.empty()) {
+      m_ctlFoundReaders->clear();
+      for (const std::string& name : present) {
+        m_ctlFoundReaders->addTopLevelItem(new QTreeWidgetItem({QString::fromStdString(name)}));
+      }
+      m_lstKnownReaders = present;
+    }
+    for (const std::string& name : removed) RemoveReaderPage(name);
+    for (const std::string& name : added) AddReaderPage(name);
+    if (m_pSheet) {
+      m_pSheet->SetRfidSettingsAvailable(!(m_aPageGroups[kGroupReaderPages].pages.empty() &&
+                                           !m_aPageGroups[kGroupKestrelPages].pages.empty()));
+    }
+  }
+  m_bRefreshDue = true;
+}
+
+bool CDiagToolDlg::EnumerateReaders(std::vector<std::string>& list) {
+  if (!list.empty()) return false;
+  SCARDCONTEXT context = 0;
+  if (SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context) != SCARD_S_SUCCESS) return false;
+
+  DWORD size = 0;
+  std::vector<char> buffer;
+  if (SCardListReaders(context, nullptr, nullptr, &size) == SCARD_S_SUCCESS && size > 0) {
+    buffer.resize(size);
+    if (SCardListReaders(context, nullptr, buffer.data(), &size) != SCARD_S_SUCCESS) buffer.clear();
+    buffer.resize(std::min<std::size_t>(size, buffer.size()));
+  }
+
+  CDiagToolApp* app = CDiagToolApp::Instance();
+  for (const std::string& name : SplitMultiString(buffer)) {
+    const std::string base = velkaro::ToUpper(StripReaderIndex(name));
+    SCARD_READERSTATE state{};
+    state.szReader = name.c_str();
+    state.dwCurrentState = SCARD_STATE_UNAWARE;
+    if (SCardGetStatusChange(context, kEnumerationTimeoutMs, &state, 1) != SCARD_S_SUCCESS) continue;
+    // pcsc-lite keeps a serial reader whose device is gone and calls it
+    // unavailable; it is as absent as an unknown one.
+    if (state.dwEventState & (SCARD_STATE_UNKNOWN | SCARD_STATE_UNAVAILABLE)) continue;
+    if (m_maps.IsModel(base) || m_maps.IsAlias(base) || (app && app->IsAdditionalReader(base)) ||
+        IsBrandReader(base)) {
+      list.push_back(name);
+    }
+  }
+  SCardReleaseContext(context);
+  return true;
+}
+
+int CDiagToolDlg::PageKindOf(const std::string& name) const {
+  const ReaderModel* row = m_maps.FindReaderModel(name);
+  return row ? static_cast<int>(row->pageKind) : 0;
+}
+
+void CDiagToolDlg::AddReaderPage(const std::string& name) {
+  const ReaderModel* row = m_maps.FindReaderModel(name);
+  const int kind = row ? static_cast<int>(row->pageKind) : 0;
+  if (kind != kGroupReaderPages && kind != kGroupKestrelPages) return;
+  const ReaderPageFactory& factory = m_readerFactories[static_cast<std::size_t>(kind)];
+  if (!factory) return;
+  CPropertyPage* page = factory(name, row);
+  if (!page) return;
+  m_aPageGroups[static_cast<std::size_t>(kind)].pages[name] = page;
+  if (m_pSheet) {
+    m_pSheet->AddPage(page);
+    m_pSheet->SetTabText(m_pSheet->GetPageIndex(page), QString::fromStdString(name.substr(0, kTabTextLimit)));
+  }
+}
+
+void CDiagToolDlg::RemoveReaderPage(const std::string& name) {
+  const int kind = PageKindOf(name);
+  if (kind != kGroupReaderPages && kind != kGroupKestrelPages) return;
+  RemoveGroupPage(kind, name);
+}
+
+void CDiagToolDlg::RemoveGroupPage(int group, const std::string& key) {
+  auto& pages = m_aPageGroups[static_cast<std::size_t>(group)].pages;
+  const auto it = pages.find(key);
+  if (it == pages.end()) return;
+  CPropertyPage* page = it->second;
+  if (m_pSheet) {
+    const int index = m_pSheet->GetPageIndex(page);
+    if (index >= 0 && index == m_pSheet->GetActiveIndex()) m_pSheet->SetActivePage(index - 1);
+    m_pSheet->RemovePage(page);
+  }
+  pages.erase(it);
+  delete page;
+}
+
+void CDiagToolDlg::UpdateSettingsGroup(int group, const char* key) {
+  PageGroup& g = m_aPageGroups[static_cast<std::size_t>(group)];
+  if (g.bShown && !g.bWanted) {
+    while (g.pages.count(key)) RemoveGroupPage(group, key);
+    g.bShown = false;
+  } else if (!g.bShown && g.bWanted) {
+    const PageFactory& factory = m_settingsFactories[static_cast<std::size_t>(group)];
+    if (!factory) return;
+    CPropertyPage* page = factory();
+    if (!page) return;
+    g.pages[key] = page;
+    if (m_pSheet) {
+      m_pSheet->AddPage(page);
+      const int last = m_pSheet->GetPageCount() - 1;
+      m_pSheet->SetTabText(last, QString::fromUtf8(key));
+      m_pSheet->SetActivePage(last);
+    }
+    g.bShown = true;
+  }
+}
+
+void CDiagToolDlg::UpdateRfidPages() {
+  const DepthGuard guard(g_rfidUpdateDepth);
+  if (!guard.Entered()) return;
+  UpdateSettingsGroup(kGroupRfidSettings, "RFID settings");
+  UpdateSettingsGroup(kGroupRfidBaudrates, "RFID baudrate settings");
+}
+
+void CDiagToolDlg::UpdateProxPage() {
+  const DepthGuard guard(g_proxUpdateDepth);
+  if (!guard.Entered()) return;
+  UpdateSettingsGroup(kGroupProxSettings, "Proxcard settings");
 }
 
 bool CDiagToolDlg::SetRfidPagesWanted(bool wanted) {
@@ -77,28 +370,17 @@ bool CDiagToolDlg::SetProxPageWanted(bool wanted) {
   return true;
 }
 
-bool CDiagToolDlg::StopRefreshThread() { return true; }
-
-void CDiagToolDlg::RemoveGroupPage(int group, const std::string& key) {
-  auto& pages = m_aPageGroups[static_cast<std::size_t>(group)].pages;
-  const auto it = pages.find(key);
-  if (it == pages.end()) return;
-  CPropertyPage* page = it->second;
-  pages.erase(it);
-  if (m_pSheet) {
-    const int index = m_pSheet->GetPageIndex(page);
-    if (index >= 0 && index == m_pSheet->GetActiveIndex()) m_pSheet->SetActivePage(index - 1);
-    m_pSheet->RemovePage(page);
-  }
-  delete page;
-}
-
 bool CDiagToolDlg::RemoveAllPages() {
-  for (int group : {kGroupReaderPages, kGroupKestrelPages, kGroupRfidSettings, kGroupProxSettings,
-                    kGroupRfidBaudrates}) {
-    auto& pages = m_aPageGroups[static_cast<std::size_t>(group)].pages;
-    while (!pages.empty()) RemoveGroupPage(group, pages.begin()->first);
-    m_aPageGroups[static_cast<std::size_t>(group)].bShown = false;
+  for (int group : {kGroupReaderPages, kGroupKestrelPages}) {
+    std::vector<std::string> names;
+    for (const auto& entry : m_aPageGroups[static_cast<std::size_t>(group)].pages) names.push_back(entry.first);
+    for (const std::string& name : names) RemoveGroupPage(group, name);
+  }
+  // The baudrate tab goes too: no page outlives the window.
+  for (int group : {kGroupRfidSettings, kGroupProxSettings, kGroupRfidBaudrates}) {
+    PageGroup& g = m_aPageGroups[static_cast<std::size_t>(group)];
+    while (!g.pages.empty()) RemoveGroupPage(group, g.pages.begin()->first);
+    g.bShown = false;
   }
   return true;
 }

@@ -1,27 +1,38 @@
 #pragma once
 // The General page: the smart card service's state, the handled readers and
-// the versions of the configured files; it also decides which other tabs the
-// main window shows.
+// the versions of the configured files. It also coordinates the other tabs:
+// a refresh every second adds a page for each new reader, removes the pages
+// of readers that have gone, and adds or removes the settings tabs the user
+// asked for.
 
 #include <array>
+#include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "app/property_page.h"
+#include "card/reader_models.h"
 
 class CDiagToolPropSheet;
 class QLabel;
 class QPushButton;
 class QTreeWidget;
 
+// Page command: the refresh thread asks for a refresh.
+inline constexpr int ID_REFRESH = 4001;
+
 // Page groups of the General page, by index.
 enum PageGroupIndex : int {
-  kGroupReaderPages = 0,     // CReaderDialog pages, keyed by reader name
-  kGroupKestrelPages = 1,    // CKestrel pages, keyed by reader name
-  kGroupRfidSettings = 2,    // "RFID settings"
-  kGroupProxSettings = 3,    // "Proxcard settings"
-  kGroupRfidBaudrates = 4,   // "RFID baudrate settings"
+  kGroupReaderPages = 0,    // CReaderDialog pages, keyed by reader name
+  kGroupKestrelPages = 1,   // CKestrel pages, keyed by reader name
+  kGroupRfidSettings = 2,   // "RFID settings"
+  kGroupProxSettings = 3,   // "Proxcard settings"
+  kGroupRfidBaudrates = 4,  // "RFID baudrate settings"
   kPageGroupCount = 5,
 };
 
@@ -29,6 +40,11 @@ class CDiagToolDlg : public CPropertyPage, public IPageCoordinator {
   Q_OBJECT
 
  public:
+  using PageFactory = std::function<CPropertyPage*()>;
+  // Creates a reader page for a reader name and its model row (null when the
+  // reader has no row).
+  using ReaderPageFactory = std::function<CPropertyPage*(const std::string& name, const ReaderModel* row)>;
+
   explicit CDiagToolDlg(CDiagToolPropSheet* sheet, QWidget* parent = nullptr);
   ~CDiagToolDlg() override;
 
@@ -37,8 +53,22 @@ class CDiagToolDlg : public CPropertyPage, public IPageCoordinator {
   bool StopRefreshThread() override;
   bool RemoveAllPages() override;
 
+  // Page commands: 4001 runs the refresh and the settings-tab updates.
+  void OnCommand(int id);
+  void Refresh();
+  void UpdateRfidPages();
+  void UpdateProxPage();
+
+  // The full names of the present readers this tool handles, in the order
+  // PC/SC lists them; false when PC/SC cannot be asked.
+  bool EnumerateReaders(std::vector<std::string>& list);
+
   // What "Create Logfile" runs.
   void SetCreateLogfileHandler(std::function<void()> handler) { m_onCreateLogfile = std::move(handler); }
+  // Page factories of the reader kinds and the settings tabs; a kind
+  // without a factory gets no page.
+  void SetReaderPageFactory(int pageKind, ReaderPageFactory factory);
+  void SetSettingsPageFactory(int group, PageFactory factory);
 
   struct PageGroup {
     bool bWanted = false;
@@ -46,8 +76,12 @@ class CDiagToolDlg : public CPropertyPage, public IPageCoordinator {
     std::map<std::string, CPropertyPage*> pages;
   };
   const PageGroup& Group(int index) const { return m_aPageGroups.at(static_cast<std::size_t>(index)); }
+  const std::vector<std::string>& KnownReaders() const { return m_lstKnownReaders; }
+  bool IsRefreshThreadRunning() const { return m_hRefreshThread.joinable(); }
+  int RefreshCount() const { return m_nRefreshes; }
+  CPropertyPage* ApiPage() const { return m_pApiPage; }
 
-  // The page's controls, for tests and the later steps of the refresh.
+  // The page's controls, for tests.
   QLabel* StatusText() const { return m_stcRmStatus; }
   QTreeWidget* FoundReaders() const { return m_ctlFoundReaders; }
   QTreeWidget* FileVersions() const { return m_ctlFileVersions; }
@@ -57,12 +91,31 @@ class CDiagToolDlg : public CPropertyPage, public IPageCoordinator {
   bool OnInitDialog() override;
 
  private:
+  bool InsertFileRow(int position, const std::string& name);
+  void RefreshThreadProc();
+  void AddReaderPage(const std::string& name);
+  void RemoveReaderPage(const std::string& name);
+  int PageKindOf(const std::string& name) const;
   // Removes one page of a group from the window and destroys it; the tab to
   // its left becomes active when it was the active one.
   void RemoveGroupPage(int group, const std::string& key);
+  void UpdateSettingsGroup(int group, const char* key);
 
   CDiagToolPropSheet* m_pSheet;
+  CReaderModelMaps m_maps;  // m_mapReaderModels and m_mapReaderAliases
+  std::vector<std::string> m_lstKnownReaders;
   std::array<PageGroup, kPageGroupCount> m_aPageGroups;
+  std::array<ReaderPageFactory, 2> m_readerFactories;
+  std::array<PageFactory, kPageGroupCount> m_settingsFactories;
+  CPropertyPage* m_pApiPage = nullptr;
+
+  std::thread m_hRefreshThread;
+  std::atomic<bool> m_bStopThread{false};
+  std::atomic<bool> m_bRefreshDue{true};
+  std::mutex m_threadLock;  // only for the thread's interruptible sleep
+  std::condition_variable m_threadWake;
+  int m_nRefreshes = 0;
+
   QLabel* m_stcRmStatus;
   QTreeWidget* m_ctlFoundReaders;
   QTreeWidget* m_ctlFileVersions;

@@ -211,7 +211,7 @@ TEST_F(PropSheetTest, CloseActivatesGeneralStopsRefreshThenRemovesPages) {
   sheet->RemovePage(reader.get());
 }
 
-TEST(GeneralPageTest, WantedFlagsSetTheirGroups) {
+TEST(GeneralPageMenuTest, WantedFlagsSetTheirGroups) {
   FakeSystemInfo system;
   CDiagToolPropSheet sheet("t");
   auto* general = new CDiagToolDlg(&sheet);

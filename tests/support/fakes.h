@@ -93,6 +93,9 @@ class FakeSystemInfo final : public velkaro::ISystemInfo {
     return version;
   }
 
+  // Records the exit instead of ending the test program.
+  void ExitProcess(int status) override { exitStatus = status; }
+
   // A Windows record with the given platform and version.
   void SetWindows(std::uint32_t platformId, std::uint32_t major, std::uint32_t minor,
                   std::string servicePack = {}, std::uint32_t build = 0) {
@@ -103,6 +106,7 @@ class FakeSystemInfo final : public velkaro::ISystemInfo {
   std::string modulePath = "/nonexistent/velkaro-diag";
   std::optional<velkaro::OsVersionRecord> version;
   long versionError = 87;
+  std::optional<int> exitStatus;
 
  private:
   velkaro::ScopedService<velkaro::ISystemInfo> m_scope;

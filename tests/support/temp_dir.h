@@ -10,8 +10,8 @@ namespace testing_support {
 
 class TempDir {
  public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "velkaro-test-XXXXXX").string();
+  explicit TempDir(const std::filesystem::path& base = std::filesystem::temp_directory_path()) {
+    std::string pattern = (base / "velkaro-test-XXXXXX").string();
     if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
     m_path = pattern;
   }
@@ -23,11 +23,12 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
 
   const std::filesystem::path& path() const { return m_path; }
-  std::string operator/(std::string_view name) const { return (m_path / name).string(); }
+  // A path inside the directory; a leading '/' does not lead out of it.
+  std::string operator/(std::string_view name) const { return Inside(name).string(); }
 
   // Writes `content` byte for byte and answers the file's path.
   std::string Write(std::string_view name, std::string_view content) const {
-    const auto file = m_path / name;
+    const auto file = Inside(name);
     std::filesystem::create_directories(file.parent_path());
     std::ofstream out(file, std::ios::binary);
     out.write(content.data(), static_cast<std::streamsize>(content.size()));
@@ -35,6 +36,11 @@ class TempDir {
   }
 
  private:
+  std::filesystem::path Inside(std::string_view name) const {
+    while (!name.empty() && name.front() == '/') name.remove_prefix(1);
+    return m_path / name;
+  }
+
   std::filesystem::path m_path;
 };
 

@@ -1,0 +1,384 @@
+// velkaro-reg: query, set, delete, export and import settings store entries.
+// For administrators inspecting a machine and for tests that prepare one.
+// It works on the store files directly (under their locks), so it can name
+// the file and line of a damaged store.
+
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/registry.h"
+#include "platform/registry_store.h"
+#include "platform/registry_text.h"
+
+namespace {
+
+using namespace velkaro;
+
+constexpr int kExitFailed = 1;  // the operation failed
+constexpr int kExitUsage = 2;   // the command line is wrong
+// A change's answer for a missing key, apart from a missing value (2).
+constexpr LSTATUS kKeyMissing = 3;  // ERROR_PATH_NOT_FOUND
+
+constexpr char kUsage[] =
+    "usage: velkaro-reg query KEY [VALUE]\n"
+    "       velkaro-reg set KEY VALUE TYPE DATA\n"
+    "       velkaro-reg delete KEY [VALUE]\n"
+    "       velkaro-reg export [KEY]\n"
+    "       velkaro-reg import FILE|-\n"
+    "\n"
+    "KEY    a full key path such as 'HKEY_LOCAL_MACHINE\\SOFTWARE\\VELKARO'\n"
+    "       (HKLM, HKCU, HKCR, HKU and HKCC may stand for the root key)\n"
+    "VALUE  a value name; \"\" or @ is the key's default value\n"
+    "TYPE   REG_SZ, REG_EXPAND_SZ: DATA is the text\n"
+    "       REG_MULTI_SZ: the strings separated by \\0\n"
+    "       REG_DWORD, REG_DWORD_BIG_ENDIAN, REG_QWORD: a number, decimal or 0x hex\n"
+    "       REG_BINARY, REG_NONE or a type number: hex bytes such as \"03 01\"\n"
+    "\n"
+    "delete without VALUE removes the key with everything below it. export\n"
+    "without KEY writes both stores. The stores are VELKARO_REGISTRY (default\n"
+    "/etc/velkaro/registry.reg) and, for HKEY_CURRENT_USER, VELKARO_USER_REGISTRY\n"
+    "(default $XDG_CONFIG_HOME/velkaro/user.reg or ~/.config/velkaro/user.reg).\n"
+    "Exit status: 0 done, 1 the operation failed, 2 wrong command line.\n";
+
+int Fail(int status, const std::string& message) {
+  std::cerr << "velkaro-reg: " << message << '\n';
+  return status;
+}
+
+struct KeyPath {
+  const RegRoot* root = nullptr;
+  std::vector<std::string> parts;
+  std::string text;  // as given, for messages
+};
+
+bool ParseKeyPath(std::string_view text, KeyPath& key, std::string& error) {
+  key.text = std::string(text);
+  if (text.ends_with('\\')) text.remove_suffix(1);
+  const std::size_t slash = text.find('\\');
+  key.root = FindRegRoot(text.substr(0, slash), true);
+  if (key.root == nullptr) {
+    error = "unknown root key in \"" + key.text + "\"";
+    return false;
+  }
+  if (key.root->store == RegStoreKind::None) {
+    error = std::string(key.root->name) + " does not exist on this system";
+    return false;
+  }
+  text = slash == std::string_view::npos ? std::string_view() : text.substr(slash + 1);
+  while (!text.empty()) {
+    const std::size_t next = text.find('\\');
+    const std::string_view name = text.substr(0, next);
+    if (!IsValidKeyName(name)) {
+      error = "invalid key name \"" + std::string(name) + "\" in \"" + key.text + "\"";
+      return false;
+    }
+    key.parts.emplace_back(name);
+    if (next == std::string_view::npos) break;
+    text.remove_prefix(next + 1);
+  }
+  if (key.parts.size() > kMaxKeyDepth) {
+    error = "key path too deep: \"" + key.text + "\"";
+    return false;
+  }
+  return true;
+}
+
+std::string ValueName(std::string_view name) { return name == "@" ? std::string() : std::string(name); }
+
+std::string Upper(std::string_view text) {
+  std::string out(text);
+  for (char& ch : out) {
+    if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
+  }
+  return out;
+}
+
+// A whole unsigned number: decimal, or hex after 0x.
+bool ParseNumber(std::string_view text, std::uint64_t limit, std::uint64_t& number) {
+  int base = 10;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    base = 16;
+    text.remove_prefix(2);
+  }
+  if (text.empty() || text.find_first_not_of(base == 16 ? "0123456789abcdefABCDEF" : "0123456789") !=
+                          std::string_view::npos) {
+    return false;
+  }
+  errno = 0;
+  number = std::strtoull(std::string(text).c_str(), nullptr, base);
+  return errno == 0 && number <= limit;
+}
+
+bool ParseType(std::string_view text, std::uint32_t& type) {
+  static const std::pair<const char*, std::uint32_t> kTypes[] = {
+      {"REG_NONE", REG_NONE},         {"REG_SZ", REG_SZ},
+      {"REG_EXPAND_SZ", REG_EXPAND_SZ}, {"REG_BINARY", REG_BINARY},
+      {"REG_DWORD", REG_DWORD},       {"REG_DWORD_BIG_ENDIAN", REG_DWORD_BIG_ENDIAN},
+      {"REG_LINK", REG_LINK},         {"REG_MULTI_SZ", REG_MULTI_SZ},
+      {"REG_RESOURCE_LIST", REG_RESOURCE_LIST}, {"REG_QWORD", REG_QWORD},
+  };
+  const std::string upper = Upper(text);
+  for (const auto& [name, number] : kTypes) {
+    if (upper == name) {
+      type = number;
+      return true;
+    }
+  }
+  std::uint64_t number = 0;
+  if (!ParseNumber(text, 0xFFFFFFFFu, number)) return false;
+  type = static_cast<std::uint32_t>(number);
+  return true;
+}
+
+bool ParseData(std::uint32_t type, std::string_view text, std::vector<std::uint8_t>& data, std::string& error) {
+  data.clear();
+  const auto appendText = [&](std::string_view part) {
+    data.insert(data.end(), part.begin(), part.end());
+    data.push_back(0);
+  };
+  if (type == REG_SZ || type == REG_EXPAND_SZ) {
+    appendText(text);
+  } else if (type == REG_MULTI_SZ) {
+    while (!text.empty()) {
+      const std::size_t separator = text.find("\\0");
+      appendText(text.substr(0, separator));
+      if (separator == std::string_view::npos) break;
+      text.remove_prefix(separator + 2);
+    }
+    data.push_back(0);
+  } else if (type == REG_DWORD || type == REG_DWORD_BIG_ENDIAN || type == REG_QWORD) {
+    const int size = type == REG_QWORD ? 8 : 4;
+    std::uint64_t number = 0;
+    if (!ParseNumber(text, type == REG_QWORD ? ~0ull : 0xFFFFFFFFull, number)) {
+      error = "\"" + std::string(text) + "\" is not a " + std::to_string(size * 8) +
+              "-bit number (decimal, or hex after 0x)";
+      return false;
+    }
+    for (int i = 0; i < size; ++i) {
+      const int shift = type == REG_DWORD_BIG_ENDIAN ? (size - 1 - i) * 8 : i * 8;
+      data.push_back(static_cast<std::uint8_t>(number >> shift));
+    }
+  } else {
+    std::string digits;
+    for (const char ch : text) {
+      if (ch == ' ' || ch == ',' || ch == ':') continue;
+      if (!std::isxdigit(static_cast<unsigned char>(ch))) {
+        error = "\"" + std::string(text) + "\" is not a list of hex bytes";
+        return false;
+      }
+      digits += ch;
+    }
+    if (digits.size() % 2 != 0) {
+      error = "\"" + std::string(text) + "\" has an odd number of hex digits";
+      return false;
+    }
+    for (std::size_t i = 0; i < digits.size(); i += 2) {
+      data.push_back(static_cast<std::uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
+    }
+  }
+  if (data.size() > kMaxValueSize) {
+    error = "data larger than " + std::to_string(kMaxValueSize) + " bytes";
+    return false;
+  }
+  return true;
+}
+
+// The store's own message when there is one (file and line of a damaged
+// store, a denied write), otherwise the text for the change's result.
+int Report(LSTATUS status, const std::string& storeMessage, const std::string& notFound) {
+  if (!storeMessage.empty()) return Fail(kExitFailed, storeMessage);
+  switch (status) {
+    case ERROR_FILE_NOT_FOUND: return Fail(kExitFailed, notFound);
+    case ERROR_ACCESS_DENIED: return Fail(kExitFailed, "permission denied");
+    default: return Fail(kExitFailed, "failed with error " + std::to_string(status));
+  }
+}
+
+std::string StoredPath(const KeyPath& key, const RegKeyNode& top) {
+  const RegKeyNode* node = top.FindSubkey(key.root->name);
+  std::string path = key.root->name;
+  for (const std::string& part : key.parts) {
+    node = node->FindSubkey(part);
+    path += '\\' + node->Name();
+  }
+  return path;
+}
+
+int Query(const KeyPath& key, const char* valueName) {
+  const auto store = StoreFor(key.root->store);
+  RegSnapshot snapshot;
+  std::string message;
+  if (const LSTATUS status = store->Read(snapshot, &message)) return Report(status, message, "");
+  const RegKeyNode* node = snapshot.top->FindSubkey(key.root->name)->Find(key.parts);
+  if (node == nullptr) return Fail(kExitFailed, "key not found: " + key.text);
+  if (valueName != nullptr) {
+    const RegValue* value = node->FindValue(ValueName(valueName));
+    if (value == nullptr) return Fail(kExitFailed, "value not found: \"" + std::string(valueName) + "\" in " + key.text);
+    std::cout << FormatRegValue(*value);
+    return 0;
+  }
+  std::string out = '[' + StoredPath(key, *snapshot.top) + "]\n";
+  for (const RegValue& value : node->Values()) out += FormatRegValue(value);
+  for (const RegKeyNode& subkey : node->Subkeys()) out += "; subkey: " + subkey.Name() + '\n';
+  std::cout << out;
+  return 0;
+}
+
+int Set(const KeyPath& key, const char* valueName, const char* typeText, const char* dataText) {
+  std::uint32_t type = 0;
+  if (!ParseType(typeText, type)) return Fail(kExitUsage, "unknown type \"" + std::string(typeText) + "\"");
+  std::vector<std::uint8_t> data;
+  std::string error;
+  if (!ParseData(type, dataText, data, error)) return Fail(kExitUsage, error);
+  const std::string name = ValueName(valueName);
+  if (!IsValidValueName(name)) return Fail(kExitUsage, "invalid value name \"" + name + "\"");
+
+  std::string message;
+  const LSTATUS status = StoreFor(key.root->store)->Modify(
+      [&](RegKeyNode& top, bool& changed) {
+        RegKeyNode* node = top.FindSubkey(key.root->name);
+        for (const std::string& part : key.parts) {
+          bool added = false;
+          node = &node->AddSubkey(part, &added);
+          changed = changed || added;
+        }
+        changed = node->SetValue(name, type, data) || changed;
+        return ERROR_SUCCESS;
+      },
+      &message);
+  return status == ERROR_SUCCESS ? 0 : Report(status, message, "");
+}
+
+int Delete(const KeyPath& key, const char* valueName) {
+  if (valueName == nullptr && key.parts.empty()) return Fail(kExitUsage, "a root key cannot be deleted");
+  std::string message;
+  const LSTATUS status = StoreFor(key.root->store)->Modify(
+      [&](RegKeyNode& top, bool& changed) {
+        RegKeyNode* root = top.FindSubkey(key.root->name);
+        if (valueName != nullptr) {
+          RegKeyNode* node = root->Find(key.parts);
+          if (node == nullptr) return kKeyMissing;
+          changed = node->DeleteValue(ValueName(valueName));
+          return changed ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+        }
+        const std::span<const std::string> parts(key.parts);
+        RegKeyNode* parent = root->Find(parts.first(parts.size() - 1));
+        changed = parent != nullptr && parent->DeleteSubkey(parts.back());
+        return changed ? ERROR_SUCCESS : kKeyMissing;
+      },
+      &message);
+  if (status == kKeyMissing) return Fail(kExitFailed, "key not found: " + key.text);
+  if (status == ERROR_SUCCESS) return 0;
+  return Report(status, message, "value not found: \"" + std::string(valueName ? valueName : "") + "\" in " + key.text);
+}
+
+int Export(const KeyPath* key) {
+  std::string out(kRegTextHeader);
+  out += "\n\n";
+  for (const RegStoreKind kind : {RegStoreKind::Machine, RegStoreKind::User}) {
+    if (key != nullptr && key->root->store != kind) continue;
+    RegSnapshot snapshot;
+    std::string message;
+    if (const LSTATUS status = StoreFor(kind)->Read(snapshot, &message)) return Report(status, message, "");
+    if (key == nullptr) {
+      AppendRegRootsText(out, *snapshot.top);
+      continue;
+    }
+    const RegKeyNode* node = snapshot.top->FindSubkey(key->root->name)->Find(key->parts);
+    if (node == nullptr) return Fail(kExitFailed, "key not found: " + key->text);
+    AppendRegKeyText(out, StoredPath(*key, *snapshot.top), *node);
+  }
+  std::cout << out;
+  return 0;
+}
+
+int Import(const std::string& file) {
+  std::string text;
+  if (file == "-") {
+    text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+  } else {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return Fail(kExitFailed, file + ": cannot open: " + std::strerror(errno));
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (in.bad()) return Fail(kExitFailed, file + ": cannot read");
+  }
+  RegDocument document;
+  RegTextError error;
+  if (!ParseRegText(text, document, error)) {
+    return Fail(kExitFailed, file + ":" + (error.line > 0 ? std::to_string(error.line) + ":" : "") + " " +
+                                 error.message + " (nothing imported)");
+  }
+  // Each store takes all of its part of the file in one write.
+  for (const RegStoreKind kind : {RegStoreKind::Machine, RegStoreKind::User}) {
+    bool any = false;
+    for (const RegKeySection& section : document.sections) any = any || section.root->store == kind;
+    if (!any) continue;
+    std::string message;
+    const LSTATUS status = StoreFor(kind)->Modify(
+        [&](RegKeyNode& top, bool& changed) {
+          const RegKeyNode before = top;
+          for (const RegKeySection& section : document.sections) {
+            if (section.root->store == kind) ApplyRegSection(section, top);
+          }
+          changed = !(top == before);
+          return ERROR_SUCCESS;
+        },
+        &message);
+    if (status != ERROR_SUCCESS) return Report(status, message, "");
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string_view> args(argv + 1, argv + argc);
+  if (args.empty() || args[0] == "-h" || args[0] == "--help" || args[0] == "help") {
+    std::fputs(kUsage, args.empty() ? stderr : stdout);
+    return args.empty() ? kExitUsage : 0;
+  }
+  const std::string_view command = args[0];
+  const std::size_t operands = args.size() - 1;
+  const auto wrongCount = [&]() { return Fail(kExitUsage, "wrong number of arguments for " + std::string(command) +
+                                                              "\n" + kUsage); };
+
+  if (command == "import") {
+    if (operands != 1) return wrongCount();
+    return Import(argv[2]);
+  }
+  if (command == "export" && operands == 0) return Export(nullptr);
+
+  const bool known = command == "query" || command == "set" || command == "delete" || command == "export";
+  if (!known) return Fail(kExitUsage, "unknown command \"" + std::string(command) + "\"\n" + kUsage);
+  if (operands == 0) return wrongCount();
+  KeyPath key;
+  std::string error;
+  if (!ParseKeyPath(args[1], key, error)) return Fail(kExitUsage, error);
+
+  if (command == "query") {
+    if (operands > 2) return wrongCount();
+    return Query(key, operands == 2 ? argv[3] : nullptr);
+  }
+  if (command == "set") {
+    if (operands != 4) return wrongCount();
+    return Set(key, argv[3], argv[4], argv[5]);
+  }
+  if (command == "delete") {
+    if (operands > 2) return wrongCount();
+    return Delete(key, operands == 2 ? argv[3] : nullptr);
+  }
+  if (operands != 1) return wrongCount();
+  return Export(&key);
+}

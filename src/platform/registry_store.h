@@ -1,0 +1,81 @@
+#pragma once
+// One settings store file, shared by the tool's threads, the admin command
+// and the reader driver's process. It is built so that it cannot be lost:
+//  - readers hold a shared flock on the file while they read it, writers an
+//    exclusive one from the reload through the replacement, so concurrent
+//    read-modify-writes never lose each other's changes;
+//  - a write goes to a temporary file in the same directory, which is synced
+//    and renamed over the store, and the directory is synced; a crash or a
+//    full disk leaves the old file or the new one, never a mixture;
+//  - a file that cannot be parsed is never written over;
+//  - every operation reads the file again, so another process's change is
+//    seen at once (the parsed content is reused while the bytes are the same).
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/registry.h"
+#include "platform/registry_tree.h"
+
+namespace velkaro {
+
+struct RegSnapshot {
+  std::shared_ptr<const RegKeyNode> top;  // one subkey per root key of the store
+  std::int64_t modifiedNs = 0;            // the file's modification time, 0 when there is none
+};
+
+class RegistryStore {
+ public:
+  RegistryStore(std::string path, RegStoreKind kind);
+
+  const std::string& Path() const { return m_path; }
+  RegStoreKind Kind() const { return m_kind; }
+
+  // The current content. A missing file is an empty store. Failures answer
+  // ERROR_ACCESS_DENIED, ERROR_CANTREAD or ERROR_BADDB with the reason (file
+  // and line for a parse error) in `message`.
+  LSTATUS Read(RegSnapshot& snapshot, std::string* message = nullptr);
+
+  // `change` edits a copy of the current content and answers a result code
+  // and whether it changed anything; only a successful change is written.
+  // A missing store file (and its directory) is created only when there is
+  // something to write. Besides the change's own results this answers
+  // ERROR_ACCESS_DENIED, ERROR_BADDB and ERROR_CANTWRITE, with `message`.
+  using Change = std::function<LSTATUS(RegKeyNode& top, bool& changed)>;
+  LSTATUS Modify(const Change& change, std::string* message = nullptr);
+
+  // Whether this process may write the store: the file and its directory,
+  // or, while there is no file, the nearest directory that exists.
+  bool IsWritable() const;
+
+  // The empty content of a store of this kind: its root keys, nothing else.
+  static RegKeyNode EmptyTop(RegStoreKind kind);
+
+ private:
+  // The content of `text`, from the cache while the bytes are the same.
+  LSTATUS Parse(const std::string& text, std::shared_ptr<const RegKeyNode>& top, std::string* message);
+  LSTATUS ParseUncached(const std::string& text, RegKeyNode& top, std::string* message) const;
+  LSTATUS Replace(const std::string& text, const std::string& target, unsigned mode, unsigned uid, unsigned gid,
+                  std::string* message);
+  LSTATUS Failure(LSTATUS code, const std::string& text, std::string* message) const;
+
+  const std::string m_path;
+  const RegStoreKind m_kind;
+
+  std::mutex m_cacheMutex;
+  std::string m_cachedText;
+  std::shared_ptr<const RegKeyNode> m_cachedTop;
+};
+
+// The store files as the environment names them now (see registry.h).
+std::string MachineStorePath();
+std::string UserStorePath();
+
+// The store holding root keys of `kind`, one shared object per path so that
+// its cache serves every handle. Null for RegStoreKind::None.
+std::shared_ptr<RegistryStore> StoreFor(RegStoreKind kind);
+
+}  // namespace velkaro

@@ -1,0 +1,46 @@
+#pragma once
+// Where the system's files are and what is known about their versions,
+// besides the package note: driver bundles' Info.plist, the dpkg database and
+// file times. VELKARO_SYSTEM_ROOT, when set, prefixes every system path so
+// tests can build a fake system tree.
+
+#include <ctime>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velkaro {
+
+// VELKARO_SYSTEM_ROOT without a final '/', or empty.
+std::string SystemRoot();
+
+// Library directories in search order: /usr/lib/<triplet>, /lib/<triplet>,
+// /usr/lib, /lib, /usr/local/lib (without the system root).
+const std::vector<std::string>& LibraryDirectories();
+// Program directories in search order: /usr/sbin, /usr/bin, /sbin, /bin.
+const std::vector<std::string>& ProgramDirectories();
+// pcsc-lite's directory of reader drivers.
+inline constexpr char kPcscDriversDirectory[] = "/usr/lib/pcsc/drivers";
+
+struct BundleInfo {
+  std::string version;  // CFBundleShortVersionString
+  std::string vendor;   // ifdManufacturerString, empty when absent
+};
+// Reads a reader driver bundle's Info.plist; nothing when it is not a
+// property list or has no version string.
+std::optional<BundleInfo> ReadInfoPlist(const std::string& path);
+
+struct PackageVersion {
+  std::string package;
+  std::string version;
+};
+// The installed package that owns a file (by its path as given, or the path
+// its symbolic links resolve to), from the dpkg database under the system
+// root. The database is read once per process and root.
+std::optional<PackageVersion> FindOwningPackage(const std::string& path);
+
+// The file's birth time where the file system records one, otherwise its
+// modification time; nothing when the file cannot be examined.
+std::optional<std::time_t> FileCreationTime(const std::string& path);
+
+}  // namespace velkaro

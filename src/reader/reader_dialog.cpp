@@ -1,0 +1,144 @@
+#include "reader/reader_dialog.h"
+
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QStyle>
+#include <QVBoxLayout>
+
+#include "card/reader_models.h"
+
+CReaderDialog::CReaderDialog()
+    : CPropertyPage(QStringLiteral("ReaderNameX")), m_session(std::make_unique<CReaderSession>()) {
+  auto* layout = new QVBoxLayout(this);
+
+  const auto value = [this](const std::string CReaderFields::*field) {
+    auto* label = new QLabel(this);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_values.push_back({field, label});
+    return label;
+  };
+
+  auto* readerGroup = new QGroupBox(QStringLiteral("Reader"), this);
+  auto* readerRow = new QHBoxLayout(readerGroup);
+  auto* icon = new QLabel(readerGroup);
+  icon->setPixmap(style()->standardIcon(QStyle::SP_DriveHDIcon).pixmap(32, 32));
+  readerRow->addWidget(icon, 0, Qt::AlignTop);
+  auto* readerForm = new QFormLayout;
+  readerForm->addRow(QStringLiteral("Status :"), value(&CReaderFields::m_strStatus));
+  readerForm->addRow(QStringLiteral("FW :"), value(&CReaderFields::m_strFirmware));
+  readerForm->addRow(QStringLiteral("Lib:"), value(&CReaderFields::m_strLibrary));
+  readerForm->addRow(QStringLiteral("Port :"), value(&CReaderFields::m_strPort));
+  readerForm->addRow(QStringLiteral("CT-API Port (ptn)"), value(&CReaderFields::m_strCtApiPort));
+  readerForm->addRow(QStringLiteral("Serial Number:"), value(&CReaderFields::m_strSerialNumber));
+  readerRow->addLayout(readerForm, 1);
+  layout->addWidget(readerGroup);
+
+  auto* cardGroup = new QGroupBox(QStringLiteral("Inserted Smart Card"), this);
+  auto* cardForm = new QFormLayout(cardGroup);
+  cardForm->addRow(QStringLiteral("Smart Card Name:"), value(&CReaderFields::m_strCardName));
+  auto* atr = new QPlainTextEdit(cardGroup);
+  atr->setReadOnly(true);
+  atr->setMaximumHeight(atr->fontMetrics().lineSpacing() * 3 + 12);
+  m_values.push_back({&CReaderFields::m_strATR, atr});
+  cardForm->addRow(QStringLiteral("ATR:"), atr);
+  cardForm->addRow(QStringLiteral("Protocol : "), value(&CReaderFields::m_strProtocol));
+  m_stcSubProtocol = value(&CReaderFields::m_strSubProtocol);
+  cardForm->addRow(QString(), m_stcSubProtocol);
+  m_lblTa1InUse = new QLabel(QStringLiteral("TA1 in use:"), cardGroup);
+  cardForm->addRow(m_lblTa1InUse, value(&CReaderFields::m_strTA1InUse));
+  m_lblTa1 = new QLabel(QStringLiteral("TA1:"), cardGroup);
+  m_stcTa1 = value(&CReaderFields::m_strTA1);
+  cardForm->addRow(m_lblTa1, m_stcTa1);
+  cardForm->addRow(QStringLiteral("Frequ. :"), value(&CReaderFields::m_strFrequency));
+  m_lblVoltage = new QLabel(QStringLiteral("Voltage:"), cardGroup);
+  m_stcVoltage = value(&CReaderFields::m_strVoltage);
+  cardForm->addRow(m_lblVoltage, m_stcVoltage);
+  layout->addWidget(cardGroup);
+  layout->addStretch(1);
+}
+
+CReaderDialog::~CReaderDialog() {
+  // The monitor thread must be gone before anything it reads is freed.
+  m_session->Stop();
+}
+
+void CReaderDialog::SetReaderName(const std::string& name) { m_session->SetReaderName(name); }
+
+void CReaderDialog::SetModelFlags(const ReaderModel* row) {
+  CReaderModelFlags& flags = m_session->ModelFlags();
+  if (!row) {
+    flags = CReaderModelFlags{1, 0, 0, 0, 0};
+    return;
+  }
+  flags = CReaderModelFlags{row->column1, row->column2, row->column3, row->column4, row->column5};
+}
+
+bool CReaderDialog::OnInitDialog() {
+  if (m_session->IsContactless()) {
+    m_lblTa1InUse->setText(QStringLiteral("PICCtoPCD:"));
+    m_lblTa1->setText(QStringLiteral("PCDtoPICC:"));
+    m_lblVoltage->hide();
+    m_stcVoltage->hide();
+  } else {
+    m_stcTa1->setEnabled(false);
+    m_stcTa1->hide();
+    m_lblTa1->hide();
+    m_stcSubProtocol->hide();
+  }
+  const bool started = m_session->Initialise(
+      [this] {
+        // From the monitor thread to the user-interface thread; the page is
+        // the context, so a notification for a destroyed page is dropped.
+        QMetaObject::invokeMethod(this, [this] { OnCommand(ID_CARD_STATUS_CHANGED, 0); }, Qt::QueuedConnection);
+      },
+      [this] { UpdateData(); });
+  if (!started) return false;
+  UpdateData();
+  return true;
+}
+
+void CReaderDialog::OnCommand(int id, int parameter) {
+  if (id == ID_CARD_STATUS_CHANGED) m_session->UpdateCardInfo(parameter == 1);
+}
+
+void CReaderDialog::UpdateData() {
+  const CReaderFields& fields = m_session->Fields();
+  for (const Value& v : m_values) {
+    const QString text = QString::fromStdString(fields.*(v.field));
+    if (auto* label = qobject_cast<QLabel*>(v.widget)) {
+      label->setText(text);
+    } else if (auto* edit = qobject_cast<QPlainTextEdit*>(v.widget); edit && edit->toPlainText() != text) {
+      edit->setPlainText(text);
+    }
+  }
+}
+
+QString CReaderDialog::ShownText(const std::string CReaderFields::*field) const {
+  for (const Value& v : m_values) {
+    if (v.field != field) continue;
+    if (auto* label = qobject_cast<QLabel*>(v.widget)) return label->text();
+    if (auto* edit = qobject_cast<QPlainTextEdit*>(v.widget)) return edit->toPlainText();
+  }
+  return {};
+}
+
+bool CReaderDialog::IsLabelVisible(int labelId) const {
+  switch (labelId) {
+    case IDC_TA1_IN_USE_LABEL: return !m_lblTa1InUse->isHidden();
+    case IDC_TA1_LABEL: return !m_lblTa1->isHidden();
+    case IDC_VOLTAGE_LABEL: return !m_lblVoltage->isHidden();
+    default: return false;
+  }
+}
+
+QString CReaderDialog::LabelText(int labelId) const {
+  switch (labelId) {
+    case IDC_TA1_IN_USE_LABEL: return m_lblTa1InUse->text();
+    case IDC_TA1_LABEL: return m_lblTa1->text();
+    case IDC_VOLTAGE_LABEL: return m_lblVoltage->text();
+    default: return {};
+  }
+}

@@ -1,0 +1,64 @@
+#pragma once
+// The tab of one reader: the reader's facts and the card in it, kept up to
+// date by the session's card-status monitor.
+
+#include <memory>
+
+#include "app/property_page.h"
+#include "reader/reader_session.h"
+
+class QLabel;
+class QPlainTextEdit;
+struct ReaderModel;
+
+// Page command: the monitor saw a change of the card status.
+inline constexpr int ID_CARD_STATUS_CHANGED = 4003;
+
+class CReaderDialog : public CPropertyPage {
+  Q_OBJECT
+
+ public:
+  static CReaderDialog* Create() { return new CReaderDialog; }
+  ~CReaderDialog() override;
+
+  void SetReaderName(const std::string& name);
+  // Columns 1 to 5 of the model row; without a row only column 1, as 1.
+  void SetModelFlags(const ReaderModel* row);
+
+  // Page commands; 4003 runs the card update (parameter 1: without redraw).
+  void OnCommand(int id, int parameter);
+
+  CReaderSession& Session() { return *m_session; }
+  const CReaderFields& Fields() const { return m_session->Fields(); }
+
+  // The shown value of a field (tests read the screen through it).
+  QString ShownText(const std::string CReaderFields::*field) const;
+  bool IsLabelVisible(int labelId) const;
+  QString LabelText(int labelId) const;
+
+  // Labels that change with the reader's kind.
+  static constexpr int IDC_TA1_IN_USE_LABEL = 1014;
+  static constexpr int IDC_TA1_LABEL = 1019;
+  static constexpr int IDC_VOLTAGE_LABEL = 1047;
+
+ protected:
+  CReaderDialog();
+  bool OnInitDialog() override;
+
+ private:
+  // Copies the fields into the controls.
+  void UpdateData();
+
+  std::unique_ptr<CReaderSession> m_session;
+  struct Value {
+    const std::string CReaderFields::*field;
+    QWidget* widget;
+  };
+  std::vector<Value> m_values;
+  QLabel* m_lblTa1InUse = nullptr;
+  QLabel* m_lblTa1 = nullptr;
+  QLabel* m_lblVoltage = nullptr;
+  QLabel* m_stcTa1 = nullptr;
+  QLabel* m_stcVoltage = nullptr;
+  QLabel* m_stcSubProtocol = nullptr;
+};

@@ -1,0 +1,314 @@
+// The store under stress and damage: concurrent processes, a writer killed
+// mid-write, a store that cannot be parsed, no permission, a full disk.
+
+#include "platform/registry_store.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <thread>
+
+#include "fakes.h"
+#include "platform/registry.h"
+#include "registry_fixture.h"
+
+using testing_support::RegistryStores;
+using testing_support::RunInChild;
+using velkaro::ScopedHKey;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+LSTATUS SetDword(HKEY key, const std::string& name, std::uint32_t value) {
+  return RegSetValueEx(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const std::uint8_t*>(&value), 4);
+}
+
+HKEY CreateKey(const std::string& path) {
+  HKEY key = nullptr;
+  RegCreateKeyEx(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+  return key;
+}
+
+// The store as a fresh process would read it.
+velkaro::RegSnapshot ReadFresh(const std::string& path, LSTATUS& status) {
+  velkaro::RegistryStore store(path, velkaro::RegStoreKind::Machine);
+  velkaro::RegSnapshot snapshot;
+  status = store.Read(snapshot);
+  return snapshot;
+}
+
+std::vector<std::string> DirectoryEntries(const std::filesystem::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+}  // namespace
+
+TEST(RegistryStoreTest, TwoProcessesIncrementingAThousandTimesEachLoseNoUpdate) {
+  RegistryStores stores;
+  constexpr int kWrites = 1000;
+  // Each write reads the counter and stores it plus one: a write that did
+  // not see the other process's last one would lose an increment.
+  const auto incrementer = [&] {
+    velkaro::RegistryStore store(stores.MachinePath(), velkaro::RegStoreKind::Machine);
+    for (int i = 0; i < kWrites; ++i) {
+      const LSTATUS status = store.Modify([](velkaro::RegKeyNode& top, bool& changed) {
+        auto& key = top.FindSubkey("HKEY_LOCAL_MACHINE")->AddSubkey("Counter");
+        const velkaro::RegValue* value = key.FindValue("Count");
+        std::uint32_t count = 0;
+        if (value != nullptr) std::memcpy(&count, value->data.data(), 4);
+        ++count;
+        changed = key.SetValue("Count", REG_DWORD, std::span(reinterpret_cast<const std::uint8_t*>(&count), 4));
+        return ERROR_SUCCESS;
+      });
+      if (status != ERROR_SUCCESS) return 1;
+    }
+    return 0;
+  };
+  const pid_t first = testing_support::StartChild(incrementer);
+  const pid_t second = testing_support::StartChild(incrementer);
+  ASSERT_EQ(testing_support::WaitChild(first), 0);
+  ASSERT_EQ(testing_support::WaitChild(second), 0);
+
+  ScopedHKey key;
+  ASSERT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, "Counter", 0, KEY_READ, key.Receive()), ERROR_SUCCESS);
+  std::uint32_t count = 0;
+  std::uint32_t size = sizeof count;
+  ASSERT_EQ(RegQueryValueEx(key.Get(), "Count", nullptr, nullptr, reinterpret_cast<std::uint8_t*>(&count), &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(count, 2u * kWrites);
+}
+
+TEST(RegistryStoreTest, TwoProcessesSettingValuesThroughHandlesLoseNone) {
+  RegistryStores stores;
+  constexpr int kWrites = 200;
+  const auto writer = [](int process) {
+    return [process] {
+      // Both processes create the same key, then each adds its own values.
+      ScopedHKey key(CreateKey("SOFTWARE\\Shared"));
+      for (int i = 0; i < kWrites; ++i) {
+        if (SetDword(key.Get(), "P" + std::to_string(process) + "_" + std::to_string(i), i) != ERROR_SUCCESS) return 1;
+      }
+      return 0;
+    };
+  };
+  const pid_t first = testing_support::StartChild(writer(0));
+  const pid_t second = testing_support::StartChild(writer(1));
+  ASSERT_EQ(testing_support::WaitChild(first), 0);
+  ASSERT_EQ(testing_support::WaitChild(second), 0);
+
+  LSTATUS status = 0;
+  const auto snapshot = ReadFresh(stores.MachinePath(), status);
+  ASSERT_EQ(status, ERROR_SUCCESS);
+  const auto* key = snapshot.top->Find(std::vector<std::string>{"HKEY_LOCAL_MACHINE", "SOFTWARE", "Shared"});
+  ASSERT_NE(key, nullptr);
+  EXPECT_EQ(key->Values().size(), 2u * kWrites);
+}
+
+TEST(RegistryStoreTest, WriterKilledMidWriteLeavesTheOldOrTheNewFile) {
+  RegistryStores stores;
+  constexpr std::size_t kBlob = 64 * 1024;
+  // Every complete version of the store has the same size: one value whose
+  // bytes all agree, rewritten with another fill byte each time.
+  const auto writeBlob = [](HKEY key, std::uint8_t fill) {
+    const Bytes blob(kBlob, fill);
+    return RegSetValueEx(key, "Blob", 0, REG_BINARY, blob.data(), kBlob);
+  };
+  {
+    ScopedHKey key(CreateKey("SOFTWARE\\Killed"));
+    ASSERT_EQ(writeBlob(key.Get(), 0), ERROR_SUCCESS);
+  }
+  const auto completeSize = std::filesystem::file_size(stores.MachinePath());
+  const auto etc = stores.Dir().path() / "etc";
+
+  std::mt19937 random(12345);
+  int killedMidWrite = 0;
+  for (int round = 0; round < 12; ++round) {
+    const pid_t child = testing_support::StartChild([&] {
+      HKEY key = CreateKey("SOFTWARE\\Killed");
+      for (std::uint8_t fill = 1;; ++fill) writeBlob(key, fill);
+      return 0;
+    });
+    ASSERT_GT(child, 0);
+    // Most rounds kill the writer the moment a write is seen under way (a
+    // temporary file exists, or the store is not a complete version); the
+    // others at a random time.
+    const bool waitForWrite = round % 3 != 2;
+    const auto deadline = std::chrono::steady_clock::now() +
+                          (waitForWrite ? std::chrono::microseconds(3000000)
+                                        : std::chrono::microseconds(std::uniform_int_distribution<int>(1000, 40000)(random)));
+    bool midWrite = false;
+    while (!midWrite && std::chrono::steady_clock::now() < deadline) {
+      std::error_code error;
+      midWrite = std::distance(std::filesystem::directory_iterator(etc), {}) > 1 ||
+                 std::filesystem::file_size(stores.MachinePath(), error) != completeSize;
+    }
+    ::kill(child, SIGKILL);
+    testing_support::WaitChild(child);
+    killedMidWrite += midWrite;
+
+    LSTATUS result = 0;
+    const auto snapshot = ReadFresh(stores.MachinePath(), result);
+    ASSERT_EQ(result, ERROR_SUCCESS) << "round " << round;
+    const auto* key = snapshot.top->Find(std::vector<std::string>{"HKEY_LOCAL_MACHINE", "SOFTWARE", "Killed"});
+    const auto* blob = key != nullptr ? key->FindValue("Blob") : nullptr;
+    ASSERT_NE(blob, nullptr) << "round " << round;
+    ASSERT_EQ(blob->data.size(), kBlob);
+    EXPECT_EQ(std::count(blob->data.begin(), blob->data.end(), blob->data[0]), static_cast<long>(kBlob));
+    // A killed writer may leave its temporary file behind; it is never read.
+    for (const auto& entry : std::filesystem::directory_iterator(etc)) {
+      if (entry.path() != stores.MachinePath()) std::filesystem::remove(entry.path());
+    }
+  }
+  EXPECT_GT(killedMidWrite, 0) << "no kill landed inside a write; the test proved nothing";
+}
+
+TEST(RegistryStoreTest, AStoreThatCannotBeParsedIsNeverWrittenOver) {
+  RegistryStores stores;
+  testing_support::RecordingDebugOutput debug;
+  const std::string header = "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\X]\n";
+  const std::vector<std::pair<std::string, std::string>> damaged = {
+      {header + "\"a\"=hex:01,02,\\\n", ":4: file ends inside a continued hex list"},
+      {header + "\"a\"=hex:0g\n", ":4: bad hex byte"},
+      {header + "\"a\"=\"\xff\xfe\"\n", ":4: text is not valid UTF-8"},
+      {header + "\"a\"=\"x\"\n" + std::string("\0\0\0", 3), ":5: NUL byte"},
+      {header + "[HKEY_CURRENT_USER\\Software]\n", ":4: HKEY_CURRENT_USER is not kept in this store"},
+      {header + "[HKEY_LOCAL_MACHINE\\SOFTWARE\n", ":4: key line without closing"},
+      {"\"a\"=\"no header\"\n", ":1: first line is not"},
+  };
+  for (const auto& [text, where] : damaged) {
+    stores.WriteMachine(text);
+    struct stat before {};
+    ASSERT_EQ(::stat(stores.MachinePath().c_str(), &before), 0);
+
+    HKEY key = nullptr;
+    EXPECT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\New", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_BADDB);
+    EXPECT_EQ(SetDword(HKEY_LOCAL_MACHINE, "x", 1), ERROR_BADDB);
+    EXPECT_EQ(RegDeleteTree(HKEY_LOCAL_MACHINE, "SOFTWARE"), ERROR_BADDB);
+    EXPECT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ, &key), ERROR_BADDB);
+
+    struct stat after {};
+    ASSERT_EQ(::stat(stores.MachinePath().c_str(), &after), 0);
+    EXPECT_EQ(stores.ReadMachine(), text);
+    EXPECT_EQ(after.st_ino, before.st_ino) << "the file was replaced";
+    ASSERT_FALSE(debug.Lines().empty());
+    EXPECT_NE(debug.Lines().back().find(stores.MachinePath() + where), std::string::npos) << debug.Lines().back();
+  }
+  EXPECT_EQ(DirectoryEntries(stores.Dir().path() / "etc"), std::vector<std::string>{"registry.reg"});
+
+  // A store file far too large is refused unread (sparse: costs no memory).
+  stores.WriteMachine("");
+  ASSERT_EQ(::truncate(stores.MachinePath().c_str(), 65 * 1024 * 1024), 0);
+  EXPECT_EQ(SetDword(HKEY_LOCAL_MACHINE, "x", 1), ERROR_BADDB);
+  EXPECT_EQ(std::filesystem::file_size(stores.MachinePath()), 65u * 1024 * 1024);
+}
+
+TEST(RegistryStoreTest, WritingWithoutPermissionAnswersAccessDenied) {
+  RegistryStores stores;
+  {
+    ScopedHKey key(CreateKey("SOFTWARE\\Protected"));
+    ASSERT_EQ(SetDword(key.Get(), "v", 1), ERROR_SUCCESS);
+  }
+  const std::string before = stores.ReadMachine();
+  stores.MakeReadOnlyForChildren();
+
+  const int failures = RunInChild(
+      [] {
+        int failed = 0;
+        const auto check = [&failed](bool ok, int bit) { failed |= ok ? 0 : bit; };
+        HKEY key = nullptr;
+        // Reading works; every kind of write answers 5.
+        check(RegOpenKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\Protected", 0, KEY_READ, &key) == ERROR_SUCCESS, 1);
+        std::uint32_t size = 0;
+        check(RegQueryValueEx(key, "v", nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS && size == 4, 2);
+        HKEY writable = nullptr;
+        check(RegOpenKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\Protected", 0, KEY_ALL_ACCESS, &writable) ==
+                  ERROR_ACCESS_DENIED,
+              4);
+        check(RegCreateKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\New", 0, nullptr, 0, KEY_READ, nullptr, &writable,
+                             nullptr) == ERROR_ACCESS_DENIED,
+              8);
+        check(SetDword(HKEY_LOCAL_MACHINE, "v", 2) == ERROR_ACCESS_DENIED, 16);
+        check(RegDeleteTree(HKEY_LOCAL_MACHINE, "SOFTWARE\\Protected") == ERROR_ACCESS_DENIED, 32);
+        // A missing key is still reported as missing.
+        check(RegDeleteKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Missing") == ERROR_FILE_NOT_FOUND, 64);
+        return failed;
+      },
+      true);
+  EXPECT_EQ(failures, 0);
+  EXPECT_EQ(stores.ReadMachine(), before);
+}
+
+TEST(RegistryStoreTest, AFullDiskDuringAWriteKeepsTheOldFile) {
+  RegistryStores stores;
+  {
+    ScopedHKey key(CreateKey("SOFTWARE\\Full"));
+    ASSERT_EQ(SetDword(key.Get(), "v", 1), ERROR_SUCCESS);
+  }
+  const std::string before = stores.ReadMachine();
+  // A file size limit makes the write of the new file fail part-way, as a
+  // full disk does.
+  const int result = RunInChild([] {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{256, 256};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    const Bytes big(4096, 0xAB);
+    return RegSetValueEx(HKEY_LOCAL_MACHINE, "big", 0, REG_BINARY, big.data(), 4096) == ERROR_CANTWRITE ? 0 : 1;
+  });
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(stores.ReadMachine(), before);
+  EXPECT_EQ(DirectoryEntries(stores.Dir().path() / "etc"), std::vector<std::string>{"registry.reg"})
+      << "the temporary file is removed";
+}
+
+TEST(RegistryStoreTest, ReplacingKeepsModeAndWritesThroughASymbolicLink) {
+  RegistryStores stores;
+  stores.Dir().Write("real/registry.reg", "");
+  const auto real = stores.Dir().path() / "real/registry.reg";
+  ::chmod(real.c_str(), 0600);
+  std::filesystem::create_directories(stores.Dir().path() / "etc");
+  std::filesystem::create_symlink(real, stores.MachinePath());
+
+  ASSERT_EQ(SetDword(HKEY_LOCAL_MACHINE, "v", 1), ERROR_SUCCESS);
+  EXPECT_TRUE(std::filesystem::is_symlink(stores.MachinePath()));
+  EXPECT_NE(RegistryStores::ReadFile(real).find("\"v\"=dword:00000001"), std::string::npos);
+  struct stat info {};
+  ASSERT_EQ(::stat(real.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0600u);
+}
+
+TEST(RegistryStoreTest, NothingIsCreatedUntilThereIsSomethingToWrite) {
+  RegistryStores stores;
+  const std::string path = stores.Dir() / "deep/er/registry.reg";
+  velkaro::RegistryStore store(path, velkaro::RegStoreKind::Machine);
+  velkaro::RegSnapshot snapshot;
+  EXPECT_EQ(store.Read(snapshot), ERROR_SUCCESS);
+  EXPECT_EQ(*snapshot.top, velkaro::RegistryStore::EmptyTop(velkaro::RegStoreKind::Machine));
+  EXPECT_EQ(store.Modify([](velkaro::RegKeyNode&, bool&) { return ERROR_FILE_NOT_FOUND; }), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(store.Modify([](velkaro::RegKeyNode&, bool& changed) {
+    changed = false;
+    return ERROR_SUCCESS;
+  }),
+            ERROR_SUCCESS);
+  EXPECT_FALSE(std::filesystem::exists(stores.Dir() / "deep"));
+  EXPECT_TRUE(store.IsWritable());
+
+  EXPECT_EQ(store.Modify([](velkaro::RegKeyNode& top, bool& changed) {
+    changed = top.FindSubkey("HKEY_LOCAL_MACHINE")->SetValue("v", REG_DWORD, Bytes{1, 0, 0, 0});
+    return ERROR_SUCCESS;
+  }),
+            ERROR_SUCCESS);
+  EXPECT_TRUE(std::filesystem::exists(path));
+}

@@ -1,0 +1,168 @@
+// The General page without readers: file list, APIs tab, administrator
+// rules and the refresh thread's pacing. Pages of real readers are tested
+// against the private pcscd in the reader tests.
+
+#include "status/diag_tool_dlg.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPushButton>
+#include <QThread>
+#include <QTreeWidget>
+#include <filesystem>
+
+#include "app/diag_tool_app.h"
+#include "app/prop_sheet.h"
+#include "fakes.h"
+#include "temp_dir.h"
+
+using testing_support::TempDir;
+
+namespace {
+
+const std::string kLibDir = "usr/lib/" VELKARO_MULTIARCH_TRIPLET;
+
+class GeneralPageTest : public ::testing::Test {
+ protected:
+  GeneralPageTest() {
+    setenv("VELKARO_SYSTEM_ROOT", root.path().c_str(), 1);
+    // No pcscd to find: the socket lies in an empty directory.
+    setenv("PCSCLITE_CSOCK_NAME", (root / "no-pcscd.comm").c_str(), 1);
+    system.modulePath = program / "velkaro-diag";
+  }
+  ~GeneralPageTest() override {
+    sheet.reset();
+    unsetenv("VELKARO_SYSTEM_ROOT");
+  }
+
+  void Install(const std::string& from, const std::string& to) {
+    std::filesystem::create_directories(std::filesystem::path(root / to).parent_path());
+    std::filesystem::copy_file(from, root / to);
+  }
+
+  CDiagToolDlg* Open(const std::string& config) {
+    program.Write("diagtool.ini", config);
+    EXPECT_TRUE(app.LoadConfiguration());
+    sheet = std::make_unique<CDiagToolPropSheet>("t");
+    general = new CDiagToolDlg(sheet.get());
+    sheet->AddPage(general);
+    sheet->Create();
+    return general;
+  }
+
+  static QStringList Rows(QTreeWidget* list, int column) {
+    QStringList rows;
+    for (int i = 0; i < list->topLevelItemCount(); ++i) rows << list->topLevelItem(i)->text(column);
+    return rows;
+  }
+
+  TempDir root;
+  TempDir program;
+  testing_support::FakeSystemInfo system;
+  testing_support::RecordingMessageBox messages;
+  CDiagToolApp app;
+  std::unique_ptr<CDiagToolPropSheet> sheet;
+  CDiagToolDlg* general = nullptr;
+};
+
+}  // namespace
+
+TEST_F(GeneralPageTest, FoundOptionalFilesStandAboveTheMandatoryOnes) {
+  Install(VELKARO_DIAG_BINARY, kLibDir + "/libopt1.so");
+  Install(VELKARO_DIAG_BINARY, "usr/bin/opt2");
+  Install(VELKARO_DIAG_BINARY, "usr/sbin/mand1");
+  Open("[Files Linux]\nMFILE1=mand1\nMFILE2=libmissing.so\nMFILE3=name with spaces\n"
+       "[Optional]\nOFILE1=libopt1.so\nOFILE2=not-there\nOFILE3=opt2\n");
+  EXPECT_EQ(Rows(general->FileVersions(), 0),
+            (QStringList{"libopt1.so", "opt2", "mand1", "libmissing.so", "name with spaces"}));
+  EXPECT_EQ(Rows(general->FileVersions(), 1), (QStringList{VELKARO_VERSION, VELKARO_VERSION, VELKARO_VERSION, "", ""}));
+  EXPECT_EQ(Rows(general->FileVersions(), 2), (QStringList{"VELKARO", "VELKARO", "VELKARO", "n/a", "n/a"}));
+  EXPECT_EQ(general->StatusText()->text(), "... checking ...");
+}
+
+TEST_F(GeneralPageTest, ManyConfiguredFilesAreListed) {
+  std::string config = "[Files Linux]\n";
+  for (int i = 1; i <= 500; ++i) config += "MFILE" + std::to_string(i) + "=file " + std::to_string(i) + "?*[]\n";
+  Open(config);
+  EXPECT_EQ(general->FileVersions()->topLevelItemCount(), 500);
+}
+
+TEST_F(GeneralPageTest, ApisTabOnlyWhenAnApiLibraryIsInstalled) {
+  Open("");
+  EXPECT_EQ(general->ApiPage(), nullptr);
+  EXPECT_EQ(sheet->GetPageCount(), 1);
+  sheet.reset();
+
+  Install(VELKARO_DIAG_BINARY, kLibDir + "/libmorlek.so");
+  Open("");
+  ASSERT_NE(general->ApiPage(), nullptr);
+  EXPECT_EQ(sheet->GetPageCount(), 2);
+  EXPECT_EQ(sheet->GetTabText(1), "APIs");
+}
+
+TEST_F(GeneralPageTest, NonAdministratorOnLinuxStaysWithoutLogfile) {
+  system.admin = false;
+  Open("");
+  EXPECT_FALSE(general->CreateLogfileButton()->isEnabled());
+  EXPECT_FALSE(system.exitStatus.has_value());
+  EXPECT_TRUE(messages.Shown().empty());
+}
+
+TEST_F(GeneralPageTest, NonAdministratorOnWindows7IsSentAway) {
+  system.admin = false;
+  system.SetWindows(velkaro::VER_PLATFORM_WIN32_NT, 6, 1);
+  program.Write("diagtool.ini", "");
+  Open("");
+  ASSERT_EQ(messages.Shown().size(), 1u);
+  EXPECT_EQ(messages.Shown()[0].caption, "Critical");
+  EXPECT_EQ(messages.Shown()[0].style, velkaro::MB_ICONSTOP | velkaro::MB_OK);
+  EXPECT_EQ(system.exitStatus, 0);
+}
+
+TEST_F(GeneralPageTest, RefreshesNeverPileUp) {
+  Open("");
+  ASSERT_TRUE(general->IsRefreshThreadRunning());
+  // Three refresh periods without handling events: only one refresh may be
+  // waiting, because the next is posted only when the last has run.
+  QThread::msleep(2500);
+  QApplication::processEvents();
+  EXPECT_EQ(general->RefreshCount(), 1);
+  // No pcscd program in the fake system tree and no socket that answers.
+  EXPECT_EQ(general->StatusText()->text().toStdString(), "Not installed properly!");
+}
+
+TEST_F(GeneralPageTest, NoRefreshAfterTheThreadStopped) {
+  Open("");
+  QThread::msleep(200);  // the first refresh is queued by now
+  general->StopRefreshThread();
+  EXPECT_FALSE(general->IsRefreshThreadRunning());
+  general->RemoveAllPages();
+  QApplication::processEvents();
+  EXPECT_EQ(general->RefreshCount(), 0);
+}
+
+TEST_F(GeneralPageTest, SettingsGroupsWithoutFactoriesStayEmpty) {
+  Open("");
+  general->SetRfidPagesWanted(true);
+  general->SetProxPageWanted(true);
+  general->UpdateRfidPages();
+  general->UpdateProxPage();
+  EXPECT_FALSE(general->Group(kGroupRfidSettings).bShown);
+  EXPECT_EQ(sheet->GetPageCount(), 1);
+
+  // With a factory the tab appears, becomes active, and goes when unwanted.
+  general->SetSettingsPageFactory(kGroupProxSettings, [] { return new CPropertyPage("x"); });
+  general->UpdateProxPage();
+  ASSERT_EQ(sheet->GetPageCount(), 2);
+  EXPECT_EQ(sheet->GetTabText(1), "Proxcard settings");
+  EXPECT_EQ(sheet->GetActiveIndex(), 1);
+  general->SetProxPageWanted(false);
+  general->UpdateProxPage();
+  EXPECT_EQ(sheet->GetPageCount(), 1);
+  EXPECT_EQ(sheet->GetActiveIndex(), 0);
+  EXPECT_FALSE(general->Group(kGroupProxSettings).bShown);
+}

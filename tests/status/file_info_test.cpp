@@ -1,0 +1,151 @@
+#include "status/file_info.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "fakes.h"
+#include "temp_dir.h"
+
+using testing_support::TempDir;
+
+namespace {
+
+const std::string kLibDir = "/usr/lib/" VELKARO_MULTIARCH_TRIPLET;
+
+// A fake system tree under VELKARO_SYSTEM_ROOT for the life of the test.
+class FileInfoTest : public ::testing::Test {
+ protected:
+  FileInfoTest() {
+    setenv("VELKARO_SYSTEM_ROOT", root.path().c_str(), 1);
+    system.modulePath = program.path().string() + "/velkaro-diag";
+  }
+  ~FileInfoTest() override { unsetenv("VELKARO_SYSTEM_ROOT"); }
+
+  void Copy(const std::string& from, const std::string& to) {
+    std::filesystem::create_directories(std::filesystem::path(root / to).parent_path());
+    std::filesystem::copy_file(from, root / to);
+  }
+
+  TempDir root;
+  TempDir program;
+  testing_support::FakeSystemInfo system;
+  CFileInfo info;
+};
+
+}  // namespace
+
+TEST_F(FileInfoTest, LibraryWithPackageNote) {
+  Copy(VELKARO_DIAG_BINARY, kLibDir + "/libvelkaro_test.so.1");
+  ASSERT_EQ(info.Inspect("libvelkaro_test.so.1"), 0);
+  EXPECT_EQ(info.m_strName, "libvelkaro_test.so.1");
+  EXPECT_EQ(info.m_strPath, root / (kLibDir.substr(1) + "/"));
+  EXPECT_EQ(info.m_strVersion, VELKARO_VERSION);
+  EXPECT_EQ(info.m_strFileVersion, VELKARO_VERSION);
+  EXPECT_EQ(info.m_strCompany, "VELKARO");
+  EXPECT_TRUE(std::regex_match(info.m_strDate, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d\.\d\d)"))) << info.m_strDate;
+}
+
+TEST_F(FileInfoTest, LibraryDirectoriesAreSearchedInOrder) {
+  Copy(VELKARO_FIXTURE_NO_NOTE, "/usr/local/lib/libvelkaro_order.so");
+  Copy(VELKARO_DIAG_BINARY, "/usr/lib/libvelkaro_order.so");
+  ASSERT_EQ(info.Inspect("libvelkaro_order.so"), 0);
+  EXPECT_EQ(info.m_strPath, root / "usr/lib/");
+}
+
+TEST_F(FileInfoTest, FoundWithoutAnyVersionSource) {
+  root.Write("usr/bin/velkaro-plain", "#!/bin/sh\n");
+  EXPECT_EQ(info.Inspect("velkaro-plain"), -1);
+  EXPECT_EQ(info.m_strPath, root / "usr/bin/");
+  EXPECT_EQ(info.m_strVersion, "");
+  EXPECT_EQ(info.m_strCompany, "n/a");
+  EXPECT_EQ(info.m_strFileVersion, "<missing>");
+  EXPECT_EQ(info.m_strDate, "<missing>");
+}
+
+TEST_F(FileInfoTest, NotFoundAndEmptyNamesKeepTheDefaults) {
+  EXPECT_EQ(info.Inspect("libnowhere.so.3"), -1);
+  EXPECT_EQ(info.m_strPath, "");
+  EXPECT_EQ(info.m_strName, "libnowhere.so.3");
+  EXPECT_EQ(info.Inspect(""), -1);
+  EXPECT_EQ(info.m_strName, "");
+  EXPECT_EQ(info.m_strCompany, "n/a");
+  std::filesystem::create_directories(root / "usr/sbin/pcscd");  // a directory is no file
+  EXPECT_EQ(info.Inspect("pcscd"), -1);
+  EXPECT_EQ(info.m_strPath, "");
+}
+
+TEST_F(FileInfoTest, DpkgDatabaseIsTheLastResort) {
+  root.Write("usr/sbin/velkaro-owned", "data");
+  root.Write("var/lib/dpkg/info/velkaro-owned:amd64.list", "/.\n/usr\n/usr/sbin/velkaro-owned\n");
+  root.Write("var/lib/dpkg/status",
+             "Package: other\nVersion: 9.9\n\nPackage: velkaro-owned\nStatus: install ok installed\n"
+             "Version: 1:2.3.4-5\nMaintainer: Someone\n\n");
+  ASSERT_EQ(info.Inspect("velkaro-owned"), 0);
+  EXPECT_EQ(info.m_strVersion, "2.3.4.5");
+  EXPECT_EQ(info.m_strFileVersion, "1:2.3.4-5");
+  EXPECT_EQ(info.m_strCompany, "n/a");
+}
+
+TEST_F(FileInfoTest, DriverBundleSpeaksForItsLibrary) {
+  root.Write("usr/lib/pcsc/drivers/velkaro.bundle/Contents/Linux/libvelkaro_driver.so", "not elf");
+  root.Write("usr/lib/pcsc/drivers/velkaro.bundle/Contents/Info.plist",
+             "<?xml version=\"1.0\"?>\n<plist version=\"1.0\"><dict>\n"
+             "<key>CFBundleExecutable</key><string>libvelkaro_driver.so</string>\n"
+             "<key>ifdVendorID</key><array><string>0x1234</string></array>\n"
+             "<key>CFBundleShortVersionString</key><string> 1.5.2 </string>\n"
+             "<key>ifdManufacturerString</key><string>VELKARO</string>\n</dict></plist>\n");
+  ASSERT_EQ(info.Inspect("libvelkaro_driver.so"), 0);
+  EXPECT_EQ(info.m_strPath, root / "usr/lib/pcsc/drivers/velkaro.bundle/Contents/Linux/");
+  EXPECT_EQ(info.m_strVersion, "1.5.2.0");
+  EXPECT_EQ(info.m_strCompany, "VELKARO");
+}
+
+TEST_F(FileInfoTest, BrokenVersionSourcesShowTheDefaults) {
+  Copy(VELKARO_FIXTURE_BROKEN_NOTE, kLibDir + "/libbroken.so");
+  EXPECT_EQ(info.Inspect("libbroken.so"), -1);
+  EXPECT_FALSE(info.m_strPath.empty());
+  Copy(VELKARO_FIXTURE_ODD_VERSION_NOTE, kLibDir + "/libodd.so");
+  EXPECT_EQ(info.Inspect("libodd.so"), -1);
+  EXPECT_EQ(info.m_strVersion, "");
+  EXPECT_EQ(info.m_strFileVersion, "<missing>");
+  root.Write("usr/lib/pcsc/drivers/bad.bundle/Contents/Linux/libbad.so", "x");
+  root.Write("usr/lib/pcsc/drivers/bad.bundle/Contents/Info.plist", "this is <not xml");
+  EXPECT_EQ(info.Inspect("libbad.so"), -1);
+  EXPECT_EQ(info.m_strCompany, "n/a");
+}
+
+TEST_F(FileInfoTest, OddNamesAndDirectoryParts) {
+  root.Write("usr/bin/name with spaces", "x");
+  EXPECT_EQ(info.Inspect("name with spaces"), -1);
+  EXPECT_EQ(info.m_strPath, root / "usr/bin/");
+  Copy(VELKARO_DIAG_BINARY, "/opt/velkaro/velkaro-tool");
+  EXPECT_EQ(info.Inspect("/opt/velkaro/velkaro-tool"), 0);
+  EXPECT_EQ(info.m_strPath, root / "opt/velkaro/");
+  EXPECT_EQ(info.Inspect("../../etc/passwd\x01"), -1);
+  // Another extension is looked for beside the program.
+  program.Write("diagtool.ini", "[x]\n");
+  EXPECT_EQ(info.Inspect("diagtool.ini"), -1);
+  EXPECT_EQ(info.m_strPath, program.path().string() + "/");
+}
+
+TEST(FixedVersionTest, FirstFourNumbersOfCleanVersions) {
+  using V = std::array<unsigned, 4>;
+  EXPECT_EQ(ParseFixedVersion("1.2.3.4"), (V{1, 2, 3, 4}));
+  EXPECT_EQ(ParseFixedVersion("10.0.0.255"), (V{10, 0, 0, 255}));
+  EXPECT_EQ(ParseFixedVersion("1.9.9-2"), (V{1, 9, 9, 2}));
+  EXPECT_EQ(ParseFixedVersion("3.3.0+dfsg-1"), (V{3, 3, 0, 1}));
+  EXPECT_EQ(ParseFixedVersion("2.40"), (V{2, 40, 0, 0}));
+  EXPECT_EQ(ParseFixedVersion("1:6.4.2+dfsg-10"), (V{6, 4, 2, 10}));
+  EXPECT_EQ(ParseFixedVersion("1.2.3.4.5"), (V{1, 2, 3, 4}));
+  EXPECT_EQ(ParseFixedVersion("1.2.x-rc1"), std::nullopt);
+  EXPECT_EQ(ParseFixedVersion("v1.2"), std::nullopt);
+  EXPECT_EQ(ParseFixedVersion("1..2"), std::nullopt);
+  EXPECT_EQ(ParseFixedVersion("1.2."), std::nullopt);
+  EXPECT_EQ(ParseFixedVersion(""), std::nullopt);
+  EXPECT_EQ(ParseFixedVersion("99999999.1"), (V{65535, 1, 0, 0}));
+}
+
+TEST(FixedVersionTest, NotAWow64Process) { EXPECT_FALSE(IsWow64()); }

@@ -1,0 +1,68 @@
+#include "sandbox_environment.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace testing_support {
+
+namespace {
+
+PcscdSandboxEnvironment* g_environment = nullptr;
+
+}  // namespace
+
+PcscdSandboxEnvironment::PcscdSandboxEnvironment(std::string scenarioDirectory,
+                                                 std::map<std::string, std::string> extraFiles)
+    : m_scenarioDirectory(std::move(scenarioDirectory)), m_extraFiles(std::move(extraFiles)) {}
+
+PcscdSandboxEnvironment* PcscdSandboxEnvironment::Install(const std::string& scenarioDirectory,
+                                                          std::map<std::string, std::string> extraFiles) {
+  g_environment = new PcscdSandboxEnvironment(scenarioDirectory, std::move(extraFiles));
+  ::testing::AddGlobalTestEnvironment(g_environment);  // GoogleTest owns it from here
+  return g_environment;
+}
+
+void PcscdSandboxEnvironment::SetUp() {
+  if (geteuid() != 0) {
+    m_possible = false;
+    m_problem = "the private pcscd needs root (a mount namespace of its own)";
+    return;
+  }
+  if (access("/usr/sbin/pcscd", X_OK) != 0) {
+    m_possible = false;
+    m_problem = "pcscd is not installed";
+    return;
+  }
+  std::optional<std::string> problem;
+  if (!m_scenarioDirectory.empty()) problem = m_sandbox.CopyScenario(m_scenarioDirectory);
+  for (const auto& [name, content] : m_extraFiles)
+    if (!problem) problem = m_sandbox.WriteReader(name, content);
+  if (!problem) problem = m_sandbox.Start();
+  m_problem = problem.value_or("");
+}
+
+void PcscdSandboxEnvironment::TearDown() { m_sandbox.Stop(); }
+
+PcscdSandbox& Sandbox() { return SandboxEnvironment().Sandbox(); }
+
+PcscdSandboxEnvironment& SandboxEnvironment() {
+  if (!g_environment) {
+    std::fprintf(stderr, "no PcscdSandboxEnvironment installed\n");
+    std::abort();
+  }
+  return *g_environment;
+}
+
+velkaro::sim::CommandResult RunSim(const std::vector<std::string>& args) {
+  velkaro::sim::CommandResult result = Sandbox().Sim(args);
+  if (result.exitCode != 0) {
+    std::string command;
+    for (const std::string& arg : args) command += " " + arg;
+    ADD_FAILURE() << "velkaro-sim" << command << " failed:\n" << result.errors;
+  }
+  return result;
+}
+
+}  // namespace testing_support

@@ -72,7 +72,7 @@ bool CReaderSession::Initialise(PostFunction post, RedrawFunction redraw) {
   m_redraw = std::move(redraw);
   {
     // Loaded only while the page initialises.
-    const CCtApi ctApi;
+    const CCtApi ctApi(m_strCtApiModule);
     m_fields.m_strCtApiPort = ctApi.GetCtApiPort(m_strReaderName);
   }
   for (std::string* text : {&m_fields.m_strProtocol, &m_fields.m_strSubProtocol, &m_fields.m_strPort,
@@ -132,6 +132,7 @@ void CReaderSession::MonitorThread() {
         if (!m_bStop.load()) RenewContext();
         continue;
       }
+      m_nWaits.fetch_add(1);
       const LONG result = m_card.GetStatusChange(context, kStatusChangeTimeoutMs, &local, 1);
       if (result == SCARD_E_TIMEOUT) continue;
       if (result != SCARD_S_SUCCESS) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "card/ct_api.h"
 #include "card/ms_card.h"
 
 struct CReaderFields {
@@ -57,6 +58,8 @@ class CReaderSession {
   CReaderSession& operator=(const CReaderSession&) = delete;
 
   void SetReaderName(const std::string& name) { m_strReaderName = name; }
+  // The CT-API library to ask for the reader's port (default "zelbric").
+  void SetCtApiModule(const std::string& module) { m_strCtApiModule = module; }
   const std::string& ReaderName() const { return m_strReaderName; }
   CReaderModelFlags& ModelFlags() { return m_flags; }
   bool IsContactless() const { return m_flags.m_bContactless != 0; }
@@ -82,6 +85,8 @@ class CReaderSession {
   SCARD_READERSTATE ReaderState();
   SCARDCONTEXT Context() const { return m_hContext.load(); }
   int PostedCount() const { return m_nPosted.load(); }
+  // How many status-change waits the monitor has begun.
+  int WaitCount() const { return m_nWaits.load(); }
 
  private:
   void MonitorThread();
@@ -92,6 +97,7 @@ class CReaderSession {
 
   CMSCard m_card;
   std::string m_strReaderName;
+  std::string m_strCtApiModule = kCtApiModuleName;
   CReaderModelFlags m_flags;
   CReaderFields m_fields;
 
@@ -109,6 +115,7 @@ class CReaderSession {
   std::atomic<bool> m_bStop{true};
   std::thread m_hThread;
   std::atomic<int> m_nPosted{0};
+  std::atomic<int> m_nWaits{0};
   PostFunction m_post;
   RedrawFunction m_redraw;
 };

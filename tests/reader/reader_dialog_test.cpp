@@ -1,0 +1,121 @@
+// The reader page as a widget against the private pcscd: what it shows, its
+// labels, many insertions and removals, and its destruction while its
+// monitor thread waits.
+
+#include "reader/reader_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTest>
+#include <chrono>
+#include <memory>
+
+#include "card/reader_models.h"
+#include "sandbox_environment.h"
+
+namespace {
+
+using namespace testing_support;
+using namespace std::chrono_literals;
+
+const auto* const g_environment = PcscdSandboxEnvironment::Install(VELKARO_TEST_DATA "/reader/pages");
+
+std::unique_ptr<CReaderDialog> OpenPage(const std::string& model, unsigned slot = 0) {
+  static const CReaderModelMaps maps;
+  const std::string reader = Sandbox().ReaderName(model, slot);
+  std::unique_ptr<CReaderDialog> page(CReaderDialog::Create());
+  page->SetReaderName(reader);
+  page->SetModelFlags(maps.FindReaderModel(reader));
+  page->Session().SetCtApiModule(VELKARO_ZELBRIC_MODULE);
+  EXPECT_TRUE(page->EnsureInitialised());
+  return page;
+}
+
+bool WaitForStatus(const CReaderDialog& page, const QString& status, int timeoutMs = 5000) {
+  return QTest::qWaitFor([&] { return page.ShownText(&CReaderFields::m_strStatus) == status; }, timeoutMs);
+}
+
+const QString kInserted = QStringLiteral("Smart card inserted");
+const QString kEmpty = QStringLiteral("No smart card inserted");
+
+}  // namespace
+
+TEST(ReaderDialogTest, ContactPageShowsTheCardAndItsLabels) {
+  VELKARO_REQUIRE_SANDBOX();
+  auto page = OpenPage("VELKARO CT 200");
+  ASSERT_TRUE(WaitForStatus(*page, kInserted));
+  EXPECT_EQ(page->ShownText(&CReaderFields::m_strFirmware), "1.23");
+  EXPECT_EQ(page->ShownText(&CReaderFields::m_strPort), "COM3");
+  EXPECT_EQ(page->ShownText(&CReaderFields::m_strVoltage), "5V");
+  EXPECT_EQ(page->ShownText(&CReaderFields::m_strATR),
+            "3B DA 18 FF 81 B1 FE 75 1F 03 00 31 C5 73 C0 01 40 00 90 00 0C");
+  EXPECT_EQ(page->LabelText(CReaderDialog::IDC_TA1_IN_USE_LABEL), "TA1 in use:");
+  EXPECT_FALSE(page->IsLabelVisible(CReaderDialog::IDC_TA1_LABEL));
+  EXPECT_TRUE(page->IsLabelVisible(CReaderDialog::IDC_VOLTAGE_LABEL));
+}
+
+TEST(ReaderDialogTest, ContactlessPageRelabelsItsRateLines) {
+  VELKARO_REQUIRE_SANDBOX();
+  auto page = OpenPage("VELKARO CL 3700", 1);
+  ASSERT_TRUE(WaitForStatus(*page, kInserted));
+  EXPECT_EQ(page->LabelText(CReaderDialog::IDC_TA1_IN_USE_LABEL), "PICCtoPCD:");
+  EXPECT_EQ(page->LabelText(CReaderDialog::IDC_TA1_LABEL), "PCDtoPICC:");
+  EXPECT_FALSE(page->IsLabelVisible(CReaderDialog::IDC_VOLTAGE_LABEL));
+  EXPECT_EQ(page->ShownText(&CReaderFields::m_strTA1InUse), "212 kbps");
+  EXPECT_EQ(page->ShownText(&CReaderFields::m_strTA1), "424 kbps");
+  EXPECT_EQ(page->ShownText(&CReaderFields::m_strCardName), "UID:5A 3C 01 99");
+}
+
+TEST(ReaderDialogTest, MuteCardIsShownAtOnce) {
+  VELKARO_REQUIRE_SANDBOX();
+  auto page = OpenPage("VELKARO CT 110");
+  ASSERT_TRUE(WaitForStatus(*page, "The smart card is not responding to a reset"));
+  EXPECT_EQ(page->ShownText(&CReaderFields::m_strProtocol), "n/a");
+}
+
+// Two pages follow many quick changes; every change reaches its page and the
+// threads leave cleanly (run under ThreadSanitizer in the tsan preset).
+TEST(ReaderDialogTest, TwoReadersFollowTwoHundredInsertionsAndRemovals) {
+  VELKARO_REQUIRE_SANDBOX();
+  auto first = OpenPage("VELKARO CT 220");
+  auto second = OpenPage("VELKARO CT 200");
+  ASSERT_TRUE(WaitForStatus(*first, kEmpty));
+  ASSERT_TRUE(WaitForStatus(*second, kInserted));
+  for (int cycle = 0; cycle < 200; ++cycle) {
+    RunSim({"insert", "e_ct220"});
+    RunSim({"remove", "a_ct200"});
+    ASSERT_TRUE(WaitForStatus(*first, kInserted)) << "cycle " << cycle;
+    ASSERT_TRUE(WaitForStatus(*second, kEmpty)) << "cycle " << cycle;
+    RunSim({"remove", "e_ct220"});
+    RunSim({"insert", "a_ct200"});
+    ASSERT_TRUE(WaitForStatus(*first, kEmpty)) << "cycle " << cycle;
+    ASSERT_TRUE(WaitForStatus(*second, kInserted)) << "cycle " << cycle;
+  }
+  EXPECT_EQ(first->ShownText(&CReaderFields::m_strATR), "");
+  EXPECT_EQ(second->ShownText(&CReaderFields::m_strPort), "COM3");
+}
+
+TEST(ReaderDialogTest, PageDestroyedWhileItsThreadWaitsGoesPromptly) {
+  VELKARO_REQUIRE_SANDBOX();
+  auto page = OpenPage("VELKARO CT 220");
+  ASSERT_TRUE(WaitForStatus(*page, kEmpty));
+  QTest::qWait(200);  // the monitor is back in its status-change wait
+  const auto start = std::chrono::steady_clock::now();
+  page.reset();
+  // The wait is cancelled rather than left to its one-second time-out.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
+}
+
+TEST(ReaderDialogTest, NotificationForADestroyedPageIsDropped) {
+  VELKARO_REQUIRE_SANDBOX();
+  auto page = OpenPage("VELKARO CT 220");
+  ASSERT_TRUE(WaitForStatus(*page, kEmpty));
+  RunSim({"insert", "e_ct220"});
+  // Let the monitor post its notification, then destroy the page before the
+  // event loop delivers it.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return page->Session().PostedCount() >= 2; }, 5000));
+  page.reset();
+  // Delivering it now would touch freed memory (caught by ASan and TSan).
+  QApplication::processEvents();
+}

@@ -1,0 +1,184 @@
+// Reader pages' facts and card updates against the private pcscd and the
+// simulated driver.
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "app/diag_tool_app.h"
+#include "fakes.h"
+#include "sandbox_environment.h"
+#include "session_driver.h"
+#include "temp_dir.h"
+
+namespace {
+
+using namespace testing_support;
+using namespace std::chrono_literals;
+
+const auto* const g_environment = PcscdSandboxEnvironment::Install(VELKARO_TEST_DATA "/reader/pages");
+
+constexpr char kSignatureAtr[] = "3B DA 18 FF 81 B1 FE 75 1F 03 00 31 C5 73 C0 01 40 00 90 00 0C";
+
+// The application object with a configuration that names the test cards.
+class ReaderSessionTest : public ::testing::Test {
+ protected:
+  ReaderSessionTest() {
+    system.modulePath = program / "velkaro-diag";
+    program.Write("diagtool.ini",
+                  std::string("[Card 1]\nCARDNAME=VELKARO Signature Card\nATR=") + kSignatureAtr +
+                      "\n[Card 2]\nVARTEXT=Contactless card, kind byte !!\n"
+                      "VARATR=3B 8F 80 01 80 4F 0C A0 00 00 03 06 !! ?? ?? ?? ?? ?? ?? ??\n");
+    EXPECT_TRUE(app.LoadConfiguration());
+  }
+
+  // The CT-API port libzelbric gives a reader: its place in PC/SC's list.
+  static std::string CtApiPortOf(const std::string& reader) {
+    const auto readers = Sandbox().ListReaders();
+    for (std::size_t i = 0; i < readers.size(); ++i) {
+      if (readers[i] == reader) return std::to_string(i + 1);
+    }
+    return "n/a";
+  }
+
+  TempDir program;
+  FakeSystemInfo system;
+  CDiagToolApp app;
+};
+
+}  // namespace
+
+TEST_F(ReaderSessionTest, CardAlreadyInIsShownInTheFirstCycle) {
+  VELKARO_REQUIRE_SANDBOX();
+  const std::string reader = Sandbox().ReaderName("VELKARO CT 200");
+  SessionDriver driver(reader);
+  ASSERT_TRUE(driver.Start());
+  const CReaderFields& f = driver.Fields();
+  EXPECT_EQ(f.m_strFirmware, "1.23");
+  EXPECT_EQ(f.m_strLibrary, "3.10");
+  EXPECT_EQ(f.m_strSerialNumber, "CT200-004711");
+  EXPECT_EQ(f.m_strCtApiPort, CtApiPortOf(reader));
+  EXPECT_EQ(f.m_strStatus, "");  // the first update fills it
+
+  ASSERT_TRUE(driver.Update());
+  EXPECT_EQ(f.m_strStatus, "Smart card inserted");
+  EXPECT_EQ(f.m_strATR, kSignatureAtr);
+  EXPECT_EQ(f.m_strCardName, "VELKARO Signature Card");
+  EXPECT_EQ(f.m_strProtocol, "T=1");
+  EXPECT_EQ(f.m_strPort, "COM3");
+  EXPECT_EQ(f.m_strFrequency, "4.0 MHz");
+  EXPECT_EQ(f.m_strVoltage, "5V");
+  EXPECT_EQ(f.m_strTA1InUse, "0x18");
+  EXPECT_EQ(f.m_strTA1, "n/a");
+  EXPECT_EQ(f.m_strLibrary, "3.10");
+}
+
+TEST_F(ReaderSessionTest, InsertionAndRemovalAreEachShown) {
+  VELKARO_REQUIRE_SANDBOX();
+  SessionDriver driver(Sandbox().ReaderName("VELKARO CT 220"));
+  ASSERT_TRUE(driver.Start());
+  ASSERT_TRUE(driver.UpdateUntilStatus("No smart card inserted"));
+  const CReaderFields& f = driver.Fields();
+  EXPECT_EQ(f.m_strProtocol, "n/a");
+  EXPECT_EQ(f.m_strATR, "");
+
+  for (int round = 0; round < 3; ++round) {
+    RunSim({"insert", "e_ct220"});
+    ASSERT_TRUE(driver.UpdateUntilStatus("Smart card inserted")) << round;
+    // A synchronous memory card: its type stands for the protocol, TA1 means nothing.
+    EXPECT_EQ(f.m_strATR, "3B 04 49 32 43 2E");
+    EXPECT_EQ(f.m_strProtocol, "I2C");
+    EXPECT_EQ(f.m_strTA1InUse, "n/a");
+    EXPECT_EQ(f.m_strPort, "PCMCIA");
+
+    RunSim({"remove", "e_ct220"});
+    ASSERT_TRUE(driver.UpdateUntilStatus("No smart card inserted")) << round;
+    // The card's fields are reset; the reader's facts stay.
+    EXPECT_EQ(f.m_strATR, "");
+    EXPECT_EQ(f.m_strCardName, "");
+    for (const std::string* text : {&f.m_strProtocol, &f.m_strSubProtocol, &f.m_strPort, &f.m_strFrequency,
+                                    &f.m_strTA1InUse, &f.m_strTA1, &f.m_strVoltage}) {
+      EXPECT_EQ(*text, "n/a");
+    }
+    EXPECT_EQ(f.m_strFirmware, "1.01");
+    EXPECT_EQ(f.m_strLibrary, "3.12");
+    EXPECT_EQ(f.m_strSerialNumber, "CT220-1");
+    EXPECT_NE(f.m_strCtApiPort, "n/a");
+  }
+}
+
+TEST_F(ReaderSessionTest, MuteCardShowsTheResetText) {
+  VELKARO_REQUIRE_SANDBOX();
+  SessionDriver driver(Sandbox().ReaderName("VELKARO CT 110"));
+  ASSERT_TRUE(driver.Start());
+  ASSERT_TRUE(driver.UpdateUntilStatus("The smart card is not responding to a reset"));
+  const CReaderFields& f = driver.Fields();
+  EXPECT_EQ(f.m_strATR, "");
+  EXPECT_EQ(f.m_strProtocol, "n/a");
+  EXPECT_EQ(f.m_strPort, "n/a");
+  EXPECT_EQ(f.m_strSerialNumber, "n/a");  // the driver's placeholder serial number
+}
+
+TEST_F(ReaderSessionTest, ContactlessCardShowsKindRatesAndIdentifier) {
+  VELKARO_REQUIRE_SANDBOX();
+  SessionDriver driver(Sandbox().ReaderName("VELKARO CL 3700", 1), /*contactless=*/true);
+  ASSERT_TRUE(driver.Start());
+  ASSERT_TRUE(driver.UpdateUntilStatus("Smart card inserted"));
+  const CReaderFields& f = driver.Fields();
+  EXPECT_EQ(f.m_strProtocol, "ISO 14443B");
+  EXPECT_EQ(f.m_strSubProtocol, "Part 2");
+  EXPECT_EQ(f.m_strTA1InUse, "212 kbps");
+  EXPECT_EQ(f.m_strTA1, "424 kbps");
+  EXPECT_EQ(f.m_strFrequency, "13.56 MHz");
+  // The name from the pattern, then the identifier.
+  EXPECT_EQ(f.m_strCardName, "Contactless card, kind byte 07  UID:5A 3C 01 99");
+}
+
+TEST_F(ReaderSessionTest, FailingClockQueryKeepsTheLaterFields) {
+  VELKARO_REQUIRE_SANDBOX();
+  SessionDriver driver(Sandbox().ReaderName("VELKARO CT 210"));
+  ASSERT_TRUE(driver.Start());
+  ASSERT_TRUE(driver.UpdateUntilStatus("Smart card inserted"));
+  const CReaderFields& f = driver.Fields();
+  EXPECT_EQ(f.m_strATR, "3B 02 14 50");
+  EXPECT_EQ(f.m_strProtocol, "T=0");
+  EXPECT_EQ(f.m_strPort, "USB");
+  EXPECT_EQ(f.m_strFrequency, "n/a");
+  EXPECT_EQ(f.m_strVoltage, "n/a");
+  EXPECT_EQ(f.m_strTA1InUse, "n/a");
+  EXPECT_EQ(f.m_strFirmware, "2.50");
+  EXPECT_EQ(f.m_strLibrary, "3.11");  // from the page's initialisation
+}
+
+TEST_F(ReaderSessionTest, MonitorRestsWhilePcscdIsGoneAndComesBackWithIt) {
+  VELKARO_REQUIRE_SANDBOX();
+  SessionDriver driver(Sandbox().ReaderName("VELKARO CT 200"));
+  ASSERT_TRUE(driver.Start());
+  ASSERT_TRUE(driver.UpdateUntilStatus("Smart card inserted"));
+
+  Sandbox().Stop();
+  const int waitsBefore = driver.Session().WaitCount();
+  std::this_thread::sleep_for(2500ms);
+  // Every call on a dead context fails at once; a pause after each failure
+  // keeps the thread from spinning (a few waits, not thousands).
+  EXPECT_LE(driver.Session().WaitCount() - waitsBefore, 5);
+
+  ASSERT_EQ(Sandbox().Start(), std::nullopt);
+  // The session takes a new context and reports the reader's state afresh.
+  ASSERT_TRUE(driver.Update(10s));
+  EXPECT_EQ(driver.Fields().m_strStatus, "Smart card inserted");
+  EXPECT_EQ(driver.Fields().m_strATR, kSignatureAtr);
+}
+
+TEST_F(ReaderSessionTest, SessionWithoutPcscLibraryStaysQuiet) {
+  CReaderSession session("libvelkaro-no-such-pcsclite.so.1");
+  session.SetReaderName("VELKARO CT 200 00 00");
+  session.SetCtApiModule("velkaro-no-such-ctapi");
+  ASSERT_TRUE(session.Initialise([] {}, [] {}));
+  EXPECT_EQ(session.Context(), kNoContext);
+  std::this_thread::sleep_for(100ms);
+  session.UpdateCardInfo();  // without a context only the end steps run
+  EXPECT_EQ(session.Fields().m_strStatus, "");
+  EXPECT_EQ(session.Fields().m_strProtocol, "n/a");
+  EXPECT_EQ(session.PostedCount(), 0);
+}

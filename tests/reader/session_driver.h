@@ -1,0 +1,62 @@
+#pragma once
+// Runs a reader session the way its page does: the monitor thread's
+// notifications are taken on the test's thread, which then runs the card
+// update, as the user-interface thread runs command 4003.
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+
+#include "reader/reader_session.h"
+
+class SessionDriver {
+ public:
+  explicit SessionDriver(const std::string& reader, bool contactless = false) {
+    m_session.SetReaderName(reader);
+    m_session.SetCtApiModule(VELKARO_ZELBRIC_MODULE);
+    m_session.ModelFlags().m_bContactless = contactless ? 1 : 0;
+  }
+
+  bool Start() {
+    return m_session.Initialise(
+        [this] {
+          {
+            std::lock_guard lock(m_mutex);
+            ++m_posted;
+          }
+          m_posted_cv.notify_all();
+        },
+        [] {});
+  }
+
+  // Waits for the next notification and runs its update.
+  bool Update(std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+    std::unique_lock lock(m_mutex);
+    if (!m_posted_cv.wait_for(lock, timeout, [this] { return m_posted > m_handled; })) return false;
+    ++m_handled;
+    lock.unlock();
+    m_session.UpdateCardInfo();
+    return true;
+  }
+
+  // Runs updates until the status line reads `status`.
+  bool UpdateUntilStatus(const std::string& status, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (Fields().m_strStatus != status) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0 || !Update(left)) return false;
+    }
+    return true;
+  }
+
+  const CReaderFields& Fields() const { return m_session.Fields(); }
+  CReaderSession& Session() { return m_session; }
+
+ private:
+  std::mutex m_mutex;
+  std::condition_variable m_posted_cv;
+  int m_posted = 0;
+  int m_handled = 0;
+  CReaderSession m_session;  // last: its thread stops before the members above go
+};

@@ -63,6 +63,26 @@ TEST_F(StartupTest, ShowsTheMainWindowUntilItIsClosed) {
   EXPECT_TRUE(messages.Shown().empty());
 }
 
+TEST_F(StartupTest, ShippedConfigurationStartsTheWindow) {
+  // The default configuration, as staged beside the program.
+  std::filesystem::copy_file(std::filesystem::path(VELKARO_DIAG_BINARY).parent_path() / "diagtool.ini",
+                             dir / "diagtool.ini");
+  QStringList tabs;
+  QTimer::singleShot(0, [&] {
+    CDiagToolPropSheet* sheet = FindMainWindow();
+    ASSERT_NE(sheet, nullptr);
+    tabs << sheet->GetTabText(0);
+    sheet->close();
+  });
+  CDiagToolApp app;
+  EXPECT_EQ(RunDiagTool(app), 0);
+  EXPECT_EQ(tabs, QStringList{"General"});
+  EXPECT_FALSE(app.GetMandatoryFiles().empty());
+  EXPECT_FALSE(app.CardNames().empty());
+  EXPECT_TRUE(app.IsAdditionalReader("Generic CCID Reader"));
+  EXPECT_TRUE(messages.Shown().empty());
+}
+
 TEST_F(StartupTest, BrokenConfigurationEndsBeforeAnyWindow) {
   dir.Write("diagtool.ini", "[Card 1]\nVARTEXT=text\nVARATR=3B 00 00\n");
   bool windowSeen = false;

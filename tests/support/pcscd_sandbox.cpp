@@ -123,6 +123,10 @@ void PcscdSandbox::Stop() {
     waitpid(m_pid, nullptr, 0);
   }
   m_pid = -1;
+  // A killed pcscd leaves its socket behind; a later Start must not take it
+  // for the new pcscd's.
+  std::error_code ignored;
+  fs::remove(SocketPath(), ignored);
 }
 
 std::string PcscdSandbox::Log() const {

@@ -17,6 +17,7 @@
 #include "app/diag_tool_app.h"
 #include "app/prop_sheet.h"
 #include "fakes.h"
+#include "platform/systemd_service.h"
 #include "reader/reader_dialog.h"
 #include "sandbox_environment.h"
 #include "status/diag_tool_dlg.h"
@@ -59,9 +60,13 @@ class GeneralPagePcscdTest : public ::testing::Test {
     root.Write("usr/sbin/pcscd", "");
     setenv("VELKARO_SYSTEM_ROOT", root.path().c_str(), 1);
     system.modulePath = program / "velkaro-diag";
+    // The program's own service check: with PCSCLITE_CSOCK_NAME set it asks
+    // the socket of the private pcscd, never the host's service manager.
+    velkaro::InstallServiceControl(&serviceControl);
   }
   ~GeneralPagePcscdTest() override {
     sheet.reset();
+    velkaro::InstallServiceControl(nullptr);
     unsetenv("VELKARO_SYSTEM_ROOT");
   }
 
@@ -117,6 +122,7 @@ class GeneralPagePcscdTest : public ::testing::Test {
   TempDir program;
   FakeSystemInfo system;
   RecordingMessageBox messages;
+  velkaro::SystemdServiceControl serviceControl;
   CDiagToolApp app;
   std::unique_ptr<CDiagToolPropSheet> sheet;
   CDiagToolDlg* general = nullptr;

@@ -4,6 +4,8 @@
 
 #include "app/diag_tool_app.h"
 #include "app/prop_sheet.h"
+#include "platform/services.h"
+#include "res/strings.h"
 #include "status/diag_tool_dlg.h"
 
 int RunDiagTool(CDiagToolApp& app) {
@@ -15,4 +17,16 @@ int RunDiagTool(CDiagToolApp& app) {
   sheet->DoModal();
   sheet.reset();
   return 0;
+}
+
+ProgramServices::ProgramServices() : m_messageBox(res::kAppTitle) {
+  velkaro::InstallMessageBox(&m_messageBox);
+  velkaro::InstallSaveFileDialog(&m_saveDialog);
+  velkaro::InstallServiceControl(&m_serviceControl);
+}
+
+ProgramServices::~ProgramServices() {
+  velkaro::InstallServiceControl(nullptr);
+  velkaro::InstallMessageBox(nullptr);
+  velkaro::InstallSaveFileDialog(nullptr);
 }

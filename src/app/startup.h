@@ -1,7 +1,26 @@
 #pragma once
 
+#include "platform/qt_dialogs.h"
+#include "platform/systemd_service.h"
+
 class CDiagToolApp;
 
 // The whole run of the program, from reading the configuration to the closed
 // main window. Needs a QApplication. Returns the process exit status.
 int RunDiagTool(CDiagToolApp& app);
+
+// The services the program runs with (the window system's message box and
+// save dialog, systemd's view of pcscd), installed for the object's lifetime
+// in place of the fallbacks.
+class ProgramServices {
+ public:
+  ProgramServices();
+  ~ProgramServices();
+  ProgramServices(const ProgramServices&) = delete;
+  ProgramServices& operator=(const ProgramServices&) = delete;
+
+ private:
+  velkaro::QtMessageBox m_messageBox;
+  velkaro::QtSaveFileDialog m_saveDialog;
+  velkaro::SystemdServiceControl m_serviceControl;
+};

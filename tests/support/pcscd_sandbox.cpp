@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -23,6 +24,7 @@ namespace fs = std::filesystem;
 
 constexpr auto kStartTimeout = 10s;
 constexpr auto kStopTimeout = 5s;
+constexpr auto kWaitSlice = 100ms;  // WaitForReader's longest single wait
 
 bool WaitForExit(pid_t pid, std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -123,6 +125,10 @@ void PcscdSandbox::Stop() {
     waitpid(m_pid, nullptr, 0);
   }
   m_pid = -1;
+  // A killed pcscd leaves its socket behind; a later Start must not take it
+  // for the new pcscd's.
+  std::error_code ignored;
+  fs::remove(SocketPath(), ignored);
 }
 
 std::string PcscdSandbox::Log() const {
@@ -181,8 +187,17 @@ std::optional<SCARD_READERSTATE> PcscdSandbox::WaitForReader(
   for (;;) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() < 0) return std::nullopt;
-    if (SCardGetStatusChange(context.Get(), static_cast<DWORD>(left.count()), &state, 1) != SCARD_S_SUCCESS)
-      return std::nullopt;  // the time-out, or pcscd went away
+    const auto slice = std::min<std::chrono::milliseconds>(left, kWaitSlice);
+    const LONG result = SCardGetStatusChange(context.Get(), static_cast<DWORD>(slice.count()), &state, 1);
+    if (result == SCARD_E_TIMEOUT) {
+      // The client library compares event counters only when the caller's
+      // is not 0, and a card present when pcscd started has counter 0: a
+      // card swap between two of the library's looks at pcscd then shows no
+      // change at all. So the state is read afresh after every slice.
+      state.dwCurrentState = SCARD_STATE_UNAWARE;
+      continue;
+    }
+    if (result != SCARD_S_SUCCESS) return std::nullopt;  // pcscd went away
     if (want(state)) return state;
     state.dwCurrentState = state.dwEventState & ~SCARD_STATE_CHANGED;
   }

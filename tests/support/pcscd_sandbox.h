@@ -69,6 +69,8 @@ class PcscdSandbox {
   // process writes there is what the driver reads. Answers an error text, or
   // nothing when the readers are ready.
   std::optional<std::string> Start();
+  // Stops pcscd; Start brings it back on the same scenario as it stands then
+  // (clients keep their PCSCLITE_CSOCK_NAME, so they find the new pcscd).
   void Stop();
   bool IsRunning() const { return m_pid > 0; }
 

@@ -1,0 +1,221 @@
+// The General page against a private pcscd with simulated readers: which
+// readers it handles, their rows and tabs as readers come and go, and pcscd
+// going away and coming back. The page refreshes once a second, so every
+// change is awaited with a generous deadline before the state is compared.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <QEventLoop>
+#include <QLabel>
+#include <QPointer>
+#include <QTimer>
+#include <QTreeWidget>
+#include <chrono>
+#include <functional>
+
+#include "app/diag_tool_app.h"
+#include "app/prop_sheet.h"
+#include "fakes.h"
+#include "platform/systemd_service.h"
+#include "reader/reader_dialog.h"
+#include "sandbox_environment.h"
+#include "status/diag_tool_dlg.h"
+#include "temp_dir.h"
+
+// Readable names in failure messages.
+void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+
+namespace {
+
+using namespace testing_support;
+
+// Readers 00 to 04, in this order: a known model with a card; a known model
+// that is not plugged in yet; a reader nobody handles; a brand-named reader
+// without a model row; a reader that the configuration adds.
+const auto* const g_environment = PcscdSandboxEnvironment::Install(VELKARO_TEST_DATA "/status/admitted_readers");
+
+constexpr char kConfiguration[] = "[Additional_Readers]\nReader1=Kappa Desk Reader\n";
+constexpr auto kDeadline = 5s;
+constexpr char kRunning[] = "Started and Running";
+constexpr char kStopped[] = "is 'Stopped'";
+constexpr char kProxTab[] = "Proxcard settings";
+
+// Runs the event loop until `done` holds or the deadline has passed.
+void WaitUntil(const std::function<bool()>& done) {
+  const auto deadline = std::chrono::steady_clock::now() + kDeadline;
+  while (!done() && std::chrono::steady_clock::now() < deadline) {
+    QEventLoop loop;
+    QTimer::singleShot(10, &loop, &QEventLoop::quit);
+    loop.exec();
+  }
+}
+
+class GeneralPagePcscdTest : public ::testing::Test {
+ protected:
+  GeneralPagePcscdTest() {
+    // A system tree of its own: pcscd is installed there, so a pcscd that
+    // does not answer reads as stopped rather than missing, and no card API
+    // library puts an "APIs" tab before the readers.
+    root.Write("usr/sbin/pcscd", "");
+    setenv("VELKARO_SYSTEM_ROOT", root.path().c_str(), 1);
+    system.modulePath = program / "velkaro-diag";
+    // The program's own service check: with PCSCLITE_CSOCK_NAME set it asks
+    // the socket of the private pcscd, never the host's service manager.
+    velkaro::InstallServiceControl(&serviceControl);
+  }
+  ~GeneralPagePcscdTest() override {
+    sheet.reset();
+    velkaro::InstallServiceControl(nullptr);
+    unsetenv("VELKARO_SYSTEM_ROOT");
+  }
+
+  void SetUp() override {
+    // Names are taken while pcscd lists them, before any test stops it.
+    ct200 = Name("VELKARO CT 200");
+    rf600 = Name("VELKARO RF 600");
+    acme = Name("ACME Reader");
+    prototype = Name("VELKARO Prototype X");
+    configured = Name("Kappa Desk Reader");
+  }
+
+  static QString Name(std::string_view model) {
+    if (!SandboxEnvironment().Possible() || !SandboxEnvironment().Problem().empty()) return {};
+    return QString::fromStdString(Sandbox().ReaderName(model));
+  }
+
+  void Open() {
+    program.Write("diagtool.ini", kConfiguration);
+    ASSERT_TRUE(app.LoadConfiguration());
+    sheet = std::make_unique<CDiagToolPropSheet>("t");
+    general = new CDiagToolDlg(sheet.get());
+    sheet->AddPage(general);
+    sheet->Create();
+  }
+
+  // Opens the window and waits for the readers handled from the start.
+  void OpenWithReaders() {
+    ASSERT_NO_FATAL_FAILURE(Open());
+    WaitUntil([&] { return FoundReaders() == Handled(); });
+    ASSERT_EQ(FoundReaders(), Handled());
+  }
+
+  QStringList Handled() const { return {ct200, prototype, configured}; }
+
+  QStringList FoundReaders() const {
+    QStringList rows;
+    for (int i = 0; i < general->FoundReaders()->topLevelItemCount(); ++i)
+      rows << general->FoundReaders()->topLevelItem(i)->text(0);
+    return rows;
+  }
+
+  // The texts of the tabs after the General page.
+  QStringList Tabs() const {
+    QStringList tabs;
+    for (int i = 1; i < sheet->GetPageCount(); ++i) tabs << sheet->GetTabText(i);
+    return tabs;
+  }
+
+  QString Status() const { return general->StatusText()->text(); }
+
+  TempDir root;
+  TempDir program;
+  FakeSystemInfo system;
+  RecordingMessageBox messages;
+  velkaro::SystemdServiceControl serviceControl;
+  CDiagToolApp app;
+  std::unique_ptr<CDiagToolPropSheet> sheet;
+  CDiagToolDlg* general = nullptr;
+  QString ct200, rf600, acme, prototype, configured;
+};
+
+}  // namespace
+
+TEST_F(GeneralPagePcscdTest, HandledReadersAreListedAndTabbedInEnumerationOrder) {
+  VELKARO_REQUIRE_SANDBOX();
+  // PC/SC lists the readers the page must leave out.
+  ASSERT_FALSE(acme.isEmpty());
+  ASSERT_FALSE(rf600.isEmpty());
+  ASSERT_NO_FATAL_FAILURE(OpenWithReaders());
+
+  EXPECT_EQ(Status(), kRunning);
+  EXPECT_EQ(Tabs(), Handled());
+  for (int i = 1; i < sheet->GetPageCount(); ++i) {
+    auto* page = dynamic_cast<CReaderDialog*>(sheet->GetPage(i));
+    ASSERT_NE(page, nullptr) << i;
+    EXPECT_EQ(QString::fromStdString(page->Session().ReaderName()), sheet->GetTabText(i));
+  }
+  EXPECT_EQ(sheet->GetActiveIndex(), 0);
+
+  // Later refreshes find the same readers and change nothing.
+  const int refreshes = general->RefreshCount();
+  WaitUntil([&] { return general->RefreshCount() >= refreshes + 2; });
+  ASSERT_GE(general->RefreshCount(), refreshes + 2);
+  EXPECT_EQ(FoundReaders(), Handled());
+  EXPECT_EQ(Tabs(), Handled());
+  EXPECT_TRUE(messages.Shown().empty());
+}
+
+TEST_F(GeneralPagePcscdTest, PluggedInReaderTakesItsPlaceInTheListAndTheLastTab) {
+  VELKARO_REQUIRE_SANDBOX();
+  ASSERT_NO_FATAL_FAILURE(OpenWithReaders());
+
+  RunSim({"replug", "b_rf600"});
+  const QStringList listed = {ct200, rf600, prototype, configured};
+  WaitUntil([&] { return FoundReaders() == listed; });
+  EXPECT_EQ(FoundReaders(), listed);
+  EXPECT_EQ(Tabs(), (QStringList{ct200, prototype, configured, rf600}));
+  EXPECT_EQ(sheet->GetActiveIndex(), 0);
+}
+
+TEST_F(GeneralPagePcscdTest, UnpluggedReaderLosesItsRowAndTab) {
+  VELKARO_REQUIRE_SANDBOX();
+  ASSERT_NO_FATAL_FAILURE(OpenWithReaders());
+
+  // The reader of the front tab goes: the tab to its left comes forward
+  // (not the one to its right, which the tab bar itself would pick).
+  ASSERT_TRUE(sheet->SetActivePage(2));
+  const QPointer<CPropertyPage> gone = sheet->GetActivePage();
+  ASSERT_TRUE(gone->IsInitialised());  // its monitor runs
+  RunSim({"unplug", "d_prototype"});
+  WaitUntil([&] { return FoundReaders() == QStringList{ct200, configured}; });
+  EXPECT_EQ(FoundReaders(), (QStringList{ct200, configured}));
+  EXPECT_EQ(Tabs(), (QStringList{ct200, configured}));
+  EXPECT_TRUE(gone.isNull());
+  EXPECT_EQ(sheet->GetActiveIndex(), 1);
+
+  // A reader of a background tab to the left goes: the front page stays in
+  // front, one place further left.
+  ASSERT_TRUE(sheet->SetActivePage(2));
+  CPropertyPage* const front = sheet->GetActivePage();
+  RunSim({"unplug", "a_ct200"});
+  WaitUntil([&] { return FoundReaders() == QStringList{configured}; });
+  EXPECT_EQ(FoundReaders(), QStringList{configured});
+  EXPECT_EQ(Tabs(), QStringList{configured});
+  EXPECT_EQ(sheet->GetActivePage(), front);
+}
+
+TEST_F(GeneralPagePcscdTest, StoppedPcscdTakesEveryReaderDownAndItsReturnBringsThemBackAtTheEnd) {
+  VELKARO_REQUIRE_SANDBOX();
+  ASSERT_NO_FATAL_FAILURE(OpenWithReaders());
+  // A settings tab that stays through it all, so that "at the end" shows.
+  general->SetSettingsPageFactory(kGroupProxSettings, [] { return new CPropertyPage(kProxTab); });
+  general->SetProxPageWanted(true);
+  WaitUntil([&] { return Tabs().size() == 4; });
+  ASSERT_EQ(Tabs(), Handled() + QStringList{kProxTab});
+  // The reader with the card in front: its monitor waits on pcscd when it goes.
+  ASSERT_TRUE(sheet->SetActivePage(1));
+
+  Sandbox().Stop();
+  WaitUntil([&] { return Status() == kStopped && FoundReaders().isEmpty() && Tabs().size() == 1; });
+  EXPECT_EQ(Status(), kStopped);
+  EXPECT_EQ(FoundReaders(), QStringList{});
+  EXPECT_EQ(Tabs(), QStringList{kProxTab});
+  EXPECT_EQ(sheet->GetActiveIndex(), 0);
+
+  ASSERT_EQ(Sandbox().Start(), std::nullopt);
+  WaitUntil([&] { return FoundReaders() == Handled() && Tabs().size() == 4; });
+  EXPECT_EQ(Status(), kRunning);
+  EXPECT_EQ(FoundReaders(), Handled());
+  EXPECT_EQ(Tabs(), QStringList{kProxTab} + Handled());
+}

@@ -19,7 +19,7 @@ CDiagToolPropSheet::CDiagToolPropSheet(const QString& title, QWidget* parent, in
   m_tabs->tabBar()->setExpanding(false);
   m_tabs->setDocumentMode(false);
   setCentralWidget(m_tabs);
-  resize(640, 560);
+  resize(800, 600);
   connect(m_tabs, &QTabWidget::currentChanged, this, &CDiagToolPropSheet::OnCurrentTabChanged);
 }
 

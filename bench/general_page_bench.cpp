@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QTest>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QEventLoop>
@@ -106,24 +107,8 @@ void DropOffscreenNoise(QtMsgType, const QMessageLogContext&, const QString& mes
   }
 }
 
-CDiagToolPropSheet* FindMainWindow() {
-  for (QWidget* widget : QApplication::topLevelWidgets()) {
-    if (auto* sheet = qobject_cast<CDiagToolPropSheet*>(widget); sheet && sheet->isVisible()) return sheet;
-  }
-  return nullptr;
-}
-
-bool WaitUntil(const std::function<bool()>& done, int milliseconds) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done()) {
-    if (clock.hasExpired(milliseconds)) return false;
-    QEventLoop loop;
-    QTimer::singleShot(kTickMs, &loop, &QEventLoop::quit);
-    loop.exec();
-  }
-  return true;
-}
+// Runs the event loop until `done` holds or `milliseconds` have passed.
+bool WaitUntil(const std::function<bool()>& done, int milliseconds) { return QTest::qWaitFor(done, milliseconds); }
 
 std::optional<std::string> WriteScenario(testing_support::PcscdSandbox& sandbox, int readers) {
   for (int i = 0; i < readers; ++i) {
@@ -163,7 +148,7 @@ int RunOne(int argc, char** argv, int readers, int seconds) {
   QString status;
 
   QTimer::singleShot(0, [&] {
-    CDiagToolPropSheet* sheet = FindMainWindow();
+    CDiagToolPropSheet* sheet = CDiagToolPropSheet::MainWindow();
     auto* general = sheet ? dynamic_cast<CDiagToolDlg*>(sheet->GetPage(0)) : nullptr;
     if (!general) return;
     const bool allTabs = WaitUntil([&] { return sheet->GetPageCount() >= readers + 1; }, kTabsDeadlineMs);

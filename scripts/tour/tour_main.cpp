@@ -9,6 +9,7 @@
 // the program could not start or no reader appeared; 2 for a wrong command line.
 
 #include <QApplication>
+#include <QTest>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -28,25 +29,8 @@ namespace {
 constexpr int kReadersDeadlineMs = 15000;  // for the first refreshes
 constexpr int kPageSettleMs = 1500;        // for a page's reader facts and card
 
-CDiagToolPropSheet* FindMainWindow() {
-  for (QWidget* widget : QApplication::topLevelWidgets()) {
-    if (auto* sheet = qobject_cast<CDiagToolPropSheet*>(widget); sheet && sheet->isVisible()) return sheet;
-  }
-  return nullptr;
-}
-
 // Runs the event loop until `done` holds or `milliseconds` have passed.
-bool WaitUntil(const std::function<bool()>& done, int milliseconds) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done()) {
-    if (clock.hasExpired(milliseconds)) return false;
-    QEventLoop loop;
-    QTimer::singleShot(20, &loop, &QEventLoop::quit);
-    loop.exec();
-  }
-  return true;
-}
+bool WaitUntil(const std::function<bool()>& done, int milliseconds) { return QTest::qWaitFor(done, milliseconds); }
 
 void Pause(int milliseconds) {
   WaitUntil([] { return false; }, milliseconds);
@@ -68,7 +52,7 @@ QString FileName(int index, const QString& tabText) {
 
 // The tour itself, run inside the window's loop. Answers the exit status.
 int Tour(const QDir& output) {
-  CDiagToolPropSheet* sheet = FindMainWindow();
+  CDiagToolPropSheet* sheet = CDiagToolPropSheet::MainWindow();
   auto* general = sheet ? dynamic_cast<CDiagToolDlg*>(sheet->GetPage(0)) : nullptr;
   if (!general) {
     std::fprintf(stderr, "velkaro-tour: the main window did not open\n");

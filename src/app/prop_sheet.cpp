@@ -10,6 +10,13 @@
 #include "platform/services.h"
 #include "res/strings.h"
 
+namespace {
+// Set while the window is shown; user-interface thread only.
+CDiagToolPropSheet* g_mainWindow = nullptr;
+}  // namespace
+
+CDiagToolPropSheet* CDiagToolPropSheet::MainWindow() { return g_mainWindow; }
+
 CDiagToolPropSheet::CDiagToolPropSheet(const QString& title, QWidget* parent, int selectPage)
     : QMainWindow(parent), m_tabs(new QTabWidget(this)), m_hIcon(":/velkaro/velkaro-diag.png"),
       m_nSelectPage(selectPage) {
@@ -24,6 +31,7 @@ CDiagToolPropSheet::CDiagToolPropSheet(const QString& title, QWidget* parent, in
 }
 
 CDiagToolPropSheet::~CDiagToolPropSheet() {
+  if (g_mainWindow == this) g_mainWindow = nullptr;
   // The first page coordinates the others and takes them down with it; it
   // must go while the window it talks to is still whole.
   delete GetPage(0);
@@ -79,6 +87,7 @@ void CDiagToolPropSheet::Create() {
   SetActivePage(m_nSelectPage);
   if (CPropertyPage* page = GetActivePage()) page->EnsureInitialised();
   show();
+  g_mainWindow = this;
 }
 
 int CDiagToolPropSheet::DoModal() {
@@ -195,5 +204,6 @@ void CDiagToolPropSheet::closeEvent(QCloseEvent* event) {
     coordinator->RemoveAllPages();
   }
   if (m_loop) m_loop->exit(1);
+  if (g_mainWindow == this) g_mainWindow = nullptr;
   event->accept();
 }

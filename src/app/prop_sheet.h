@@ -42,6 +42,9 @@ class CDiagToolPropSheet : public QMainWindow {
   void SetTabText(int index, const QString& text);
   QString GetTabText(int index) const;
 
+  // The program's main window while it is shown, or null.
+  static CDiagToolPropSheet* MainWindow();
+
   // Builds the window menu and icon, initialises the selected page and shows
   // the window. DoModal does that and runs the window's loop until it closes.
   void Create();

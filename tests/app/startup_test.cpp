@@ -18,13 +18,6 @@ using testing_support::TempDir;
 
 namespace {
 
-CDiagToolPropSheet* FindMainWindow() {
-  for (QWidget* widget : QApplication::topLevelWidgets()) {
-    if (auto* sheet = qobject_cast<CDiagToolPropSheet*>(widget); sheet && sheet->isVisible()) return sheet;
-  }
-  return nullptr;
-}
-
 class StartupTest : public ::testing::Test {
  protected:
   StartupTest() {
@@ -46,7 +39,7 @@ TEST_F(StartupTest, ShowsTheMainWindowUntilItIsClosed) {
   QStringList tabs;
   int menuItems = 0;
   QTimer::singleShot(0, [&] {
-    CDiagToolPropSheet* sheet = FindMainWindow();
+    CDiagToolPropSheet* sheet = CDiagToolPropSheet::MainWindow();
     ASSERT_NE(sheet, nullptr);
     title = sheet->windowTitle();
     for (int i = 0; i < sheet->GetPageCount(); ++i) tabs << sheet->GetTabText(i);
@@ -59,7 +52,7 @@ TEST_F(StartupTest, ShowsTheMainWindowUntilItIsClosed) {
   EXPECT_EQ(tabs, QStringList{"General"});
   EXPECT_EQ(menuItems, 5);
   EXPECT_EQ(app.GetMandatoryFiles(), StringList{"pcscd"});
-  EXPECT_EQ(FindMainWindow(), nullptr);
+  EXPECT_EQ(CDiagToolPropSheet::MainWindow(), nullptr);
   EXPECT_TRUE(messages.Shown().empty());
 }
 
@@ -69,7 +62,7 @@ TEST_F(StartupTest, ShippedConfigurationStartsTheWindow) {
                              dir / "diagtool.ini");
   QStringList tabs;
   QTimer::singleShot(0, [&] {
-    CDiagToolPropSheet* sheet = FindMainWindow();
+    CDiagToolPropSheet* sheet = CDiagToolPropSheet::MainWindow();
     ASSERT_NE(sheet, nullptr);
     tabs << sheet->GetTabText(0);
     sheet->close();
@@ -87,7 +80,7 @@ TEST_F(StartupTest, BrokenConfigurationEndsBeforeAnyWindow) {
   dir.Write("diagtool.ini", "[Card 1]\nVARTEXT=text\nVARATR=3B 00 00\n");
   bool windowSeen = false;
   QTimer timer;
-  QObject::connect(&timer, &QTimer::timeout, [&] { windowSeen = windowSeen || FindMainWindow() != nullptr; });
+  QObject::connect(&timer, &QTimer::timeout, [&] { windowSeen = windowSeen || CDiagToolPropSheet::MainWindow() != nullptr; });
   timer.start(0);
   CDiagToolApp app;
   EXPECT_EQ(RunDiagTool(app), 1);

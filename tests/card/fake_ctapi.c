@@ -11,18 +11,18 @@ static int g_inits = 0;
 static int g_closes = 0;
 
 static const char* terminal_name(int port, size_t* length) {
-  const char* spec = getenv("VELKARO_FAKE_CTAPI");
-  while (spec && *spec) {
-    const char* end = strchr(spec, '|');
-    size_t entry = end ? (size_t)(end - spec) : strlen(spec);
-    if (atoi(spec) == port) {
-      const char* equals = memchr(spec, '=', entry);
+  const char* list = getenv("VELKARO_FAKE_CTAPI");
+  while (list && *list) {
+    const char* end = strchr(list, '|');
+    size_t entry = end ? (size_t)(end - list) : strlen(list);
+    if (atoi(list) == port) {
+      const char* equals = memchr(list, '=', entry);
       if (equals) {
-        *length = entry - (size_t)(equals + 1 - spec);
+        *length = entry - (size_t)(equals + 1 - list);
         return equals + 1;
       }
     }
-    spec = end ? end + 1 : NULL;
+    list = end ? end + 1 : NULL;
   }
   return NULL;
 }

@@ -127,9 +127,7 @@ void CDiagToolDlg::SetSettingsPageFactory(int group, PageFactory factory) {
   m_settingsFactories.at(static_cast<std::size_t>(group)) = std::move(factory);
 }
 
-bool CDiagToolDlg::InsertFileRow(int position, const std::string& name) {
-  CFileInfo info;
-  info.Inspect(name);
+bool CDiagToolDlg::InsertFileRow(int position, const CFileInfo& info) {
   auto* item = new QTreeWidgetItem({QString::fromStdString(info.m_strName), QString::fromStdString(info.m_strVersion),
                                     QString::fromStdString(info.m_strCompany)});
   m_ctlFileVersions->insertTopLevelItem(position, item);
@@ -139,16 +137,17 @@ bool CDiagToolDlg::InsertFileRow(int position, const std::string& name) {
 bool CDiagToolDlg::OnInitDialog() {
   CDiagToolApp* app = CDiagToolApp::Instance();
   if (app) {
+    CFileInfo info;
     for (const std::string& name : app->GetMandatoryFiles()) {
-      InsertFileRow(m_ctlFileVersions->topLevelItemCount(), name);
+      info.Inspect(name);
+      InsertFileRow(m_ctlFileVersions->topLevelItemCount(), info);
     }
     // Found optional files stand above the mandatory ones, in their order.
     int position = 0;
-    CFileInfo info;
     for (const std::string& name : app->GetOptionalFiles()) {
       info.Inspect(name);
       if (info.m_strPath.empty()) continue;
-      InsertFileRow(position++, name);
+      InsertFileRow(position++, info);
     }
   }
 

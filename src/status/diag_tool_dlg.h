@@ -19,6 +19,7 @@
 #include "card/reader_models.h"
 
 class CDiagToolPropSheet;
+class CFileInfo;
 class QLabel;
 class QPushButton;
 class QTreeWidget;
@@ -91,7 +92,7 @@ class CDiagToolDlg : public CPropertyPage, public IPageCoordinator {
   bool OnInitDialog() override;
 
  private:
-  bool InsertFileRow(int position, const std::string& name);
+  bool InsertFileRow(int position, const CFileInfo& info);
   void RefreshThreadProc();
   void AddReaderPage(const std::string& name);
   void RemoveReaderPage(const std::string& name);

@@ -64,6 +64,21 @@ std::optional<std::string> PcscdSandbox::WriteReader(const std::string& fileName
   return velkaro::sim::WriteFileAtomically(ScenarioDir() + "/" + fileName, content);
 }
 
+std::size_t PcscdSandbox::ExpectedReaderCount() const {
+  // One reader.conf entry per scenario file, one PC/SC name per slot.
+  std::size_t count = 0;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(ScenarioDir(), error)) {
+    if (entry.path().extension() != ".reader") continue;
+    std::ifstream in(entry.path());
+    std::ostringstream text;
+    text << in.rdbuf();
+    const auto parsed = velkaro::sim::ParseScenario(text.str());
+    count += parsed.scenario ? parsed.scenario->reader.slots : 1;
+  }
+  return count;
+}
+
 std::optional<std::string> PcscdSandbox::Start() {
   if (IsRunning()) return std::nullopt;
   const std::string logPath = Directory() + "/pcscd.log";
@@ -104,6 +119,16 @@ std::optional<std::string> PcscdSandbox::Start() {
     if (stat(SocketPath().c_str(), &info) == 0 && S_ISSOCK(info.st_mode)) {
       setenv("PCSCLITE_CSOCK_NAME", SocketPath().c_str(), 1);
       setenv("VELKARO_REGISTRY", SettingsStore().c_str(), 1);
+      // On a busy machine the socket can appear before pcscd lists every
+      // reader of reader.conf: wait for all of them.
+      const std::size_t expected = ExpectedReaderCount();
+      while (ListReaders().size() < expected) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+          Stop();
+          return "pcscd did not list all " + std::to_string(expected) + " readers:\n" + Log();
+        }
+        std::this_thread::sleep_for(5ms);
+      }
       return std::nullopt;
     }
     int status = 0;

@@ -98,6 +98,9 @@ class PcscdSandbox {
                                                  std::chrono::milliseconds timeout = 5s) const;
 
  private:
+  // How many PC/SC names the scenario's readers give (one per slot).
+  std::size_t ExpectedReaderCount() const;
+
   TempDir m_dir;
   std::string m_settingsStore;
   pid_t m_pid = -1;

@@ -1,5 +1,7 @@
 #include "platform/package_note.h"
 
+#include "platform/unique_fd.h"
+
 #include <fcntl.h>
 #include <gelf.h>
 #include <libelf.h>
@@ -15,20 +17,6 @@ namespace {
 
 constexpr std::uint32_t kFdoPackagingMetadata = 0xcafe1a7e;
 constexpr std::size_t kMaxNoteSize = 64 * 1024;
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : m_fd(fd) {}
-  ~FileDescriptor() {
-    if (m_fd >= 0) ::close(m_fd);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return m_fd; }
-
- private:
-  int m_fd;
-};
 
 struct ElfCloser {
   void operator()(Elf* elf) const { elf_end(elf); }
@@ -80,10 +68,10 @@ std::optional<PackageNote> ParsePackageNoteJson(const std::string& json) {
 std::optional<PackageNote> ReadPackageNote(const std::string& path) {
   if (elf_version(EV_CURRENT) == EV_NONE) return std::nullopt;
   // Non-blocking so that a FIFO or device given by name cannot hang us.
-  const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   struct stat st {};
-  if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-  std::unique_ptr<Elf, ElfCloser> elf(elf_begin(fd.get(), ELF_C_READ, nullptr));
+  if (fd.Get() < 0 || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  std::unique_ptr<Elf, ElfCloser> elf(elf_begin(fd.Get(), ELF_C_READ, nullptr));
   if (!elf || elf_kind(elf.get()) != ELF_K_ELF) return std::nullopt;
   const auto text = FindNoteText(elf.get());
   if (!text) return std::nullopt;

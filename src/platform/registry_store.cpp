@@ -1,5 +1,7 @@
 #include "platform/registry_store.h"
 
+#include "platform/unique_fd.h"
+
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
@@ -25,25 +27,6 @@ constexpr mode_t kNewFileMode = 0644;
 // A file replaced while we waited for its lock is opened again; more than a
 // few rounds means something replaces it in a loop.
 constexpr int kLockAttempts = 1000;
-
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : m_fd(fd) {}
-  ~UniqueFd() { Reset(); }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-
-  int Get() const { return m_fd; }
-  void Reset(int fd = -1) {
-    if (m_fd >= 0) ::close(m_fd);
-    m_fd = fd;
-  }
-  int Release() { return std::exchange(m_fd, -1); }
-
- private:
-  int m_fd = -1;
-};
 
 bool IsPermissionError(int error) { return error == EACCES || error == EPERM || error == EROFS; }
 

@@ -9,16 +9,6 @@ using velkaro::Format;
 using velkaro::ProfileFile;
 using velkaro::ToUpper;
 
-void CardPatternMap::Set(const std::string& pattern, const std::string& text) {
-  for (Entry& entry : m_entries) {
-    if (entry.pattern == pattern) {
-      entry.text = text;
-      return;
-    }
-  }
-  m_entries.push_back(Entry{pattern, text});
-}
-
 std::string GetConfigFilePath() {
   const std::string module = velkaro::SystemInfo().ModulePath();
   const size_t slash = module.rfind('/');

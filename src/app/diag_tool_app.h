@@ -2,6 +2,7 @@
 // The one application object: the configuration read at start-up, with the
 // lookups that pages and the log make on it.
 
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -37,22 +38,22 @@ class CDiagToolApp {
 
   // The card name for an ATR text from the exact table. Does nothing when the
   // text is empty or `name` already holds a name.
-  void LookupCardName(const std::string& atrText, std::string& name);
+  void LookupCardName(const std::string& atrText, std::string& name) const;
   // The text of the first wildcard pattern (in configuration order) matching
   // the ATR text, with "!!" replaced by the captured bytes; empty if none.
-  std::string MatchCardPattern(const std::string& atrText);
+  std::string MatchCardPattern(const std::string& atrText) const;
 
-  // Copies of the card tables, for tests.
-  CardNameMap CardNames();
-  CardPatternMap VarCardTexts();
+  // The card tables, shared read-only with the pages that name cards.
+  std::shared_ptr<const CCardNames> CardTables() const { return m_cardNames; }
+  const CardNameMap& CardNames() const { return m_cardNames->Names(); }
+  const CardPatternMap& VarCardTexts() const { return m_cardNames->Patterns(); }
 
  private:
   StringList m_lstMandatoryFiles;
   StringList m_lstOptionalFiles;
   StringList m_lstAdditionalReaders;
-  CardPatternMap m_mapVarCardTexts;
-  CardNameMap m_mapCardNames;
-  std::mutex m_csCardNames;  // guards m_mapCardNames
-  std::mutex m_csVarCards;   // guards m_mapVarCardTexts and m_lstAdditionalReaders
+  // Written only by LoadConfiguration, before any other thread exists.
+  std::shared_ptr<const CCardNames> m_cardNames = std::make_shared<const CCardNames>();
+  std::mutex m_csVarCards;  // guards m_lstAdditionalReaders
   std::string m_strProductVersion;
 };

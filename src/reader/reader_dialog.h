@@ -24,6 +24,7 @@ class CReaderDialog : public CPropertyPage {
   void SetReaderName(const std::string& name);
   // Columns 1 to 5 of the model row; without a row only column 1, as 1.
   void SetModelFlags(const ReaderModel* row);
+  void SetCardNames(std::shared_ptr<const CCardNames> names) { m_session->SetCardNames(std::move(names)); }
 
   // Page commands; 4003 runs the card update (parameter 1: without redraw).
   void OnCommand(int id, int parameter);

@@ -8,7 +8,6 @@
 #include <span>
 #include <system_error>
 
-#include "app/diag_tool_app.h"
 #include "card/byte_buffer.h"
 #include "card/ct_api.h"
 #include "card/reader_info.h"
@@ -238,11 +237,8 @@ void CReaderSession::UpdateCardInfo(bool noRedraw) {
     if (synchronous) f.m_strProtocol = syncType;
     f.m_strATR = HexText(atr);
 
-    if (CDiagToolApp* app = CDiagToolApp::Instance()) {
-      std::string name;
-      app->LookupCardName(f.m_strATR, name);
-      if (name.empty()) name = app->MatchCardPattern(f.m_strATR);
-      if (!name.empty()) f.m_strCardName = name;
+    if (m_cardNames) {
+      if (std::string name = m_cardNames->CardNameFor(f.m_strATR); !name.empty()) f.m_strCardName = name;
     }
 
     const auto channel = ReadChannelId(m_card, m_hCard);

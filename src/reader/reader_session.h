@@ -8,10 +8,12 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 
+#include "card/card_names.h"
 #include "card/ct_api.h"
 #include "card/ms_card.h"
 
@@ -60,6 +62,9 @@ class CReaderSession {
   void SetReaderName(const std::string& name) { m_strReaderName = name; }
   // The CT-API library to ask for the reader's port (default "zelbric").
   void SetCtApiModule(const std::string& module) { m_strCtApiModule = module; }
+  // The configuration's card tables that name the inserted card; without
+  // them the card has no name.
+  void SetCardNames(std::shared_ptr<const CCardNames> names) { m_cardNames = std::move(names); }
   const std::string& ReaderName() const { return m_strReaderName; }
   CReaderModelFlags& ModelFlags() { return m_flags; }
   bool IsContactless() const { return m_flags.m_bContactless != 0; }
@@ -99,6 +104,7 @@ class CReaderSession {
   std::string m_strReaderName;
   std::string m_strCtApiModule = kCtApiModuleName;
   CReaderModelFlags m_flags;
+  std::shared_ptr<const CCardNames> m_cardNames;
   CReaderFields m_fields;
 
   std::mutex m_pageLock;  // one card update or register read at a time

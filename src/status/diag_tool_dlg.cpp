@@ -106,6 +106,7 @@ CDiagToolDlg::CDiagToolDlg(CDiagToolPropSheet* sheet, QWidget* parent)
     CReaderDialog* page = CReaderDialog::Create();
     page->SetReaderName(name);
     page->SetModelFlags(row);
+    if (const CDiagToolApp* app = CDiagToolApp::Instance()) page->SetCardNames(app->CardTables());
     return page;
   };
 }

@@ -51,7 +51,7 @@ class ReaderSessionTest : public ::testing::Test {
 TEST_F(ReaderSessionTest, CardAlreadyInIsShownInTheFirstCycle) {
   VELKARO_REQUIRE_SANDBOX();
   const std::string reader = Sandbox().ReaderName("VELKARO CT 200");
-  SessionDriver driver(reader);
+  SessionDriver driver(reader, false, app.CardTables());
   ASSERT_TRUE(driver.Start());
   const CReaderFields& f = driver.Fields();
   EXPECT_EQ(f.m_strFirmware, "1.23");
@@ -75,7 +75,7 @@ TEST_F(ReaderSessionTest, CardAlreadyInIsShownInTheFirstCycle) {
 
 TEST_F(ReaderSessionTest, InsertionAndRemovalAreEachShown) {
   VELKARO_REQUIRE_SANDBOX();
-  SessionDriver driver(Sandbox().ReaderName("VELKARO CT 220"));
+  SessionDriver driver(Sandbox().ReaderName("VELKARO CT 220"), false, app.CardTables());
   ASSERT_TRUE(driver.Start());
   ASSERT_TRUE(driver.UpdateUntilStatus("No smart card inserted"));
   const CReaderFields& f = driver.Fields();
@@ -121,7 +121,7 @@ TEST_F(ReaderSessionTest, MuteCardShowsTheResetText) {
 
 TEST_F(ReaderSessionTest, ContactlessCardShowsKindRatesAndIdentifier) {
   VELKARO_REQUIRE_SANDBOX();
-  SessionDriver driver(Sandbox().ReaderName("VELKARO CL 3700", 1), /*contactless=*/true);
+  SessionDriver driver(Sandbox().ReaderName("VELKARO CL 3700", 1), /*contactless=*/true, app.CardTables());
   ASSERT_TRUE(driver.Start());
   ASSERT_TRUE(driver.UpdateUntilStatus("Smart card inserted"));
   const CReaderFields& f = driver.Fields();

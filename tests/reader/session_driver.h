@@ -12,8 +12,10 @@
 
 class SessionDriver {
  public:
-  explicit SessionDriver(const std::string& reader, bool contactless = false) {
+  explicit SessionDriver(const std::string& reader, bool contactless = false,
+                         std::shared_ptr<const CCardNames> names = nullptr) {
     m_session.SetReaderName(reader);
+    m_session.SetCardNames(std::move(names));
     m_session.SetCtApiModule(VELKARO_ZELBRIC_MODULE);
     m_session.ModelFlags().m_bContactless = contactless ? 1 : 0;
   }

@@ -1,0 +1,60 @@
+#include "card/card_names.h"
+
+#include <string_view>
+#include <utility>
+
+#include "platform/text.h"
+
+void CardPatternMap::Set(const std::string& pattern, const std::string& text) {
+  for (Entry& entry : m_entries) {
+    if (entry.pattern == pattern) {
+      entry.text = text;
+      return;
+    }
+  }
+  m_entries.push_back(Entry{pattern, text});
+}
+
+CCardNames::CCardNames(CardNameMap names, CardPatternMap patterns)
+    : m_mapCardNames(std::move(names)), m_mapVarCardTexts(std::move(patterns)) {}
+
+void CCardNames::LookupCardName(const std::string& atrText, std::string& name) const {
+  if (atrText.empty() || !name.empty()) return;
+  const auto entry = m_mapCardNames.find(velkaro::ToUpper(atrText));
+  name = entry == m_mapCardNames.end() ? std::string() : entry->second;
+}
+
+std::string CCardNames::MatchCardPattern(const std::string& atrText) const {
+  const std::size_t length = atrText.size();
+  if (length < 2 || (length - 2) % 3 != 0) return {};
+  for (const CardPatternMap::Entry& entry : m_mapVarCardTexts.Entries()) {
+    const std::string& pattern = entry.pattern;
+    if (pattern.size() != length) continue;
+    std::string capture;
+    bool matches = true;
+    for (std::size_t i = 0; i < length && matches; i += 3) {
+      const std::string_view want(pattern.data() + i, 2);
+      const std::string_view have(atrText.data() + i, 2);
+      if (want == "??") continue;
+      if (want == "!!") {
+        if (!capture.empty()) capture += ' ';
+        capture.append(have);
+        capture += ' ';
+        continue;
+      }
+      matches = want == have;
+    }
+    if (!matches) continue;
+    std::string text = entry.text;
+    if (const std::size_t marker = text.find("!!"); marker != std::string::npos) text.replace(marker, 2, capture);
+    return text;
+  }
+  return {};
+}
+
+std::string CCardNames::CardNameFor(const std::string& atrText) const {
+  std::string name;
+  LookupCardName(atrText, name);
+  if (name.empty()) name = MatchCardPattern(atrText);
+  return name;
+}

@@ -1,0 +1,53 @@
+#pragma once
+// The card tables of the configuration: exact ATR texts with their card
+// names, and wildcard ATR patterns with their card texts. Filled once at
+// start-up and read-only afterwards, so one object is shared by every page
+// and thread without a lock.
+
+#include <map>
+#include <string>
+#include <vector>
+
+// Exact ATR text (upper case) to card name.
+using CardNameMap = std::map<std::string, std::string>;
+
+// Wildcard ATR pattern (upper case) to card text, kept in the order the
+// patterns first appear in the file: when several patterns match one ATR the
+// earliest wins, so the outcome does not depend on a hash order.
+class CardPatternMap {
+ public:
+  struct Entry {
+    std::string pattern;
+    std::string text;
+  };
+  // A later entry with the same pattern replaces the earlier one's text.
+  void Set(const std::string& pattern, const std::string& text);
+  const std::vector<Entry>& Entries() const { return m_entries; }
+  bool empty() const { return m_entries.empty(); }
+  std::size_t size() const { return m_entries.size(); }
+
+ private:
+  std::vector<Entry> m_entries;
+};
+
+class CCardNames {
+ public:
+  CCardNames() = default;
+  CCardNames(CardNameMap names, CardPatternMap patterns);
+
+  // The card name for an ATR text from the exact table. Does nothing when the
+  // text is empty or `name` already holds a name.
+  void LookupCardName(const std::string& atrText, std::string& name) const;
+  // The text of the first wildcard pattern (in configuration order) matching
+  // the ATR text, with "!!" replaced by the captured bytes; empty if none.
+  std::string MatchCardPattern(const std::string& atrText) const;
+  // What the card update shows: the exact name, else the pattern's text.
+  std::string CardNameFor(const std::string& atrText) const;
+
+  const CardNameMap& Names() const { return m_mapCardNames; }
+  const CardPatternMap& Patterns() const { return m_mapVarCardTexts; }
+
+ private:
+  CardNameMap m_mapCardNames;
+  CardPatternMap m_mapVarCardTexts;
+};

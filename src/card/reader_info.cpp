@@ -1,7 +1,6 @@
 #include "card/reader_info.h"
 
 #include <cstring>
-#include <mutex>
 
 #include "card/pcsc.h"
 #include "platform/services.h"
@@ -17,9 +16,6 @@ constexpr char kUnsetSerialNumber[] = "12345678";
 struct QueryError {
   const char* text;
 };
-
-std::mutex g_firmwareLock;
-std::string g_strFirmware;
 
 DriverValue ReadValue(SCARDHANDLE card, VendorFunction function) {
   DriverValue value = 0;
@@ -41,11 +37,14 @@ std::string GetReaderInfo(const std::string& readerName, std::string& library, s
   library = res::kNotAvailable;
   serialNumber = res::kNotAvailable;
 
+  // Each query answers only what its own reader said: a query that stops
+  // before the firmware answer shows "n/a", never an earlier reader's text.
+  std::string firmware = res::kNotAvailable;
+
   SCARDCONTEXT context = 0;
   if (SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context) != SCARD_S_SUCCESS) {
     velkaro::OutputDebugString("Error: SCardEstablishContext()!");
-    std::lock_guard lock(g_firmwareLock);
-    return g_strFirmware;
+    return firmware;
   }
   if (readerName.empty()) {
     SCardReleaseContext(context);
@@ -61,11 +60,7 @@ std::string GetReaderInfo(const std::string& readerName, std::string& library, s
       throw QueryError{"Error: SCardConnect()!"};
     }
 
-    const DriverValue firmware = ReadValue(card, kCtlFirmwareVersion);
-    {
-      std::lock_guard lock(g_firmwareLock);
-      g_strFirmware = FormatVersion(firmware);
-    }
+    firmware = FormatVersion(ReadValue(card, kCtlFirmwareVersion));
     library = FormatVersion(ReadValue(card, kCtlLibraryVersion));
 
     char serial[kSerialBufferSize] = {};
@@ -83,6 +78,5 @@ std::string GetReaderInfo(const std::string& readerName, std::string& library, s
 
   // Releasing the context ends the direct connection.
   SCardReleaseContext(context);
-  std::lock_guard lock(g_firmwareLock);
-  return g_strFirmware;
+  return firmware;
 }

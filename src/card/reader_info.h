@@ -5,9 +5,9 @@
 #include <string>
 
 // Returns the firmware version text; fills the library version and the serial
-// number, or leaves them at "n/a". Failures go to the debug output only. The
-// firmware text is shared by all calls, so a query that fails before reading
-// it returns the text of the last query that did.
+// number, or leaves them at "n/a". Failures go to the debug output only. A
+// query that fails before the firmware answer returns "n/a"; an empty reader
+// name returns an empty text.
 std::string GetReaderInfo(const std::string& readerName, std::string& library, std::string& serialNumber);
 
 // "%ld.%02ld" of a version times 100: 123 gives 1.23, 5 gives 0.05.

@@ -58,13 +58,13 @@ TEST(ReaderInfoTest, RefusedStepsLeaveTheLaterOutputsAtNotAvailable) {
   EXPECT_EQ(info.library, "n/a");
   EXPECT_EQ(info.serial, "n/a");
 
-  // Without the firmware step the query answers the text of the last query
-  // that read one (this reader's, here).
+  // Without the firmware step the query never answers another reader's
+  // firmware, even right after that reader's query read one.
   RunSim({"set", "a_ct200", "firmware=777"});
   EXPECT_EQ(Query(Sandbox().ReaderName("VELKARO CT 200")).firmware, "7.77");
   RunSim({"fail", "e_ct220", "3001"});
   info = Query(reader);
-  EXPECT_EQ(info.firmware, "7.77");
+  EXPECT_EQ(info.firmware, "n/a");
   EXPECT_EQ(info.library, "n/a");
 
   EXPECT_EQ(debug.Lines(), (std::vector<std::string>{"Error: SCardGetAttrib()!", "Error: SCardControl()!",
@@ -75,6 +75,7 @@ TEST(ReaderInfoTest, UnknownAndEmptyReaderNames) {
   VELKARO_REQUIRE_SANDBOX();
   RecordingDebugOutput debug;
   const Info unknown = Query(std::string(1000, 'R'));
+  EXPECT_EQ(unknown.firmware, "n/a");
   EXPECT_EQ(unknown.library, "n/a");
   EXPECT_EQ(unknown.serial, "n/a");
   const Info empty = Query("");

@@ -1,39 +1,20 @@
 #pragma once
 // Everything a reader page knows and does apart from drawing: the reader and
-// card texts, the card-status monitor thread and the card update. The page
-// (a Qt widget) shows the texts and forwards the monitor's notifications to
-// the user-interface thread; tests drive a session without any window.
+// card texts and the card update, driven by the page's card monitor. The
+// page (a Qt widget) shows the texts and forwards the monitor's
+// notifications to the user-interface thread; tests drive a session without
+// any window.
 
-#include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 
 #include "card/card_names.h"
 #include "card/ct_api.h"
 #include "card/ms_card.h"
-
-struct CReaderFields {
-  std::string m_strRegDump;
-  std::string m_strStatus;
-  std::string m_strFirmware;
-  std::string m_strLibrary;
-  std::string m_strTA1InUse;
-  std::string m_strFrequency;
-  std::string m_strProtocol;
-  std::string m_strPort;
-  std::string m_strATR;
-  std::string m_strCardName;
-  std::string m_strCtApiPort;
-  std::string m_strVoltage;
-  std::string m_strTA1;
-  std::string m_strSerialNumber;
-  std::string m_strSubProtocol;
-};
+#include "reader/card_monitor.h"
+#include "reader/reader_fields.h"
 
 // Columns 1 to 5 of the reader's model row.
 struct CReaderModelFlags {
@@ -48,11 +29,10 @@ class CReaderSession {
  public:
   // Called on the monitor thread when a change waits for UpdateCardInfo; the
   // page turns it into command 4003 on the user-interface thread.
-  using PostFunction = std::function<void()>;
+  using PostFunction = CCardMonitor::PostFunction;
   // Called by the update when the shown texts must be redrawn now.
   using RedrawFunction = std::function<void()>;
 
-  // Establishes the session's context (none when pcscd cannot be reached).
   explicit CReaderSession(const std::string& pcscLibrary = kPcscLibraryName);
   // Stops the monitor thread and waits for it before anything is freed.
   ~CReaderSession();
@@ -70,8 +50,8 @@ class CReaderSession {
   bool IsContactless() const { return m_flags.m_bContactless != 0; }
 
   // Fills the reader facts (CT-API port, firmware, library, serial number),
-  // sets the card texts to "n/a" and starts the monitor thread. False when
-  // the thread cannot be started.
+  // sets the card texts to "n/a", takes the page's context and starts the
+  // monitor thread. False when the thread cannot be started.
   bool Initialise(PostFunction post, RedrawFunction redraw);
 
   // The card update for the state the monitor handed over. `noRedraw`
@@ -79,26 +59,27 @@ class CReaderSession {
   void UpdateCardInfo(bool noRedraw = false);
 
   // Stops and joins the monitor thread (also done by the destructor).
-  void Stop();
+  void Stop() { m_monitor.Stop(); }
 
   // The texts; read and written on the user-interface thread only.
   CReaderFields& Fields() { return m_fields; }
   const CReaderFields& Fields() const { return m_fields; }
 
-  // For tests: the reader state last handed over, the context in use, and
-  // how many notifications the monitor has posted.
-  SCARD_READERSTATE ReaderState();
-  SCARDCONTEXT Context() const { return m_hContext.load(); }
-  int PostedCount() const { return m_nPosted.load(); }
-  // How many status-change waits the monitor has begun.
-  int WaitCount() const { return m_nWaits.load(); }
+  CCardMonitor& Monitor() { return m_monitor; }
+  const CMSCard& Pcsc() const { return m_card; }
+
+  // For tests: the reader state last handed over, the context in use, how
+  // many notifications the monitor has posted and how many status-change
+  // waits it has begun.
+  SCARD_READERSTATE ReaderState() { return m_monitor.ReaderState(); }
+  SCARDCONTEXT Context() const { return m_monitor.Context(); }
+  int PostedCount() const { return m_monitor.PostedCount(); }
+  int WaitCount() const { return m_monitor.WaitCount(); }
 
  private:
-  void MonitorThread();
-  // Sleeps for up to `milliseconds`, waking early when the session stops.
-  void SleepUnlessStopped(int milliseconds);
-  void RenewContext();
-  void SetReady();
+  // The steps after the status line, with the page lock held; they end
+  // early where a driver query fails.
+  void ReadArrivedCard(const SCARD_READERSTATE& state, SCARDCONTEXT context, bool noRedraw);
 
   CMSCard m_card;
   std::string m_strReaderName;
@@ -106,22 +87,7 @@ class CReaderSession {
   CReaderModelFlags m_flags;
   std::shared_ptr<const CCardNames> m_cardNames;
   CReaderFields m_fields;
-
-  std::mutex m_pageLock;  // one card update or register read at a time
-  std::atomic<SCARDCONTEXT> m_hContext{kNoContext};
   SCARDHANDLE m_hCard = kNoCard;
-
-  std::mutex m_readyLock;  // guards m_bReady and m_readerState
-  std::condition_variable m_readyChanged;
-  bool m_bReady = true;
-  SCARD_READERSTATE m_readerState{};
-
-  bool m_bThreadDone = false;  // guarded by m_readyLock
-
-  std::atomic<bool> m_bStop{true};
-  std::thread m_hThread;
-  std::atomic<int> m_nPosted{0};
-  std::atomic<int> m_nWaits{0};
-  PostFunction m_post;
   RedrawFunction m_redraw;
+  CCardMonitor m_monitor{m_card};  // last: its thread stops before the members above go
 };

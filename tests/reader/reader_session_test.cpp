@@ -177,8 +177,31 @@ TEST_F(ReaderSessionTest, SessionWithoutPcscLibraryStaysQuiet) {
   ASSERT_TRUE(session.Initialise([] {}, [] {}));
   EXPECT_EQ(session.Context(), kNoContext);
   std::this_thread::sleep_for(100ms);
-  session.UpdateCardInfo();  // without a context only the end steps run
+  EXPECT_EQ(session.PostedCount(), 0);
+  // A card that arrived, handed over without a context: only the end steps
+  // run, so nothing of the card is shown.
+  SCARD_READERSTATE arrived{};
+  arrived.dwCurrentState = SCARD_STATE_EMPTY;
+  arrived.dwEventState = SCARD_STATE_CHANGED | SCARD_STATE_PRESENT;
+  session.Monitor().HandOverForTest(arrived);
+  session.UpdateCardInfo();
   EXPECT_EQ(session.Fields().m_strStatus, "");
   EXPECT_EQ(session.Fields().m_strProtocol, "n/a");
-  EXPECT_EQ(session.PostedCount(), 0);
+}
+
+// Stopping cancels the pending status-change wait rather than leaving it to
+// its one-second time-out.
+TEST_F(ReaderSessionTest, StopCancelsThePendingWait) {
+  VELKARO_REQUIRE_SANDBOX();
+  SessionDriver driver(Sandbox().ReaderName("VELKARO CT 220"));
+  ASSERT_TRUE(driver.Start());
+  ASSERT_TRUE(driver.UpdateUntilStatus("No smart card inserted"));
+  const int waits = driver.Session().WaitCount();
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (driver.Session().WaitCount() == waits && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(10ms);
+  }
+  std::this_thread::sleep_for(100ms);  // inside the wait, well before its time-out
+  driver.Session().Stop();
+  EXPECT_EQ(driver.Session().Monitor().LastWaitResult(), SCARD_E_CANCELLED);
 }

@@ -1,0 +1,77 @@
+#pragma once
+// The card-status monitor of one reader tab: a thread that waits for changes
+// of the reader's state on the page's PC/SC context and hands each change to
+// the page through a post callback, then waits until the page has applied it
+// (SetReady). Between the post and SetReady the page's card update borrows
+// the context; the page lock keeps a card update, a register read and a
+// context renewal apart. Qt-free: the page decides how a post reaches its
+// user-interface thread.
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "card/ms_card.h"
+
+class CCardMonitor {
+ public:
+  using PostFunction = std::function<void()>;
+
+  explicit CCardMonitor(const CMSCard& card);
+  // Stops the thread and releases the context.
+  ~CCardMonitor();
+  CCardMonitor(const CCardMonitor&) = delete;
+  CCardMonitor& operator=(const CCardMonitor&) = delete;
+
+  // Establishes the page's context (none when pcscd cannot be reached; the
+  // thread then keeps trying) and starts the thread for `readerName`, which
+  // must outlive the monitor. False when the thread cannot be started.
+  bool Start(const std::string& readerName, PostFunction post);
+  // Stops and joins the thread; a pending status-change wait is cancelled.
+  void Stop();
+
+  // The reader state handed over with the latest post.
+  SCARD_READERSTATE ReaderState();
+  // The page's context; kNoContext while pcscd cannot be reached.
+  SCARDCONTEXT Context() const { return m_hContext.load(); }
+  // Held for a whole card update or register read.
+  std::mutex& PageLock() { return m_pageLock; }
+  // The page has applied the change: the thread waits for the next one.
+  void SetReady();
+
+  // For tests: how many changes were posted, how many status-change waits
+  // began, and the result of the latest wait.
+  int PostedCount() const { return m_nPosted.load(); }
+  int WaitCount() const { return m_nWaits.load(); }
+  LONG LastWaitResult() const { return m_lLastWait.load(); }
+  // Hands a state over as the thread does after a change, without posting.
+  void HandOverForTest(const SCARD_READERSTATE& state);
+
+ private:
+  void MonitorThread();
+  // Sleeps for up to `milliseconds`, waking early when the monitor stops.
+  void SleepUnlessStopped(int milliseconds);
+  void RenewContext();
+
+  const CMSCard& m_card;
+  const std::string* m_pReaderName = nullptr;
+  PostFunction m_post;
+
+  std::mutex m_pageLock;
+  std::atomic<SCARDCONTEXT> m_hContext{kNoContext};
+
+  std::mutex m_readyLock;  // guards m_bReady, m_readerState and m_bThreadDone
+  std::condition_variable m_readyChanged;
+  bool m_bReady = true;
+  SCARD_READERSTATE m_readerState{};
+  bool m_bThreadDone = false;
+
+  std::atomic<bool> m_bStop{true};
+  std::thread m_hThread;
+  std::atomic<int> m_nPosted{0};
+  std::atomic<int> m_nWaits{0};
+  std::atomic<LONG> m_lLastWait{SCARD_S_SUCCESS};
+};

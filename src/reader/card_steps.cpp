@@ -1,0 +1,99 @@
+#include "reader/card_steps.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "card/byte_buffer.h"
+#include "card/reader_info.h"
+#include "reader/card_decoding.h"
+#include "res/strings.h"
+
+namespace card_steps {
+
+std::span<const std::uint8_t> AtrOf(const SCARD_READERSTATE& state) {
+  return {state.rgbAtr, std::min<std::size_t>(state.cbAtr, sizeof state.rgbAtr)};
+}
+
+bool CardArrived(const SCARD_READERSTATE& state) {
+  return (state.dwEventState & SCARD_STATE_PRESENT) && !(state.dwCurrentState & SCARD_STATE_PRESENT);
+}
+
+bool SetStatusLine(CReaderFields& fields, DWORD eventState) {
+  if (eventState & SCARD_STATE_PRESENT) fields.m_strStatus = kCardInserted;
+  if (eventState & SCARD_STATE_EMPTY) fields.m_strStatus = kCardNotInserted;
+  if (!(eventState & SCARD_STATE_MUTE)) return false;
+  fields.m_strStatus = kCardMute;
+  return true;
+}
+
+std::optional<bool> ConnectAndNameCard(const CMSCard& pcsc, SCARDCONTEXT context, const std::string& reader,
+                                       const SCARD_READERSTATE& state, const CCardNames* names, SCARDHANDLE& card,
+                                       CReaderFields& fields) {
+  DWORD protocol = 0;
+  if (pcsc.Connect(context, reader.c_str(), SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, &card,
+                   &protocol) != SCARD_S_SUCCESS) {
+    card = kNoCard;
+    return std::nullopt;
+  }
+  fields.m_strProtocol = ProtocolText(protocol);
+  const auto atr = AtrOf(state);
+  const std::string syncType = GetSyncCardType(atr.data(), atr.size());
+  if (!syncType.empty()) fields.m_strProtocol = syncType;
+  fields.m_strATR = HexText(atr);
+  if (names) {
+    if (std::string name = names->CardNameFor(fields.m_strATR); !name.empty()) fields.m_strCardName = name;
+  }
+  return !syncType.empty();
+}
+
+bool ReadPort(const CMSCard& pcsc, SCARDHANDLE card, CReaderFields& fields) {
+  std::array<BYTE, sizeof(std::uint32_t)> buffer{};
+  DWORD length = buffer.size();
+  if (pcsc.GetAttrib(card, SCARD_ATTR_CHANNEL_ID, buffer.data(), &length) != SCARD_S_SUCCESS) return false;
+  std::uint32_t channel = 0;
+  std::memcpy(&channel, buffer.data(), std::min<std::size_t>(length, buffer.size()));
+  fields.m_strPort = ChannelText(channel);
+  return true;
+}
+
+std::optional<DriverValue> ReadDriverValue(const CMSCard& pcsc, SCARDHANDLE card, VendorFunction function) {
+  DriverValue value = 0;
+  DWORD returned = 0;
+  if (pcsc.Control(card, VendorControlCode(function), nullptr, 0, &value, sizeof value, &returned) !=
+      SCARD_S_SUCCESS) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+void AppendCardIdentifier(const CMSCard& pcsc, SCARDHANDLE card, std::span<const std::uint8_t> atr,
+                          CReaderFields& fields) {
+  if (!IsContactlessAtr(atr)) return;
+  std::array<std::uint8_t, kEscapeCommandSize> command{};
+  command[0] = kEscapeCardIdentifier;
+  std::array<std::uint8_t, kEscapeAnswerSize> answer{};
+  DWORD returned = 0;
+  if (pcsc.Control(card, VendorControlCode(kCtlEscape), command.data(), command.size(), answer.data(), answer.size(),
+                   &returned) != SCARD_S_SUCCESS ||
+      returned < 1) {
+    return;
+  }
+  const std::string uid = HexText(std::span(answer.data(), std::min<std::size_t>(returned, answer.size())));
+  if (uid.empty()) return;
+  if (!fields.m_strCardName.empty()) fields.m_strCardName += ' ';
+  fields.m_strCardName += "UID:" + uid;
+}
+
+void ReadLibraryVersion(const CMSCard& pcsc, SCARDHANDLE card, CReaderFields& fields) {
+  fields.m_strLibrary = res::kNotAvailable;
+  if (const auto library = ReadDriverValue(pcsc, card, kCtlLibraryVersion)) fields.m_strLibrary = FormatVersion(*library);
+}
+
+void Disconnect(const CMSCard& pcsc, SCARDHANDLE& card) {
+  if (card == kNoCard) return;
+  pcsc.Disconnect(card, SCARD_LEAVE_CARD);
+  card = kNoCard;
+}
+
+}  // namespace card_steps

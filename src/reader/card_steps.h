@@ -1,0 +1,55 @@
+#pragma once
+// The steps of a card update that the reader page and the contactless page
+// share: the status line, the connection with the ATR and the card name, the
+// port, the driver's 4-byte values, the card identifier and the library
+// version. Each page runs them in its own order; a step that answers false
+// or nothing ends that page's update.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "card/card_names.h"
+#include "card/ms_card.h"
+#include "card/pcsc.h"
+#include "reader/reader_fields.h"
+
+namespace card_steps {
+
+// The ATR bytes of a reader state, never past its buffer.
+std::span<const std::uint8_t> AtrOf(const SCARD_READERSTATE& state);
+
+// Whether the card has just arrived: present now, not present before.
+bool CardArrived(const SCARD_READERSTATE& state);
+
+// Sets the status line from the event state; true for a mute card, whose
+// text the page shows at once.
+bool SetStatusLine(CReaderFields& fields, DWORD eventState);
+
+// Connects in shared mode (T=0 or T=1) and sets the protocol, the ATR text and
+// the card name; a synchronous card's type stands for the protocol. Answers
+// whether the card is synchronous, nothing when the connect fails (then
+// `card` is kNoCard).
+std::optional<bool> ConnectAndNameCard(const CMSCard& pcsc, SCARDCONTEXT context, const std::string& reader,
+                                       const SCARD_READERSTATE& state, const CCardNames* names, SCARDHANDLE& card,
+                                       CReaderFields& fields);
+
+// The port from the channel id; false when the attribute cannot be read.
+bool ReadPort(const CMSCard& pcsc, SCARDHANDLE card, CReaderFields& fields);
+
+// A 4-byte driver value; nothing when the control code fails.
+std::optional<DriverValue> ReadDriverValue(const CMSCard& pcsc, SCARDHANDLE card, VendorFunction function);
+
+// Appends "UID:<hex>" to the card name (after a space when it has one) for a
+// card with a contactless ATR whose identifier the driver gives.
+void AppendCardIdentifier(const CMSCard& pcsc, SCARDHANDLE card, std::span<const std::uint8_t> atr,
+                          CReaderFields& fields);
+
+// The driver library's version, "n/a" when the driver does not tell it.
+void ReadLibraryVersion(const CMSCard& pcsc, SCARDHANDLE card, CReaderFields& fields);
+
+// Disconnects leaving the card and forgets the handle.
+void Disconnect(const CMSCard& pcsc, SCARDHANDLE& card);
+
+}  // namespace card_steps

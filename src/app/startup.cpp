@@ -2,18 +2,36 @@
 
 #include <memory>
 
+#include "apis/api_dialog.h"
 #include "app/diag_tool_app.h"
 #include "app/prop_sheet.h"
 #include "platform/services.h"
+#include "reader/reader_dialog.h"
 #include "res/strings.h"
 #include "status/diag_tool_dlg.h"
+
+CDiagToolDlg* AddGeneralPage(CDiagToolPropSheet& sheet, CDiagToolApp& app) {
+  auto* general = new CDiagToolDlg(&sheet);
+  general->SetAdditionalReaderTest([&app](const std::string& name) { return app.IsAdditionalReader(name); });
+  general->SetReaderPageFactory(
+      kGroupReaderPages, [cardNames = app.CardTables()](const std::string& name, const ReaderModel* row) {
+        CReaderDialog* page = CReaderDialog::Create();
+        page->SetReaderName(name);
+        page->SetModelFlags(row);
+        page->SetCardNames(cardNames);
+        return page;
+      });
+  general->SetApiPageFactory([] { return CApiDialog::Create(); });
+  // The window owns the General page and destroys it first.
+  sheet.AddPage(general);
+  return general;
+}
 
 int RunDiagTool(CDiagToolApp& app) {
   if (!app.LoadConfiguration()) return 1;
 
   auto sheet = std::make_unique<CDiagToolPropSheet>(QString::fromStdString(app.BuildWindowTitle()), nullptr, 0);
-  // The window owns the General page and destroys it first.
-  sheet->AddPage(new CDiagToolDlg(sheet.get()));
+  AddGeneralPage(*sheet, app);
   sheet->DoModal();
   sheet.reset();
   return 0;

@@ -4,6 +4,13 @@
 #include "platform/systemd_service.h"
 
 class CDiagToolApp;
+class CDiagToolDlg;
+class CDiagToolPropSheet;
+
+// The composition root: creates the General page for `sheet`, gives it the
+// page factories and handlers of every subsystem, and adds it as the first
+// tab (the window then owns it).
+CDiagToolDlg* AddGeneralPage(CDiagToolPropSheet& sheet, CDiagToolApp& app);
 
 // The whole run of the program, from reading the configuration to the closed
 // main window. Needs a QApplication. Returns the process exit status.

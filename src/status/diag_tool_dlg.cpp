@@ -9,14 +9,10 @@
 #include <algorithm>
 #include <chrono>
 
-#include "apis/api_dialog.h"
 #include "apis/installed_apis.h"
 #include "app/diag_tool_app.h"
 #include "app/prop_sheet.h"
-#include "card/pcsc.h"
 #include "platform/services.h"
-#include "platform/text.h"
-#include "reader/reader_dialog.h"
 #include "res/strings.h"
 #include "status/file_info.h"
 #include "status/os_code.h"
@@ -30,11 +26,6 @@ constexpr char kCheckingText[] = "... checking ...";
 constexpr char kNoAdminText[] =
     "You do not have administrative rights! The diagnostic tool will exit. Please restart the application logged on "
     "as administrator.";
-
-// Guards against re-entry of the settings-tab updates, which may run a
-// nested event loop through a page's initialisation.
-int g_rfidUpdateDepth = 0;
-int g_proxUpdateDepth = 0;
 
 class DepthGuard {
  public:
@@ -58,17 +49,6 @@ QTreeWidget* MakeReportList(QWidget* parent, const QStringList& columns) {
   list->header()->setSectionsMovable(true);                   // header drag and drop
   list->setHeaderLabels(columns);
   return list;
-}
-
-// The names of a multi-string, never reading past `size` bytes.
-std::vector<std::string> SplitMultiString(const std::vector<char>& buffer) {
-  std::vector<std::string> names;
-  for (std::size_t pos = 0; pos < buffer.size() && buffer[pos] != '\0';) {
-    const std::size_t end = std::find(buffer.begin() + static_cast<long>(pos), buffer.end(), '\0') - buffer.begin();
-    names.emplace_back(buffer.data() + pos, end - pos);
-    pos = end + 1;
-  }
-  return names;
 }
 
 }  // namespace
@@ -101,23 +81,12 @@ CDiagToolDlg::CDiagToolDlg(CDiagToolPropSheet* sheet, QWidget* parent)
   buttons->addStretch(1);
   buttons->addWidget(m_btnCreateLogfile);
   layout->addLayout(buttons);
-
-  m_readerFactories[0] = [](const std::string& name, const ReaderModel* row) -> CPropertyPage* {
-    CReaderDialog* page = CReaderDialog::Create();
-    page->SetReaderName(name);
-    page->SetModelFlags(row);
-    if (const CDiagToolApp* app = CDiagToolApp::Instance()) page->SetCardNames(app->CardTables());
-    return page;
-  };
 }
 
 CDiagToolDlg::~CDiagToolDlg() {
   StopRefreshThread();
   RemoveAllPages();
-  if (m_pApiPage) {
-    if (m_pSheet) m_pSheet->RemovePage(m_pApiPage);
-    delete m_pApiPage;
-  }
+  if (m_pApiPage && m_pSheet) m_pSheet->RemovePage(m_pApiPage.get());
 }
 
 void CDiagToolDlg::SetReaderPageFactory(int pageKind, ReaderPageFactory factory) {
@@ -158,9 +127,10 @@ bool CDiagToolDlg::OnInitDialog() {
   CFileInfo info;
   for (const InstalledApi& api : g_installedApis) {
     if (info.Inspect(api.library) != 0) continue;
-    m_pApiPage = CApiDialog::Create();
-    if (m_pSheet) {
-      m_pSheet->AddPage(m_pApiPage);
+    if (!m_apiFactory) break;
+    m_pApiPage.reset(m_apiFactory());
+    if (m_pApiPage && m_pSheet) {
+      m_pSheet->AddPage(m_pApiPage.get());
       m_pSheet->SetTabText(1, QStringLiteral("APIs"));
     }
     break;
@@ -226,25 +196,16 @@ void CDiagToolDlg::Refresh() {
 
   std::vector<std::string> present;
   if (status != RMS_RUNNING || EnumerateReaders(present)) {
-    std::vector<std::string> removed;
-    std::vector<std::string> added;
-    for (const std::string& name : m_lstKnownReaders) {
-      if (std::find(present.begin(), present.end(), name) == present.end()) removed.push_back(name);
-    }
-    for (const std::string& name : present) {
-      if (std::find(m_lstKnownReaders.begin(), m_lstKnownReaders.end(), name) == m_lstKnownReaders.end()) {
-        added.push_back(name);
-      }
-    }
-    if (!removed.empty() || !added.empty()) {
+    const ReaderListChange change = DiffReaderLists(m_lstKnownReaders, present);
+    if (!change.empty()) {
       m_ctlFoundReaders->clear();
       for (const std::string& name : present) {
         m_ctlFoundReaders->addTopLevelItem(new QTreeWidgetItem({QString::fromStdString(name)}));
       }
       m_lstKnownReaders = present;
     }
-    for (const std::string& name : removed) RemoveReaderPage(name);
-    for (const std::string& name : added) AddReaderPage(name);
+    for (const std::string& name : change.removed) RemoveReaderPage(name);
+    for (const std::string& name : change.added) AddReaderPage(name);
     if (m_pSheet) {
       m_pSheet->SetRfidSettingsAvailable(!(m_aPageGroups[kGroupReaderPages].pages.empty() &&
                                            !m_aPageGroups[kGroupKestrelPages].pages.empty()));
@@ -254,35 +215,7 @@ void CDiagToolDlg::Refresh() {
 }
 
 bool CDiagToolDlg::EnumerateReaders(std::vector<std::string>& list) {
-  if (!list.empty()) return false;
-  SCARDCONTEXT context = 0;
-  if (SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context) != SCARD_S_SUCCESS) return false;
-
-  DWORD size = 0;
-  std::vector<char> buffer;
-  if (SCardListReaders(context, nullptr, nullptr, &size) == SCARD_S_SUCCESS && size > 0) {
-    buffer.resize(size);
-    if (SCardListReaders(context, nullptr, buffer.data(), &size) != SCARD_S_SUCCESS) buffer.clear();
-    buffer.resize(std::min<std::size_t>(size, buffer.size()));
-  }
-
-  CDiagToolApp* app = CDiagToolApp::Instance();
-  for (const std::string& name : SplitMultiString(buffer)) {
-    const std::string base = velkaro::ToUpper(StripReaderIndex(name));
-    SCARD_READERSTATE state{};
-    state.szReader = name.c_str();
-    state.dwCurrentState = SCARD_STATE_UNAWARE;
-    if (SCardGetStatusChange(context, kEnumerationTimeoutMs, &state, 1) != SCARD_S_SUCCESS) continue;
-    // pcsc-lite keeps a serial reader whose device is gone and calls it
-    // unavailable; it is as absent as an unknown one.
-    if (state.dwEventState & (SCARD_STATE_UNKNOWN | SCARD_STATE_UNAVAILABLE)) continue;
-    if (m_maps.IsModel(base) || m_maps.IsAlias(base) || (app && app->IsAdditionalReader(base)) ||
-        IsBrandReader(base)) {
-      list.push_back(name);
-    }
-  }
-  SCardReleaseContext(context);
-  return true;
+  return ::EnumerateReaders(list, m_maps, m_isAdditionalReader);
 }
 
 int CDiagToolDlg::PageKindOf(const std::string& name) const {
@@ -296,9 +229,10 @@ void CDiagToolDlg::AddReaderPage(const std::string& name) {
   if (kind != kGroupReaderPages && kind != kGroupKestrelPages) return;
   const ReaderPageFactory& factory = m_readerFactories[static_cast<std::size_t>(kind)];
   if (!factory) return;
-  CPropertyPage* page = factory(name, row);
-  if (!page) return;
-  m_aPageGroups[static_cast<std::size_t>(kind)].pages[name] = page;
+  std::unique_ptr<CPropertyPage> owned(factory(name, row));
+  if (!owned) return;
+  CPropertyPage* page = owned.get();
+  m_aPageGroups[static_cast<std::size_t>(kind)].pages[name] = std::move(owned);
   if (m_pSheet) {
     m_pSheet->AddPage(page);
     m_pSheet->SetTabText(m_pSheet->GetPageIndex(page), QString::fromStdString(name.substr(0, kTabTextLimit)));
@@ -315,14 +249,13 @@ void CDiagToolDlg::RemoveGroupPage(int group, const std::string& key) {
   auto& pages = m_aPageGroups[static_cast<std::size_t>(group)].pages;
   const auto it = pages.find(key);
   if (it == pages.end()) return;
-  CPropertyPage* page = it->second;
-  if (m_pSheet) {
-    const int index = m_pSheet->GetPageIndex(page);
-    if (index >= 0 && index == m_pSheet->GetActiveIndex()) m_pSheet->SetActivePage(index - 1);
-    m_pSheet->RemovePage(page);
-  }
+  std::unique_ptr<CPropertyPage> page = std::move(it->second);
   pages.erase(it);
-  delete page;
+  if (m_pSheet) {
+    const int index = m_pSheet->GetPageIndex(page.get());
+    if (index >= 0 && index == m_pSheet->GetActiveIndex()) m_pSheet->SetActivePage(index - 1);
+    m_pSheet->RemovePage(page.get());
+  }
 }
 
 void CDiagToolDlg::UpdateSettingsGroup(int group, const char* key) {
@@ -333,9 +266,10 @@ void CDiagToolDlg::UpdateSettingsGroup(int group, const char* key) {
   } else if (!g.bShown && g.bWanted) {
     const PageFactory& factory = m_settingsFactories[static_cast<std::size_t>(group)];
     if (!factory) return;
-    CPropertyPage* page = factory();
-    if (!page) return;
-    g.pages[key] = page;
+    std::unique_ptr<CPropertyPage> owned(factory());
+    if (!owned) return;
+    CPropertyPage* page = owned.get();
+    g.pages[key] = std::move(owned);
     if (m_pSheet) {
       m_pSheet->AddPage(page);
       const int last = m_pSheet->GetPageCount() - 1;
@@ -347,14 +281,14 @@ void CDiagToolDlg::UpdateSettingsGroup(int group, const char* key) {
 }
 
 void CDiagToolDlg::UpdateRfidPages() {
-  const DepthGuard guard(g_rfidUpdateDepth);
+  const DepthGuard guard(m_nRfidUpdateDepth);
   if (!guard.Entered()) return;
   UpdateSettingsGroup(kGroupRfidSettings, "RFID settings");
   UpdateSettingsGroup(kGroupRfidBaudrates, "RFID baudrate settings");
 }
 
 void CDiagToolDlg::UpdateProxPage() {
-  const DepthGuard guard(g_proxUpdateDepth);
+  const DepthGuard guard(m_nProxUpdateDepth);
   if (!guard.Entered()) return;
   UpdateSettingsGroup(kGroupProxSettings, "Proxcard settings");
 }

@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -17,6 +18,7 @@
 
 #include "app/property_page.h"
 #include "card/reader_models.h"
+#include "status/reader_enumeration.h"
 
 class CDiagToolPropSheet;
 class CFileInfo;
@@ -64,23 +66,28 @@ class CDiagToolDlg : public CPropertyPage, public IPageCoordinator {
   // PC/SC lists them; false when PC/SC cannot be asked.
   bool EnumerateReaders(std::vector<std::string>& list);
 
-  // What "Create Logfile" runs.
+  // Wired by the program's composition root: what "Create Logfile" runs,
+  // which readers the configuration adds, and the page factories of the
+  // reader kinds, the settings tabs and the APIs tab. A kind without a
+  // factory gets no page.
   void SetCreateLogfileHandler(std::function<void()> handler) { m_onCreateLogfile = std::move(handler); }
-  // Page factories of the reader kinds and the settings tabs; a kind
-  // without a factory gets no page.
+  void SetAdditionalReaderTest(AdditionalReaderTest test) { m_isAdditionalReader = std::move(test); }
   void SetReaderPageFactory(int pageKind, ReaderPageFactory factory);
   void SetSettingsPageFactory(int group, PageFactory factory);
+  void SetApiPageFactory(PageFactory factory) { m_apiFactory = std::move(factory); }
 
+  // The pages of one group, owned here from creation to removal; the main
+  // window only shows them.
   struct PageGroup {
     bool bWanted = false;
     bool bShown = false;
-    std::map<std::string, CPropertyPage*> pages;
+    std::map<std::string, std::unique_ptr<CPropertyPage>> pages;
   };
   const PageGroup& Group(int index) const { return m_aPageGroups.at(static_cast<std::size_t>(index)); }
   const std::vector<std::string>& KnownReaders() const { return m_lstKnownReaders; }
   bool IsRefreshThreadRunning() const { return m_hRefreshThread.joinable(); }
   int RefreshCount() const { return m_nRefreshes; }
-  CPropertyPage* ApiPage() const { return m_pApiPage; }
+  CPropertyPage* ApiPage() const { return m_pApiPage.get(); }
 
   // The page's controls, for tests.
   QLabel* StatusText() const { return m_stcRmStatus; }
@@ -108,7 +115,13 @@ class CDiagToolDlg : public CPropertyPage, public IPageCoordinator {
   std::array<PageGroup, kPageGroupCount> m_aPageGroups;
   std::array<ReaderPageFactory, 2> m_readerFactories;
   std::array<PageFactory, kPageGroupCount> m_settingsFactories;
-  CPropertyPage* m_pApiPage = nullptr;
+  PageFactory m_apiFactory;
+  AdditionalReaderTest m_isAdditionalReader;
+  std::unique_ptr<CPropertyPage> m_pApiPage;
+  // Guard against re-entry of the settings-tab updates, which may run a
+  // nested event loop through a page's initialisation.
+  int m_nRfidUpdateDepth = 0;
+  int m_nProxUpdateDepth = 0;
 
   std::thread m_hRefreshThread;
   std::atomic<bool> m_bStopThread{false};

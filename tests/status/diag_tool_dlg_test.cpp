@@ -17,6 +17,7 @@
 
 #include "app/diag_tool_app.h"
 #include "app/prop_sheet.h"
+#include "app/startup.h"
 #include "fakes.h"
 #include "temp_dir.h"
 
@@ -48,8 +49,7 @@ class GeneralPageTest : public ::testing::Test {
     program.Write("diagtool.ini", config);
     EXPECT_TRUE(app.LoadConfiguration());
     sheet = std::make_unique<CDiagToolPropSheet>("t");
-    general = new CDiagToolDlg(sheet.get());
-    sheet->AddPage(general);
+    general = AddGeneralPage(*sheet, app);
     sheet->Create();
     return general;
   }

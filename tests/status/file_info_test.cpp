@@ -147,5 +147,3 @@ TEST(FixedVersionTest, FirstFourNumbersOfCleanVersions) {
   EXPECT_EQ(ParseFixedVersion(""), std::nullopt);
   EXPECT_EQ(ParseFixedVersion("99999999.1"), (V{65535, 1, 0, 0}));
 }
-
-TEST(FixedVersionTest, NotAWow64Process) { EXPECT_FALSE(IsWow64()); }

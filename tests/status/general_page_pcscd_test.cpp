@@ -16,6 +16,7 @@
 
 #include "app/diag_tool_app.h"
 #include "app/prop_sheet.h"
+#include "app/startup.h"
 #include "fakes.h"
 #include "platform/systemd_service.h"
 #include "reader/reader_dialog.h"
@@ -88,8 +89,7 @@ class GeneralPagePcscdTest : public ::testing::Test {
     program.Write("diagtool.ini", kConfiguration);
     ASSERT_TRUE(app.LoadConfiguration());
     sheet = std::make_unique<CDiagToolPropSheet>("t");
-    general = new CDiagToolDlg(sheet.get());
-    sheet->AddPage(general);
+    general = AddGeneralPage(*sheet, app);
     sheet->Create();
   }
 

@@ -1,0 +1,61 @@
+#include "status/reader_enumeration.h"
+
+#include <algorithm>
+
+#include "card/pcsc.h"
+#include "platform/text.h"
+
+std::vector<std::string> SplitMultiString(const std::vector<char>& buffer) {
+  std::vector<std::string> names;
+  for (std::size_t pos = 0; pos < buffer.size() && buffer[pos] != '\0';) {
+    const std::size_t end = std::find(buffer.begin() + static_cast<long>(pos), buffer.end(), '\0') - buffer.begin();
+    names.emplace_back(buffer.data() + pos, end - pos);
+    pos = end + 1;
+  }
+  return names;
+}
+
+bool IsHandledReader(const std::string& readerName, const CReaderModelMaps& maps,
+                     const AdditionalReaderTest& isAdditional) {
+  const std::string base = velkaro::ToUpper(StripReaderIndex(readerName));
+  return maps.IsModel(base) || maps.IsAlias(base) || (isAdditional && isAdditional(base)) || IsBrandReader(base);
+}
+
+bool EnumerateReaders(std::vector<std::string>& list, const CReaderModelMaps& maps,
+                      const AdditionalReaderTest& isAdditional) {
+  if (!list.empty()) return false;
+  SCARDCONTEXT context = 0;
+  if (SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context) != SCARD_S_SUCCESS) return false;
+
+  DWORD size = 0;
+  std::vector<char> buffer;
+  if (SCardListReaders(context, nullptr, nullptr, &size) == SCARD_S_SUCCESS && size > 0) {
+    buffer.resize(size);
+    if (SCardListReaders(context, nullptr, buffer.data(), &size) != SCARD_S_SUCCESS) buffer.clear();
+    buffer.resize(std::min<std::size_t>(size, buffer.size()));
+  }
+
+  for (const std::string& name : SplitMultiString(buffer)) {
+    SCARD_READERSTATE state{};
+    state.szReader = name.c_str();
+    state.dwCurrentState = SCARD_STATE_UNAWARE;
+    if (SCardGetStatusChange(context, kEnumerationTimeoutMs, &state, 1) != SCARD_S_SUCCESS) continue;
+    // pcsc-lite keeps a serial reader whose device is gone and calls it
+    // unavailable; it is as absent as an unknown one.
+    if (state.dwEventState & (SCARD_STATE_UNKNOWN | SCARD_STATE_UNAVAILABLE)) continue;
+    if (IsHandledReader(name, maps, isAdditional)) list.push_back(name);
+  }
+  SCardReleaseContext(context);
+  return true;
+}
+
+ReaderListChange DiffReaderLists(const std::vector<std::string>& known, const std::vector<std::string>& present) {
+  ReaderListChange change;
+  for (const std::string& name : known) {
+    if (std::find(present.begin(), present.end(), name) == present.end()) change.removed.push_back(name);
+  }
+  for (const std::string& name : present) {
+    if (std::find(known.begin(), known.end(), name) == known.end()) change.added.push_back(name);
+  }
+  return change;
+}

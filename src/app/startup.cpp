@@ -6,6 +6,7 @@
 #include "app/diag_tool_app.h"
 #include "app/prop_sheet.h"
 #include "platform/services.h"
+#include "reader/kestrel_dialog.h"
 #include "reader/reader_dialog.h"
 #include "res/strings.h"
 #include "status/diag_tool_dlg.h"
@@ -18,6 +19,14 @@ CDiagToolDlg* AddGeneralPage(CDiagToolPropSheet& sheet, CDiagToolApp& app) {
         CReaderDialog* page = CReaderDialog::Create();
         page->SetReaderName(name);
         page->SetModelFlags(row);
+        page->SetCardNames(cardNames);
+        return page;
+      });
+  general->SetReaderPageFactory(
+      kGroupKestrelPages, [cardNames = app.CardTables()](const std::string& name, const ReaderModel* row) {
+        CKestrel* page = CKestrel::Create();
+        page->SetReaderName(name);
+        page->SetColumn1(row ? row->column1 : 0);
         page->SetCardNames(cardNames);
         return page;
       });

@@ -14,12 +14,7 @@ CReaderDialog::CReaderDialog()
     : CPropertyPage(QStringLiteral("ReaderNameX")), m_session(std::make_unique<CReaderSession>()) {
   auto* layout = new QVBoxLayout(this);
 
-  const auto value = [this](const std::string CReaderFields::*field) {
-    auto* label = new QLabel(this);
-    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_values.push_back({field, label});
-    return label;
-  };
+  const auto value = [this](const std::string CReaderFields::*field) { return m_view.AddLabel(this, field); };
 
   auto* readerGroup = new QGroupBox(QStringLiteral("Reader"), this);
   auto* readerRow = new QHBoxLayout(readerGroup);
@@ -39,11 +34,7 @@ CReaderDialog::CReaderDialog()
   auto* cardGroup = new QGroupBox(QStringLiteral("Inserted Smart Card"), this);
   auto* cardForm = new QFormLayout(cardGroup);
   cardForm->addRow(QStringLiteral("Smart Card Name:"), value(&CReaderFields::m_strCardName));
-  auto* atr = new QPlainTextEdit(cardGroup);
-  atr->setReadOnly(true);
-  atr->setMaximumHeight(atr->fontMetrics().lineSpacing() * 3 + 12);
-  m_values.push_back({&CReaderFields::m_strATR, atr});
-  cardForm->addRow(QStringLiteral("ATR:"), atr);
+  cardForm->addRow(QStringLiteral("ATR:"), m_view.AddBox(cardGroup, &CReaderFields::m_strATR));
   cardForm->addRow(QStringLiteral("Protocol : "), value(&CReaderFields::m_strProtocol));
   m_stcSubProtocol = value(&CReaderFields::m_strSubProtocol);
   cardForm->addRow(QString(), m_stcSubProtocol);
@@ -104,26 +95,9 @@ void CReaderDialog::OnCommand(int id, int parameter) {
   if (id == ID_CARD_STATUS_CHANGED) m_session->UpdateCardInfo(parameter == 1);
 }
 
-void CReaderDialog::UpdateData() {
-  const CReaderFields& fields = m_session->Fields();
-  for (const Value& v : m_values) {
-    const QString text = QString::fromStdString(fields.*(v.field));
-    if (auto* label = qobject_cast<QLabel*>(v.widget)) {
-      label->setText(text);
-    } else if (auto* edit = qobject_cast<QPlainTextEdit*>(v.widget); edit && edit->toPlainText() != text) {
-      edit->setPlainText(text);
-    }
-  }
-}
+void CReaderDialog::UpdateData() { m_view.Update(m_session->Fields()); }
 
-QString CReaderDialog::ShownText(const std::string CReaderFields::*field) const {
-  for (const Value& v : m_values) {
-    if (v.field != field) continue;
-    if (auto* label = qobject_cast<QLabel*>(v.widget)) return label->text();
-    if (auto* edit = qobject_cast<QPlainTextEdit*>(v.widget)) return edit->toPlainText();
-  }
-  return {};
-}
+QString CReaderDialog::ShownText(const std::string CReaderFields::*field) const { return m_view.ShownText(field); }
 
 bool CReaderDialog::IsLabelVisible(int labelId) const {
   switch (labelId) {

@@ -5,10 +5,10 @@
 #include <memory>
 
 #include "app/property_page.h"
+#include "reader/field_view.h"
 #include "reader/reader_session.h"
 
 class QLabel;
-class QPlainTextEdit;
 struct ReaderModel;
 
 // Page command: the monitor saw a change of the card status.
@@ -51,11 +51,7 @@ class CReaderDialog : public CPropertyPage {
   void UpdateData();
 
   std::unique_ptr<CReaderSession> m_session;
-  struct Value {
-    const std::string CReaderFields::*field;
-    QWidget* widget;
-  };
-  std::vector<Value> m_values;
+  CFieldView m_view;
   QLabel* m_lblTa1InUse = nullptr;
   QLabel* m_lblTa1 = nullptr;
   QLabel* m_lblVoltage = nullptr;

@@ -16,11 +16,14 @@
 inline constexpr char kTessaroKey[] = "SYSTEM\\CurrentControlSet\\Control\\Tessaro";
 inline constexpr char kRfidKey[] = "SYSTEM\\CurrentControlSet\\Control\\Tessaro\\RFID";
 inline constexpr char kRateKey[] = "SYSTEM\\CurrentControlSet\\Control\\Tessaro\\RFID\\MaximumBaudrates";
+// The other maker's contactless reader driver keeps its one setting here.
+inline constexpr char kAirSpeedKey[] = "SYSTEM\\CurrentControlSet\\Control\\QBX";
 
 // Values.
 inline constexpr char kCardSearchValue[] = "CardSearch";     // in kRfidKey, REG_BINARY
 inline constexpr char kLegacyRateValue[] = "MaximumBaudrate"; // in kRfidKey, REG_BINARY
 inline constexpr char kProxFormatValue[] = "ProxFormat";     // in kTessaroKey, REG_DWORD
+inline constexpr char kAirSpeedValue[] = "AirSpeedMax";      // in kAirSpeedKey, REG_DWORD
 
 // The card types; a keyword's card code is its position plus one. In the
 // "CardSearch" bytes, 1..6 name these types in search order, 0 is an empty

@@ -1,0 +1,40 @@
+#include "reader/field_view.h"
+
+#include <QLabel>
+#include <QPlainTextEdit>
+
+QLabel* CFieldView::AddLabel(QWidget* parent, Field field) {
+  auto* label = new QLabel(parent);
+  label->setTextFormat(Qt::PlainText);
+  label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  m_values.push_back({field, label});
+  return label;
+}
+
+QPlainTextEdit* CFieldView::AddBox(QWidget* parent, Field field) {
+  auto* box = new QPlainTextEdit(parent);
+  box->setReadOnly(true);
+  box->setMaximumHeight(box->fontMetrics().lineSpacing() * 3 + 12);
+  m_values.push_back({field, box});
+  return box;
+}
+
+void CFieldView::Update(const CReaderFields& fields) const {
+  for (const Value& v : m_values) {
+    const QString text = QString::fromStdString(fields.*(v.field));
+    if (auto* label = qobject_cast<QLabel*>(v.widget)) {
+      label->setText(text);
+    } else if (auto* box = qobject_cast<QPlainTextEdit*>(v.widget); box && box->toPlainText() != text) {
+      box->setPlainText(text);
+    }
+  }
+}
+
+QString CFieldView::ShownText(Field field) const {
+  for (const Value& v : m_values) {
+    if (v.field != field) continue;
+    if (auto* label = qobject_cast<QLabel*>(v.widget)) return label->text();
+    if (auto* box = qobject_cast<QPlainTextEdit*>(v.widget)) return box->toPlainText();
+  }
+  return {};
+}

@@ -1,0 +1,98 @@
+#include "reader/kestrel_dialog.h"
+
+#include <QComboBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStyle>
+#include <QVBoxLayout>
+
+#include "platform/services.h"
+#include "reader/reader_dialog.h"
+
+CKestrel::CKestrel() : CPropertyPage(QString()), m_session(std::make_unique<CKestrelSession>()) {
+  auto* layout = new QVBoxLayout(this);
+  const auto value = [this](QWidget* parent, CFieldView::Field field) { return m_view.AddLabel(parent, field); };
+
+  auto* readerGroup = new QGroupBox(QStringLiteral("Reader"), this);
+  auto* readerRow = new QHBoxLayout(readerGroup);
+  auto* icon = new QLabel(readerGroup);
+  icon->setPixmap(style()->standardIcon(QStyle::SP_DriveHDIcon).pixmap(32, 32));
+  readerRow->addWidget(icon, 0, Qt::AlignTop);
+  auto* readerForm = new QFormLayout;
+  readerForm->addRow(QStringLiteral("Status :"), value(readerGroup, &CReaderFields::m_strStatus));
+  readerForm->addRow(QStringLiteral("FW :"), value(readerGroup, &CReaderFields::m_strFirmware));
+  readerForm->addRow(QStringLiteral("Lib:"), value(readerGroup, &CReaderFields::m_strLibrary));
+  readerForm->addRow(QStringLiteral("Port :"), value(readerGroup, &CReaderFields::m_strPort));
+  readerForm->addRow(QStringLiteral("CT-API Port (ptn)"), value(readerGroup, &CReaderFields::m_strCtApiPort));
+  readerRow->addLayout(readerForm, 1);
+  layout->addWidget(readerGroup);
+
+  auto* cardGroup = new QGroupBox(QStringLiteral("Inserted Smart Card"), this);
+  auto* cardForm = new QFormLayout(cardGroup);
+  cardForm->addRow(QStringLiteral("Smart Card Name:"), value(cardGroup, &CReaderFields::m_strCardName));
+  cardForm->addRow(QStringLiteral("ATR:"), m_view.AddBox(cardGroup, &CReaderFields::m_strATR));
+  cardForm->addRow(QStringLiteral("Protocol : "), value(cardGroup, &CReaderFields::m_strProtocol));
+  auto* speedRow = new QHBoxLayout;
+  m_cboAirSpeed = new QComboBox(cardGroup);
+  m_btnApply = new QPushButton(QStringLiteral("&Apply"), cardGroup);
+  m_btnApply->setEnabled(false);
+  speedRow->addWidget(m_cboAirSpeed);
+  speedRow->addWidget(m_btnApply);
+  speedRow->addStretch(1);
+  cardForm->addRow(QStringLiteral("Air Speed (kBd):"), speedRow);
+  layout->addWidget(cardGroup);
+  layout->addStretch(1);
+
+  connect(m_cboAirSpeed, &QComboBox::currentIndexChanged, this, [this] { OnAirSpeedChanged(); });
+  connect(m_btnApply, &QPushButton::clicked, this, [this] { OnApply(); });
+}
+
+CKestrel::~CKestrel() {
+  // The monitor thread must be gone before anything it reads is freed.
+  m_session->Stop();
+}
+
+bool CKestrel::OnInitDialog() {
+  const bool started = m_session->Initialise(
+      [this] {
+        // From the monitor thread to the user-interface thread; the page is
+        // the context, so a notification for a destroyed page is dropped.
+        QMetaObject::invokeMethod(this, [this] { OnCommand(ID_CARD_STATUS_CHANGED, 0); }, Qt::QueuedConnection);
+      },
+      [this] { UpdateData(); });
+  if (!started) return false;
+  {
+    const QSignalBlocker quiet(m_cboAirSpeed);
+    for (const int kbd : kAirSpeedKbd) m_cboAirSpeed->addItem(QString::number(kbd));
+    m_cboAirSpeed->setCurrentIndex(0);
+    if (m_session->ReadAirSpeed()) {
+      m_cboAirSpeed->setCurrentIndex(m_session->AirSpeed());
+    } else {
+      m_cboAirSpeed->setEnabled(false);
+    }
+  }
+  UpdateData();
+  return true;
+}
+
+void CKestrel::OnCommand(int id, int /*parameter*/) {
+  if (id == ID_CARD_STATUS_CHANGED) m_session->UpdateCardInfo();
+}
+
+void CKestrel::OnAirSpeedChanged() { m_btnApply->setEnabled(m_cboAirSpeed->currentIndex() != m_session->AirSpeed()); }
+
+void CKestrel::OnApply() {
+  long result = 0;
+  if (!m_session->WriteAirSpeed(m_cboAirSpeed->currentIndex(), &result)) {
+    velkaro::ShowMessageBox(AirSpeedWriteFailure(result), "Diagnostic Tool", velkaro::MB_OK | velkaro::MB_ICONSTOP);
+    const QSignalBlocker quiet(m_cboAirSpeed);
+    m_cboAirSpeed->setCurrentIndex(m_session->AirSpeed());
+  }
+  m_btnApply->setEnabled(false);
+}
+
+void CKestrel::UpdateData() { m_view.Update(m_session->Fields()); }

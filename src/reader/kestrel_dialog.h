@@ -1,0 +1,47 @@
+#pragma once
+// The tab of the other maker's contactless reader: reader and card facts
+// kept up to date by the shared card monitor, and the maximum air speed of
+// its driver, chosen from a list and stored with "&Apply".
+
+#include <memory>
+
+#include "app/property_page.h"
+#include "reader/field_view.h"
+#include "reader/kestrel_session.h"
+
+class QComboBox;
+class QPushButton;
+
+class CKestrel : public CPropertyPage {
+  Q_OBJECT
+
+ public:
+  static CKestrel* Create() { return new CKestrel; }
+  ~CKestrel() override;
+
+  void SetReaderName(const std::string& name) { m_session->SetReaderName(name); }
+  void SetColumn1(std::uint32_t value) { m_session->SetColumn1(value); }
+  void SetCardNames(std::shared_ptr<const CCardNames> names) { m_session->SetCardNames(std::move(names)); }
+
+  // Page command 4003 runs the card update, whatever its parameter.
+  void OnCommand(int id, int parameter);
+
+  CKestrelSession& Session() { return *m_session; }
+  QString ShownText(CFieldView::Field field) const { return m_view.ShownText(field); }
+  QComboBox* AirSpeedList() const { return m_cboAirSpeed; }
+  QPushButton* ApplyButton() const { return m_btnApply; }
+
+ protected:
+  CKestrel();
+  bool OnInitDialog() override;
+
+ private:
+  void OnAirSpeedChanged();
+  void OnApply();
+  void UpdateData();
+
+  std::unique_ptr<CKestrelSession> m_session;
+  CFieldView m_view;
+  QComboBox* m_cboAirSpeed = nullptr;
+  QPushButton* m_btnApply = nullptr;
+};

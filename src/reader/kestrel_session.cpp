@@ -1,0 +1,130 @@
+#include "reader/kestrel_session.h"
+
+#include <array>
+#include <cstring>
+
+#include "card/reader_info.h"
+#include "platform/registry.h"
+#include "platform/text.h"
+#include "reader/card_steps.h"
+#include "res/strings.h"
+#include "rfid/rfid_settings.h"
+
+std::optional<int> AirSpeedIndex(std::uint32_t stored) {
+  for (int i = 0; i < kAirSpeedCount; ++i) {
+    if (kAirSpeedStored[i] == stored) return i;
+  }
+  return std::nullopt;
+}
+
+std::string AirSpeedWriteFailure(long result) {
+  const char* reason = "the settings store refused it";
+  switch (result) {
+    case ERROR_ACCESS_DENIED: reason = "access denied (the settings store can only be changed as root)"; break;
+    case ERROR_BADDB: reason = "the settings store cannot be parsed"; break;
+    case ERROR_CANTREAD: reason = "the settings store cannot be read"; break;
+    case ERROR_CANTWRITE: reason = "the settings store cannot be written"; break;
+    default: break;
+  }
+  return velkaro::Format("The air speed could not be stored in HKEY_LOCAL_MACHINE\\%s \"%s\": %s (error %ld).",
+                         kAirSpeedKey, kAirSpeedValue, reason, result);
+}
+
+CKestrelSession::CKestrelSession(const std::string& pcscLibrary) : m_card(pcscLibrary) {}
+
+CKestrelSession::~CKestrelSession() { m_monitor.Stop(); }
+
+bool CKestrelSession::Initialise(PostFunction post, RedrawFunction redraw) {
+  m_redraw = std::move(redraw);
+  {
+    // Loaded only while the page initialises.
+    const CCtApi ctApi(m_strCtApiModule);
+    m_fields.m_strCtApiPort = ctApi.GetCtApiPort(m_strReaderName);
+  }
+  return m_monitor.Start(m_strReaderName, std::move(post));
+}
+
+void CKestrelSession::UpdateCardInfo() {
+  const SCARD_READERSTATE state = m_monitor.ReaderState();
+  // Without a context only the end steps run.
+  if (const SCARDCONTEXT context = m_monitor.Context(); context != kNoContext) {
+    CReaderFields& f = m_fields;
+    if (card_steps::SetStatusLine(f, state.dwEventState) && m_redraw) m_redraw();
+    if (!(state.dwEventState & SCARD_STATE_PRESENT)) {
+      // Unlike the reader page, firmware and library go with the card.
+      for (std::string* text : {&f.m_strProtocol, &f.m_strFirmware, &f.m_strPort, &f.m_strLibrary}) {
+        *text = res::kNotAvailable;
+      }
+      f.m_strATR.clear();
+      f.m_strCardName.clear();
+    }
+    if (card_steps::CardArrived(state)) ReadArrivedCard(state, context);
+  }
+  card_steps::Disconnect(m_card, m_hCard);
+  m_monitor.SetReady();
+  // Also after a step that failed, so the screen never keeps the texts of
+  // the card before.
+  if (m_redraw) m_redraw();
+}
+
+void CKestrelSession::ReadArrivedCard(const SCARD_READERSTATE& state, SCARDCONTEXT context) {
+  CReaderFields& f = m_fields;
+  if (!card_steps::ConnectAndNameCard(m_card, context, m_strReaderName, state, m_cardNames.get(), m_hCard, f)) {
+    return;
+  }
+  const auto firmware = card_steps::ReadDriverValue(m_card, m_hCard, kCtlFirmwareVersion);
+  if (!firmware) return;
+  f.m_strFirmware = FormatVersion(*firmware);
+  if (!card_steps::ReadPort(m_card, m_hCard, f)) return;
+  const auto ta1 = card_steps::ReadDriverValue(m_card, m_hCard, kCtlTa1InUse);
+  if (!ta1) return;
+  if (*ta1 == kTa1Contactless) {
+    f.m_strProtocol = "T=CL";
+    card_steps::AppendCardIdentifier(m_card, m_hCard, card_steps::AtrOf(state), f);
+  }
+  card_steps::ReadLibraryVersion(m_card, m_hCard, f);
+}
+
+bool CKestrelSession::ReadAirSpeed() {
+  velkaro::ScopedHKey key;
+  if (RegCreateKeyEx(HKEY_LOCAL_MACHINE, kAirSpeedKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                     key.Receive(), nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  std::array<std::uint8_t, sizeof(std::uint32_t)> data{};
+  std::uint32_t size = data.size();
+  std::uint32_t stored = kAirSpeedMissing;
+  const LSTATUS result = RegQueryValueEx(key.Get(), kAirSpeedValue, nullptr, nullptr, data.data(), &size);
+  if (result == ERROR_SUCCESS) {
+    std::memcpy(&stored, data.data(), sizeof stored);  // the type is not asked; fewer bytes leave zeros
+  } else if (result != ERROR_FILE_NOT_FOUND) {
+    return false;
+  }
+  const auto index = AirSpeedIndex(stored);
+  if (!index) return false;
+  m_nAirSpeed = *index;
+  return true;
+}
+
+bool CKestrelSession::WriteAirSpeed(int selection, long* result) {
+  if (selection < 0 || selection >= kAirSpeedCount) {
+    if (result) *result = ERROR_INVALID_PARAMETER;
+    return false;
+  }
+  velkaro::ScopedHKey key;
+  LSTATUS status = RegCreateKeyEx(HKEY_LOCAL_MACHINE, kAirSpeedKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                  KEY_ALL_ACCESS, nullptr, key.Receive(), nullptr);
+  if (status == ERROR_SUCCESS) {
+    const std::uint32_t value = kAirSpeedStored[selection];
+    status = RegSetValueEx(key.Get(), kAirSpeedValue, 0, REG_DWORD, reinterpret_cast<const std::uint8_t*>(&value),
+                           sizeof value);
+  }
+  if (result) *result = status;
+  if (status == ERROR_SUCCESS) {
+    m_nAirSpeed = selection;
+    return true;
+  }
+  // Show what is stored, not what the user wished for.
+  ReadAirSpeed();
+  return false;
+}

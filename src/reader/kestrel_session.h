@@ -1,0 +1,83 @@
+#pragma once
+// Everything the contactless page of the other maker's reader knows and does
+// apart from drawing: its reader and card texts, its own card update on the
+// shared card monitor, and the air speed setting that page edits.
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "card/card_names.h"
+#include "card/ct_api.h"
+#include "card/ms_card.h"
+#include "reader/card_monitor.h"
+#include "reader/reader_fields.h"
+
+// The air speed list: entry texts (kBd) and the values stored for them.
+inline constexpr int kAirSpeedCount = 4;
+inline constexpr int kAirSpeedKbd[kAirSpeedCount] = {106, 212, 424, 848};
+inline constexpr std::uint32_t kAirSpeedStored[kAirSpeedCount] = {1, 2, 4, 8};
+inline constexpr std::uint32_t kAirSpeedMissing = 8;  // what a missing value means
+
+// The list index of a stored air speed value; nothing for any other value.
+std::optional<int> AirSpeedIndex(std::uint32_t stored);
+
+// The user-visible text for a failed write of the air speed.
+std::string AirSpeedWriteFailure(long result);
+
+class CKestrelSession {
+ public:
+  using PostFunction = CCardMonitor::PostFunction;
+  using RedrawFunction = std::function<void()>;
+
+  explicit CKestrelSession(const std::string& pcscLibrary = kPcscLibraryName);
+  ~CKestrelSession();
+  CKestrelSession(const CKestrelSession&) = delete;
+  CKestrelSession& operator=(const CKestrelSession&) = delete;
+
+  void SetReaderName(const std::string& name) { m_strReaderName = name; }
+  void SetCtApiModule(const std::string& module) { m_strCtApiModule = module; }
+  void SetCardNames(std::shared_ptr<const CCardNames> names) { m_cardNames = std::move(names); }
+  const std::string& ReaderName() const { return m_strReaderName; }
+  // Column 1 of the model row: kept, it changes nothing.
+  void SetColumn1(std::uint32_t value) { m_dwColumn1 = value; }
+
+  // Fills the CT-API port, takes the page's context and starts the monitor
+  // thread. Firmware and library come with the first card. False when the
+  // thread cannot be started.
+  bool Initialise(PostFunction post, RedrawFunction redraw);
+  // The card update for the state the monitor handed over; it redraws
+  // whatever the command's parameter.
+  void UpdateCardInfo();
+  void Stop() { m_monitor.Stop(); }
+
+  // Reads "AirSpeedMax", creating its key when missing; a missing value
+  // counts as 848 kBd. On success m_nAirSpeed is the stored entry's index;
+  // on failure (key, query, or a value not in the list) nothing changes.
+  bool ReadAirSpeed();
+  // Stores the entry `selection` (0 to 3). On failure `result` tells why and
+  // m_nAirSpeed is what the store holds afterwards, as far as it can tell.
+  bool WriteAirSpeed(int selection, long* result = nullptr);
+  int AirSpeed() const { return m_nAirSpeed; }
+
+  CReaderFields& Fields() { return m_fields; }
+  const CReaderFields& Fields() const { return m_fields; }
+  CCardMonitor& Monitor() { return m_monitor; }
+  SCARDCONTEXT Context() const { return m_monitor.Context(); }
+  int WaitCount() const { return m_monitor.WaitCount(); }
+
+ private:
+  void ReadArrivedCard(const SCARD_READERSTATE& state, SCARDCONTEXT context);
+
+  CMSCard m_card;
+  std::string m_strReaderName;
+  std::string m_strCtApiModule = kCtApiModuleName;
+  std::uint32_t m_dwColumn1 = 0;
+  std::shared_ptr<const CCardNames> m_cardNames;
+  CReaderFields m_fields;
+  int m_nAirSpeed = 0;
+  SCARDHANDLE m_hCard = kNoCard;
+  RedrawFunction m_redraw;
+  CCardMonitor m_monitor{m_card};  // last: its thread stops before the members above go
+};

@@ -5,34 +5,62 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-#include "apis/installed_apis.h"
-#include "status/file_info.h"
+#include "platform/services.h"
+
+namespace {
+constexpr int kFileNameWidth = 130;
+constexpr int kVersionWidth = 83;
+}  // namespace
 
 CApiDialog::CApiDialog() : CPropertyPage(QStringLiteral("APIs")), m_ctlApis(new QTreeWidget(this)) {
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(new QLabel(QStringLiteral("Installed APIs"), this));
   layout->addWidget(m_ctlApis, 1);
   m_ctlApis->setRootIsDecorated(false);
-  m_ctlApis->setSelectionBehavior(QAbstractItemView::SelectRows);
-  m_ctlApis->header()->setSectionsMovable(true);
+  m_ctlApis->setSelectionBehavior(QAbstractItemView::SelectRows);  // full-row selection
+  m_ctlApis->header()->setSectionsMovable(true);                   // header drag and drop
   m_ctlApis->setHeaderLabels({QStringLiteral("FileName"), QStringLiteral("Version"), QStringLiteral("API Name")});
-  m_ctlApis->setColumnWidth(0, 130);
-  m_ctlApis->setColumnWidth(1, 83);
+  m_ctlApis->setColumnWidth(0, kFileNameWidth);
+  m_ctlApis->setColumnWidth(1, kVersionWidth);
+}
+
+CApiDialog::~CApiDialog() {
+  // The search hands its rows to this page: it must be over first.
+  if (m_search.joinable()) m_search.join();
 }
 
 bool CApiDialog::OnInitDialog() {
-  FillApiList();
+  try {
+    m_search = std::thread([this] {
+      std::vector<InstalledApiRow> rows = FindInstalledApis();
+      // The page is the context: rows for a page that is gone are dropped.
+      QMetaObject::invokeMethod(
+          this, [this, rows = std::move(rows)] { FillApiList(rows); }, Qt::QueuedConnection);
+    });
+  } catch (const std::system_error&) {
+    FillApiList(FindInstalledApis());
+  }
   return true;
 }
 
-bool CApiDialog::FillApiList() {
-  CFileInfo info;
+void CApiDialog::resizeEvent(QResizeEvent* event) {
+  CPropertyPage::resizeEvent(event);
+  m_ctlApis->setColumnWidth(2, std::max(0, m_ctlApis->viewport()->width() - kFileNameWidth - kVersionWidth));
+}
+
+bool CApiDialog::FillApiList(const std::vector<InstalledApiRow>& rows) {
   int row = 0;
-  for (const InstalledApi& api : g_installedApis) {
-    if (info.Inspect(api.library) != 0) continue;
-    auto* item = new QTreeWidgetItem(
-        {QString::fromStdString(info.m_strName), QString::fromStdString(info.m_strVersion), QString::fromUtf8(api.name)});
-    m_ctlApis->insertTopLevelItem(row++, item);
+  for (const InstalledApiRow& api : rows) {
+    auto* item = new QTreeWidgetItem({QString::fromStdString(api.fileName), QString::fromStdString(api.version),
+                                      QString::fromStdString(api.apiName)});
+    m_ctlApis->insertTopLevelItem(row, item);
+    if (m_ctlApis->indexOfTopLevelItem(item) != row) {
+      delete item;
+      velkaro::ShowMessageBox("ERROR @ INSERTITEM", {}, velkaro::MB_OK);
+      continue;
+    }
+    ++row;
   }
+  m_bFilled = true;
   return row > 0;
 }

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "apis/api_dialog.h"
+#include "app/about_dlg.h"
 #include "app/diag_tool_app.h"
 #include "app/prop_sheet.h"
 #include "platform/services.h"
@@ -31,6 +32,10 @@ CDiagToolDlg* AddGeneralPage(CDiagToolPropSheet& sheet, CDiagToolApp& app) {
         return page;
       });
   general->SetApiPageFactory([] { return CApiDialog::Create(); });
+  sheet.SetAboutHandler([&sheet] {
+    CAboutDlg about(&sheet);
+    about.exec();
+  });
   // The window owns the General page and destroys it first.
   sheet.AddPage(general);
   return general;
@@ -49,6 +54,7 @@ int RunDiagTool(CDiagToolApp& app) {
 ProgramServices::ProgramServices() : m_messageBox(res::kAppTitle) {
   velkaro::InstallMessageBox(&m_messageBox);
   velkaro::InstallSaveFileDialog(&m_saveDialog);
+  velkaro::InstallUrlOpener(&m_urlOpener);
   velkaro::InstallServiceControl(&m_serviceControl);
 }
 
@@ -56,4 +62,5 @@ ProgramServices::~ProgramServices() {
   velkaro::InstallServiceControl(nullptr);
   velkaro::InstallMessageBox(nullptr);
   velkaro::InstallSaveFileDialog(nullptr);
+  velkaro::InstallUrlOpener(nullptr);
 }

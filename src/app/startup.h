@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/qt_dialogs.h"
+#include "platform/qt_url_opener.h"
 #include "platform/systemd_service.h"
 
 class CDiagToolApp;
@@ -29,5 +30,6 @@ class ProgramServices {
  private:
   velkaro::QtMessageBox m_messageBox;
   velkaro::QtSaveFileDialog m_saveDialog;
+  velkaro::QtUrlOpener m_urlOpener;
   velkaro::SystemdServiceControl m_serviceControl;
 };

@@ -10,6 +10,9 @@
 #include "reader/kestrel_dialog.h"
 #include "reader/reader_dialog.h"
 #include "res/strings.h"
+#include "rfid/dlg_baudrates.h"
+#include "rfid/prox_settings.h"
+#include "rfid/rfid_setting_dlg.h"
 #include "status/diag_tool_dlg.h"
 
 CDiagToolDlg* AddGeneralPage(CDiagToolPropSheet& sheet, CDiagToolApp& app) {
@@ -31,6 +34,9 @@ CDiagToolDlg* AddGeneralPage(CDiagToolPropSheet& sheet, CDiagToolApp& app) {
         page->SetCardNames(cardNames);
         return page;
       });
+  general->SetSettingsPageFactory(kGroupRfidSettings, [] { return CRFIDSettingDlg::Create(); });
+  general->SetSettingsPageFactory(kGroupRfidBaudrates, [] { return CDlgBaudrates::Create(); });
+  general->SetSettingsPageFactory(kGroupProxSettings, [] { return CProxSettings::Create(); });
   general->SetApiPageFactory([] { return CApiDialog::Create(); });
   sheet.SetAboutHandler([&sheet] {
     CAboutDlg about(&sheet);

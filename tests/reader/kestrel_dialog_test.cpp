@@ -5,12 +5,10 @@
 #include "reader/kestrel_dialog.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <QComboBox>
 #include <QPushButton>
 #include <QTest>
-#include <csignal>
 #include <memory>
 
 #include "fakes.h"
@@ -150,16 +148,8 @@ TEST(KestrelTest, FailedApplyIsToldAndTheListShowsWhatIsStored) {
   auto page = OpenPage("HALVORN KR210 Proximity 00 00");
   page->AirSpeedList()->setCurrentIndex(0);  // 106
   {
-    // A file size limit makes the store's new file fail part-way, as a full
-    // disk does.
-    rlimit old{};
-    ::getrlimit(RLIMIT_FSIZE, &old);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    const rlimit tiny{16, old.rlim_max};
-    ::setrlimit(RLIMIT_FSIZE, &tiny);
+    const ScopedFileSizeLimit full(16);
     QTest::mouseClick(page->ApplyButton(), Qt::LeftButton);
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
   }
   ASSERT_EQ(messages.Texts().size(), 1u);
   EXPECT_NE(messages.Texts()[0].find("could not be stored"), std::string::npos) << messages.Texts()[0];

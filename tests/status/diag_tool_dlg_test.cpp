@@ -19,6 +19,7 @@
 #include "app/prop_sheet.h"
 #include "app/startup.h"
 #include "fakes.h"
+#include "registry_fixture.h"
 #include "temp_dir.h"
 
 using testing_support::TempDir;
@@ -147,6 +148,9 @@ TEST_F(GeneralPageTest, NoRefreshAfterTheThreadStopped) {
 
 TEST_F(GeneralPageTest, SettingsGroupsWithoutFactoriesStayEmpty) {
   Open("");
+  for (int group : {kGroupRfidSettings, kGroupRfidBaudrates, kGroupProxSettings}) {
+    general->SetSettingsPageFactory(group, {});
+  }
   general->SetRfidPagesWanted(true);
   general->SetProxPageWanted(true);
   general->UpdateRfidPages();
@@ -165,4 +169,16 @@ TEST_F(GeneralPageTest, SettingsGroupsWithoutFactoriesStayEmpty) {
   EXPECT_EQ(sheet->GetPageCount(), 1);
   EXPECT_EQ(sheet->GetActiveIndex(), 0);
   EXPECT_FALSE(general->Group(kGroupProxSettings).bShown);
+}
+
+TEST_F(GeneralPageTest, SettingsMenuBringsTheSettingsTabs) {
+  testing_support::RegistryStores stores;  // the settings pages read and write it
+  Open("");
+  general->SetRfidPagesWanted(true);
+  general->SetProxPageWanted(true);
+  general->UpdateRfidPages();
+  general->UpdateProxPage();
+  QStringList tabs;
+  for (int i = 1; i < sheet->GetPageCount(); ++i) tabs << sheet->GetTabText(i);
+  EXPECT_EQ(tabs, (QStringList{"RFID settings", "RFID baudrate settings", "Proxcard settings"}));
 }

@@ -6,10 +6,12 @@
 // wait for the disk's fsync.
 
 #include <grp.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -91,6 +93,27 @@ class RegistryStores {
   ScopedEnv m_machine;
   ScopedEnv m_user;
   std::function<void()> m_restore;
+};
+
+// While it lives, no file of this process may grow beyond `bytes`: a write
+// of the settings store's new file fails part-way, as on a full disk.
+class ScopedFileSizeLimit {
+ public:
+  explicit ScopedFileSizeLimit(rlim_t bytes) : m_oldHandler(std::signal(SIGXFSZ, SIG_IGN)) {
+    ::getrlimit(RLIMIT_FSIZE, &m_old);
+    const rlimit limit{bytes, m_old.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~ScopedFileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &m_old);
+    std::signal(SIGXFSZ, m_oldHandler);
+  }
+  ScopedFileSizeLimit(const ScopedFileSizeLimit&) = delete;
+  ScopedFileSizeLimit& operator=(const ScopedFileSizeLimit&) = delete;
+
+ private:
+  rlimit m_old{};
+  void (*m_oldHandler)(int);
 };
 
 // Starts `body` in a forked child, which exits with its result. With

@@ -1,0 +1,132 @@
+#include "rfid/dlg_baudrates.h"
+
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+#include "platform/services.h"
+#include "rfid/rfid_settings.h"
+#include "rfid/settings_messages.h"
+
+namespace {
+
+// The radio buttons from top to bottom, with the value each stores.
+struct RateButton {
+  const char* text;
+  std::uint32_t stored;
+};
+constexpr std::array<RateButton, 5> kRateButtons = {{
+    {"106 kbaud", 0},
+    {"212 kbaud", 1},
+    {"424 kbaud", 2},
+    {"848 kbaud", 3},
+    {"default", 255},
+}};
+constexpr std::size_t kDefaultRow = 4;
+
+}  // namespace
+
+CDlgBaudrates::CDlgBaudrates()
+    : CPropertyPage(QStringLiteral("RFID Baudrate Settings")), m_cboTypes(new QComboBox(this)),
+      m_group(new QButtonGroup(this)) {
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(new QLabel(QStringLiteral("Available cards"), this));
+  layout->addWidget(m_cboTypes);
+  auto* rates = new QGroupBox(QStringLiteral("Baudrate"), this);
+  auto* rateColumn = new QVBoxLayout(rates);
+  for (std::size_t i = 0; i < kRateButtons.size(); ++i) {
+    m_radios[i] = new QRadioButton(QString::fromUtf8(kRateButtons[i].text), rates);
+    m_group->addButton(m_radios[i], static_cast<int>(i));
+    rateColumn->addWidget(m_radios[i]);
+  }
+  layout->addWidget(rates);
+  auto* apply = new QPushButton(QStringLiteral("Apply"), this);
+  auto* reset = new QPushButton(QStringLiteral("Reset"), this);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(apply);
+  buttons->addWidget(reset);
+  layout->addLayout(buttons);
+  layout->addStretch(1);
+
+  connect(m_cboTypes, &QComboBox::currentIndexChanged, this, [this] { OnTypeChanged(); });
+  connect(apply, &QPushButton::clicked, this, [this] { OnApply(); });
+  connect(reset, &QPushButton::clicked, this, [this] { OnReset(); });
+}
+
+bool CDlgBaudrates::OnInitDialog() {
+  {
+    const QSignalBlocker quiet(m_cboTypes);
+    for (const char* type : g_aszIso14443Types) m_cboTypes->addItem(QString::fromUtf8(type));
+    m_cboTypes->setCurrentIndex(-1);
+  }
+  LoadCodes();
+  return true;
+}
+
+void CDlgBaudrates::LoadCodes() {
+  m_abCodes = {0, 0};
+  for (std::size_t i = 0; i < g_aszIso14443Types.size(); ++i) {
+    std::uint32_t stored = 0;
+    if (!ReadRegDword(kRateKey, g_aszIso14443Types[i], stored)) break;
+    m_abCodes[i] = static_cast<std::uint8_t>(stored);
+  }
+}
+
+QString CDlgBaudrates::CheckedRate() const {
+  for (const QRadioButton* radio : m_radios) {
+    if (radio->isChecked()) return radio->text();
+  }
+  return {};
+}
+
+void CDlgBaudrates::CheckStoredValue(std::uint8_t stored) {
+  // A group that allows no check at all for a moment: an unknown value
+  // clears every button.
+  m_group->setExclusive(false);
+  for (std::size_t i = 0; i < kRateButtons.size(); ++i) {
+    const bool isDefault = i == kDefaultRow && (stored == 5 || stored == 255);
+    m_radios[i]->setChecked(isDefault || (i < kDefaultRow && kRateButtons[i].stored == stored));
+  }
+  m_group->setExclusive(true);
+}
+
+void CDlgBaudrates::OnTypeChanged() {
+  const std::string text = m_cboTypes->currentText().toStdString();
+  for (std::size_t i = 0; i < g_aszIso14443Types.size(); ++i) {
+    if (text == g_aszIso14443Types[i]) CheckStoredValue(m_abCodes[i]);
+  }
+}
+
+void CDlgBaudrates::OnApply() {
+  const std::string text = m_cboTypes->currentText().toStdString();
+  const int checked = m_group->checkedId();
+  for (std::size_t i = 0; i < g_aszIso14443Types.size(); ++i) {
+    if (text != g_aszIso14443Types[i]) continue;
+    // A type whose stored value no button stands for, with no button
+    // chosen since: nothing to store.
+    if (checked < 0) return;
+    const std::uint32_t value = kRateButtons[static_cast<std::size_t>(checked)].stored;
+    if (WriteRegDword(kRateKey, g_aszIso14443Types[i], value)) {
+      m_abCodes[i] = static_cast<std::uint8_t>(value);
+      return;
+    }
+    velkaro::ShowMessageBox(ValueWriteFailure(kRateKey, g_aszIso14443Types[i]), kSettingsCaption,
+                            velkaro::MB_ICONERROR | velkaro::MB_OK);
+    // Show what is stored, not what could not be stored.
+    LoadCodes();
+    CheckStoredValue(m_abCodes[i]);
+    return;
+  }
+}
+
+void CDlgBaudrates::OnReset() {
+  CheckStoredValue(255);
+  repaint();
+  OnApply();
+}

@@ -1,7 +1,23 @@
 #include "reader/field_view.h"
 
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QStyle>
+
+QFormLayout* CFieldView::AddReaderGroup(QWidget* page, QBoxLayout* layout) {
+  auto* group = new QGroupBox(QStringLiteral("Reader"), page);
+  auto* row = new QHBoxLayout(group);
+  auto* icon = new QLabel(group);
+  icon->setPixmap(page->style()->standardIcon(QStyle::SP_DriveHDIcon).pixmap(32, 32));
+  row->addWidget(icon, 0, Qt::AlignTop);
+  auto* form = new QFormLayout;
+  row->addLayout(form, 1);
+  layout->addWidget(group);
+  return form;
+}
 
 QLabel* CFieldView::AddLabel(QWidget* parent, Field field) {
   auto* label = new QLabel(parent);

@@ -9,6 +9,8 @@
 
 #include "reader/reader_fields.h"
 
+class QBoxLayout;
+class QFormLayout;
 class QLabel;
 class QPlainTextEdit;
 class QWidget;
@@ -21,6 +23,10 @@ class CFieldView {
   QLabel* AddLabel(QWidget* parent, Field field);
   // A read-only box of three lines for a long text (the ATR).
   QPlainTextEdit* AddBox(QWidget* parent, Field field);
+
+  // The "Reader" group of a reader tab, added to `layout`: the reader's
+  // icon beside a form that the caller fills.
+  static QFormLayout* AddReaderGroup(QWidget* page, QBoxLayout* layout);
 
   // Copies the texts into the controls.
   void Update(const CReaderFields& fields) const;

@@ -17,19 +17,12 @@ CKestrel::CKestrel() : CPropertyPage(QString()), m_session(std::make_unique<CKes
   auto* layout = new QVBoxLayout(this);
   const auto value = [this](QWidget* parent, CFieldView::Field field) { return m_view.AddLabel(parent, field); };
 
-  auto* readerGroup = new QGroupBox(QStringLiteral("Reader"), this);
-  auto* readerRow = new QHBoxLayout(readerGroup);
-  auto* icon = new QLabel(readerGroup);
-  icon->setPixmap(style()->standardIcon(QStyle::SP_DriveHDIcon).pixmap(32, 32));
-  readerRow->addWidget(icon, 0, Qt::AlignTop);
-  auto* readerForm = new QFormLayout;
-  readerForm->addRow(QStringLiteral("Status :"), value(readerGroup, &CReaderFields::m_strStatus));
-  readerForm->addRow(QStringLiteral("FW :"), value(readerGroup, &CReaderFields::m_strFirmware));
-  readerForm->addRow(QStringLiteral("Lib:"), value(readerGroup, &CReaderFields::m_strLibrary));
-  readerForm->addRow(QStringLiteral("Port :"), value(readerGroup, &CReaderFields::m_strPort));
-  readerForm->addRow(QStringLiteral("CT-API Port (ptn)"), value(readerGroup, &CReaderFields::m_strCtApiPort));
-  readerRow->addLayout(readerForm, 1);
-  layout->addWidget(readerGroup);
+  QFormLayout* readerForm = CFieldView::AddReaderGroup(this, layout);
+  readerForm->addRow(QStringLiteral("Status :"), value(this, &CReaderFields::m_strStatus));
+  readerForm->addRow(QStringLiteral("FW :"), value(this, &CReaderFields::m_strFirmware));
+  readerForm->addRow(QStringLiteral("Lib:"), value(this, &CReaderFields::m_strLibrary));
+  readerForm->addRow(QStringLiteral("Port :"), value(this, &CReaderFields::m_strPort));
+  readerForm->addRow(QStringLiteral("CT-API Port (ptn)"), value(this, &CReaderFields::m_strCtApiPort));
 
   auto* cardGroup = new QGroupBox(QStringLiteral("Inserted Smart Card"), this);
   auto* cardForm = new QFormLayout(cardGroup);

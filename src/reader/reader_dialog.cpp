@@ -16,20 +16,13 @@ CReaderDialog::CReaderDialog()
 
   const auto value = [this](const std::string CReaderFields::*field) { return m_view.AddLabel(this, field); };
 
-  auto* readerGroup = new QGroupBox(QStringLiteral("Reader"), this);
-  auto* readerRow = new QHBoxLayout(readerGroup);
-  auto* icon = new QLabel(readerGroup);
-  icon->setPixmap(style()->standardIcon(QStyle::SP_DriveHDIcon).pixmap(32, 32));
-  readerRow->addWidget(icon, 0, Qt::AlignTop);
-  auto* readerForm = new QFormLayout;
+  QFormLayout* readerForm = CFieldView::AddReaderGroup(this, layout);
   readerForm->addRow(QStringLiteral("Status :"), value(&CReaderFields::m_strStatus));
   readerForm->addRow(QStringLiteral("FW :"), value(&CReaderFields::m_strFirmware));
   readerForm->addRow(QStringLiteral("Lib:"), value(&CReaderFields::m_strLibrary));
   readerForm->addRow(QStringLiteral("Port :"), value(&CReaderFields::m_strPort));
   readerForm->addRow(QStringLiteral("CT-API Port (ptn)"), value(&CReaderFields::m_strCtApiPort));
   readerForm->addRow(QStringLiteral("Serial Number:"), value(&CReaderFields::m_strSerialNumber));
-  readerRow->addLayout(readerForm, 1);
-  layout->addWidget(readerGroup);
 
   auto* cardGroup = new QGroupBox(QStringLiteral("Inserted Smart Card"), this);
   auto* cardForm = new QFormLayout(cardGroup);

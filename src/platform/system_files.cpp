@@ -5,6 +5,7 @@
 #include <libxml/tree.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +13,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "platform/services.h"
 #include "platform/text.h"
 
 namespace velkaro {
@@ -23,15 +25,76 @@ std::string SystemRoot() {
   return text;
 }
 
-const std::vector<std::string>& LibraryDirectories() {
-  static const std::vector<std::string> directories = {
-      "/usr/lib/" VELKARO_MULTIARCH_TRIPLET, "/lib/" VELKARO_MULTIARCH_TRIPLET, "/usr/lib", "/lib", "/usr/local/lib"};
-  return directories;
+namespace {
+
+constexpr char kPcscDriversDirectory[] = "/usr/lib/pcsc/drivers";
+constexpr char kBundleLibraryDirectory[] = ".bundle/Contents/Linux/";
+
+const std::vector<std::string> kLibraryDirectories = {
+    "/usr/lib/" VELKARO_MULTIARCH_TRIPLET, "/lib/" VELKARO_MULTIARCH_TRIPLET, "/usr/lib", "/lib", "/usr/local/lib"};
+const std::vector<std::string> kProgramDirectories = {"/usr/sbin", "/usr/bin", "/sbin", "/bin"};
+
+bool IsRegularFile(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-const std::vector<std::string>& ProgramDirectories() {
-  static const std::vector<std::string> directories = {"/usr/sbin", "/usr/bin", "/sbin", "/bin"};
-  return directories;
+bool IsLibraryName(std::string_view name) { return name.ends_with(".so") || name.find(".so.") != std::string_view::npos; }
+
+std::vector<std::string> Rooted(const std::string& root, const std::vector<std::string>& directories) {
+  std::vector<std::string> rooted;
+  for (const std::string& directory : directories) rooted.push_back(root + directory);
+  return rooted;
+}
+
+// A name without a directory is looked up in the directories its kind
+// selects; a name of another kind in the program's own directory, where the
+// system's default search would look first.
+std::vector<std::string> FirstSearchDirectories(const std::string& root, const std::string& name) {
+  if (IsLibraryName(name)) return Rooted(root, kLibraryDirectories);
+  if (name.find('.') == std::string::npos) return Rooted(root, kProgramDirectories);
+  const std::string module = SystemInfo().ModulePath();
+  const size_t slash = module.rfind('/');
+  if (slash == std::string::npos) return {};
+  return {module.substr(0, slash)};
+}
+
+std::optional<std::string> FindInDriversDirectory(const std::string& root, const std::string& name) {
+  const std::string drivers = root + kPcscDriversDirectory;
+  if (IsRegularFile(drivers + "/" + name)) return drivers + "/" + name;
+  std::vector<std::string> bundles;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(drivers, error)) {
+    if (entry.path().extension() == ".bundle") bundles.push_back(entry.path().string());
+  }
+  std::sort(bundles.begin(), bundles.end());
+  for (const std::string& bundle : bundles) {
+    const std::string candidate = bundle + "/Contents/Linux/" + name;
+    if (IsRegularFile(candidate)) return candidate;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> FindSystemFile(const std::string& name) {
+  const std::string root = SystemRoot();
+  if (name.find('/') != std::string::npos) {
+    const std::string path = name.front() == '/' ? root + name : name;
+    if (IsRegularFile(path)) return path;
+  } else {
+    for (const std::string& directory : FirstSearchDirectories(root, name)) {
+      const std::string path = directory + "/" + name;
+      if (IsRegularFile(path)) return path;
+    }
+  }
+  return FindInDriversDirectory(root, name);
+}
+
+std::optional<std::string> BundleInfoPlistOf(const std::string& path) {
+  const size_t at = path.rfind(kBundleLibraryDirectory);
+  if (at == std::string::npos) return std::nullopt;
+  return path.substr(0, at) + ".bundle/Contents/Info.plist";
 }
 
 namespace {

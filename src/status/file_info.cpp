@@ -1,77 +1,26 @@
 #include "status/file_info.h"
 
-#include <sys/stat.h>
 #include <sys/utsname.h>
 
 #include <algorithm>
 #include <ctime>
-#include <filesystem>
 
 #include "platform/package_note.h"
-#include "platform/services.h"
 #include "platform/system_files.h"
 #include "platform/text.h"
 #include "res/strings.h"
 
 namespace {
 
-bool IsRegularFile(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-bool IsLibraryName(std::string_view name) { return name.ends_with(".so") || name.find(".so.") != std::string_view::npos; }
-
-std::vector<std::string> Rooted(const std::string& root, const std::vector<std::string>& directories) {
-  std::vector<std::string> rooted;
-  for (const std::string& directory : directories) rooted.push_back(root + directory);
-  return rooted;
-}
-
-// A name without a directory is looked up in the directories its kind
-// selects; a name of another kind in the program's own directory, where the
-// system's default search would look first.
-std::vector<std::string> FirstSearchDirectories(const std::string& root, const std::string& name) {
-  if (IsLibraryName(name)) return Rooted(root, velkaro::LibraryDirectories());
-  if (name.find('.') == std::string::npos) return Rooted(root, velkaro::ProgramDirectories());
-  const std::string module = velkaro::SystemInfo().ModulePath();
-  const size_t slash = module.rfind('/');
-  if (slash == std::string::npos) return {};
-  return {module.substr(0, slash)};
-}
-
-std::optional<std::string> FindInDriversDirectory(const std::string& root, const std::string& name) {
-  const std::string drivers = root + velkaro::kPcscDriversDirectory;
-  if (IsRegularFile(drivers + "/" + name)) return drivers + "/" + name;
-  std::vector<std::string> bundles;
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(drivers, error)) {
-    if (entry.path().extension() == ".bundle") bundles.push_back(entry.path().string());
-  }
-  std::sort(bundles.begin(), bundles.end());
-  for (const std::string& bundle : bundles) {
-    const std::string candidate = bundle + "/Contents/Linux/" + name;
-    if (IsRegularFile(candidate)) return candidate;
-  }
-  return std::nullopt;
-}
-
 struct VersionSource {
   std::string version;
   std::string vendor;
 };
 
-// The bundle's Info.plist speaks for a driver library inside it.
-std::optional<std::string> BundleInfoPlist(const std::string& path) {
-  const std::string marker = ".bundle/Contents/Linux/";
-  const size_t at = path.rfind(marker);
-  if (at == std::string::npos) return std::nullopt;
-  return path.substr(0, at) + ".bundle/Contents/Info.plist";
-}
-
 std::optional<VersionSource> ReadVersionSource(const std::string& path) {
   if (const auto note = velkaro::ReadPackageNote(path)) return VersionSource{note->version, note->vendor};
-  if (const auto plist = BundleInfoPlist(path)) {
+  // A driver bundle's Info.plist speaks for the library inside it.
+  if (const auto plist = velkaro::BundleInfoPlistOf(path)) {
     if (const auto info = velkaro::ReadInfoPlist(*plist)) return VersionSource{info->version, info->vendor};
   }
   if (const auto owner = velkaro::FindOwningPackage(path)) return VersionSource{owner->version, {}};
@@ -126,20 +75,6 @@ std::optional<std::array<unsigned, 4>> ParseFixedVersion(std::string_view text) 
   return numbers;
 }
 
-std::optional<std::string> FindSystemFile(const std::string& name) {
-  const std::string root = velkaro::SystemRoot();
-  if (name.find('/') != std::string::npos) {
-    const std::string path = name.front() == '/' ? root + name : name;
-    if (IsRegularFile(path)) return path;
-  } else {
-    for (const std::string& directory : FirstSearchDirectories(root, name)) {
-      const std::string path = directory + "/" + name;
-      if (IsRegularFile(path)) return path;
-    }
-  }
-  return FindInDriversDirectory(root, name);
-}
-
 int CFileInfo::Inspect(const std::string& name) {
   m_strFileVersion = kMissing;
   m_strVersion.clear();
@@ -149,7 +84,7 @@ int CFileInfo::Inspect(const std::string& name) {
   m_strName = name;
   if (name.empty()) return -1;
 
-  const auto path = FindSystemFile(name);
+  const auto path = velkaro::FindSystemFile(name);
   if (!path) return -1;
   m_strPath = path->substr(0, path->rfind('/') + 1);
 

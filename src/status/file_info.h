@@ -1,6 +1,6 @@
 #pragma once
-// Finds a configured file in the system's library, program and reader driver
-// directories and reads its version, vendor and creation date.
+// Finds a configured file (the search rules are the platform's) and reads its
+// version, vendor and creation date.
 
 #include <array>
 #include <optional>
@@ -33,6 +33,3 @@ bool IsWow64();
 // numbers are 0). Nothing unless the text is a dotted run of numbers, with an
 // optional epoch before it and a revision or suffix after '-', '+' or '~'.
 std::optional<std::array<unsigned, 4>> ParseFixedVersion(std::string_view text);
-
-// Full path of a file found by the search, or nothing.
-std::optional<std::string> FindSystemFile(const std::string& name);

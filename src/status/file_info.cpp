@@ -3,7 +3,9 @@
 #include <sys/utsname.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <ctime>
+#include <limits>
 
 #include "platform/package_note.h"
 #include "platform/system_files.h"
@@ -39,39 +41,29 @@ std::string FormatDate(std::time_t time) {
 }  // namespace
 
 std::optional<std::array<unsigned, 4>> ParseFixedVersion(std::string_view text) {
-  // An epoch ("1:") is not part of the version proper.
-  if (const size_t colon = text.find(':'); colon != std::string_view::npos &&
-      std::all_of(text.begin(), text.begin() + static_cast<long>(colon), [](char c) { return c >= '0' && c <= '9'; })) {
+  const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+  // A dpkg epoch ("1:") only orders package versions; it is no part of the
+  // version the file carries.
+  if (const size_t colon = text.find(':');
+      colon != std::string_view::npos && colon > 0 && std::all_of(text.begin(), text.begin() + static_cast<long>(colon), isDigit)) {
     text.remove_prefix(colon + 1);
   }
-  const size_t end = text.find_first_of("-+~");
-  const std::string_view dotted = text.substr(0, end);
-  if (dotted.empty()) return std::nullopt;
-  bool expectDigit = true;
-  for (char c : dotted) {
-    if (c >= '0' && c <= '9') {
-      expectDigit = false;
-    } else if (c == '.' && !expectDigit) {
-      expectDigit = true;
-    } else {
-      return std::nullopt;
-    }
-  }
-  if (expectDigit) return std::nullopt;
-
   std::array<unsigned, 4> numbers{};
   size_t count = 0;
   for (size_t i = 0; i < text.size() && count < numbers.size();) {
-    if (text[i] < '0' || text[i] > '9') {
+    if (!isDigit(text[i])) {
       ++i;
       continue;
     }
-    unsigned long long value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-      value = std::min<unsigned long long>(value * 10 + static_cast<unsigned>(text[i] - '0'), 0xFFFF);
+    std::uint64_t value = 0;
+    for (; i < text.size() && isDigit(text[i]); ++i) {
+      value = value * 10 + static_cast<unsigned>(text[i] - '0');
+      if (value > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
     }
     numbers[count++] = static_cast<unsigned>(value);
   }
+  // A text without a single number has no version to show.
+  if (count == 0) return std::nullopt;
   return numbers;
 }
 

@@ -29,7 +29,8 @@ class CFileInfo {
 // Whether this is a 32-bit process on a 64-bit system.
 bool IsWow64();
 
-// The first four numbers of a version text ("1.9.9-2" gives 1.9.9.2, missing
-// numbers are 0). Nothing unless the text is a dotted run of numbers, with an
-// optional epoch before it and a revision or suffix after '-', '+' or '~'.
+// The fixed version of a version text: its first four runs of digits after a
+// dpkg epoch, whatever stands between them ("1:1.2.13.dfsg-1" gives 1.2.13.1,
+// missing numbers are 0). Nothing when the text holds no digit or one of those
+// numbers does not fit in 32 bits.
 std::optional<std::array<unsigned, 4>> ParseFixedVersion(std::string_view text);

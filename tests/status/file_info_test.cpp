@@ -131,21 +131,23 @@ TEST_F(FileInfoTest, OddNamesAndDirectoryParts) {
   EXPECT_EQ(info.m_strPath, program.path().string() + "/");
 }
 
-TEST(FixedVersionTest, FirstFourNumbersOfCleanVersions) {
-  using V = std::array<unsigned, 4>;
-  EXPECT_EQ(ParseFixedVersion("1.2.3.4"), (V{1, 2, 3, 4}));
-  EXPECT_EQ(ParseFixedVersion("10.0.0.255"), (V{10, 0, 0, 255}));
-  EXPECT_EQ(ParseFixedVersion("1.9.9-2"), (V{1, 9, 9, 2}));
-  EXPECT_EQ(ParseFixedVersion("3.3.0+dfsg-1"), (V{3, 3, 0, 1}));
-  EXPECT_EQ(ParseFixedVersion("2.40"), (V{2, 40, 0, 0}));
-  EXPECT_EQ(ParseFixedVersion("1:6.4.2+dfsg-10"), (V{6, 4, 2, 10}));
-  EXPECT_EQ(ParseFixedVersion("1.2.3.4.5"), (V{1, 2, 3, 4}));
-  EXPECT_EQ(ParseFixedVersion("1.2.x-rc1"), std::nullopt);
-  EXPECT_EQ(ParseFixedVersion("v1.2"), std::nullopt);
-  EXPECT_EQ(ParseFixedVersion("1..2"), std::nullopt);
-  EXPECT_EQ(ParseFixedVersion("1.2."), std::nullopt);
-  EXPECT_EQ(ParseFixedVersion(""), std::nullopt);
-  EXPECT_EQ(ParseFixedVersion("99999999.1"), (V{65535, 1, 0, 0}));
+TEST(FixedVersionTest, FirstFourRunsOfDigitsAfterTheEpoch) {
+  using V = std::optional<std::array<unsigned, 4>>;
+  const std::pair<const char*, V> cases[] = {
+      {"1:1.2.13.dfsg-1", V{{1, 2, 13, 1}}},
+      {"1.9.9-2", V{{1, 9, 9, 2}}},
+      {"1.1.1w-0+deb12u1", V{{1, 1, 1, 0}}},
+      {"20230311", V{{20230311, 0, 0, 0}}},
+      {"1.2.x-rc1", V{{1, 2, 1, 0}}},
+      {"10.0.0.255", V{{10, 0, 0, 255}}},
+      {"2:007.01 build 3.4", V{{7, 1, 3, 4}}},
+      {"4294967295.1", V{{4294967295u, 1, 0, 0}}},
+      {"v2:3", V{{2, 3, 0, 0}}},        // not an epoch: letters before the colon
+      {"4294967296.1", std::nullopt},  // above 32 bits
+      {"1.2.3.99999999999999999999", std::nullopt},
+      {"1:", std::nullopt},
+      {"n/a", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const auto& [text, expected] : cases) EXPECT_EQ(ParseFixedVersion(text), expected) << text;
 }
-
-TEST(FixedVersionTest, NotAWow64Process) { EXPECT_FALSE(IsWow64()); }

@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <mutex>
 #include <unordered_map>
 
 #include "platform/services.h"
@@ -147,30 +146,15 @@ std::optional<BundleInfo> ReadInfoPlist(const std::string& path) {
 
 namespace {
 
-struct DpkgDatabase {
-  std::unordered_map<std::string, std::string> owners;    // path -> package
-  std::unordered_map<std::string, std::string> versions;  // package -> version
-};
-
 // "libpcsclite1:amd64.list" names the package "libpcsclite1".
 std::string PackageOfListFile(const std::filesystem::path& file) {
   std::string name = file.stem().string();
   return name.substr(0, name.find(':'));
 }
 
-DpkgDatabase LoadDpkgDatabase(const std::string& root) {
-  DpkgDatabase database;
-  std::error_code error;
-  const std::filesystem::path info = root + "/var/lib/dpkg/info";
-  for (const auto& entry : std::filesystem::directory_iterator(info, error)) {
-    if (entry.path().extension() != ".list") continue;
-    const std::string package = PackageOfListFile(entry.path());
-    std::ifstream list(entry.path());
-    std::string line;
-    while (std::getline(list, line)) {
-      if (!line.empty()) database.owners.emplace(line, package);
-    }
-  }
+// Fills in the version of each package named in `versions` from dpkg's status
+// file; the first record of a package counts.
+void ReadPackageVersions(const std::string& root, std::unordered_map<std::string, std::string>& versions) {
   std::ifstream status(root + "/var/lib/dpkg/status");
   std::string line;
   std::string package;
@@ -178,12 +162,12 @@ DpkgDatabase LoadDpkgDatabase(const std::string& root) {
     if (line.starts_with("Package: ")) {
       package = std::string(TrimSpaces(line.substr(9)));
     } else if (line.starts_with("Version: ") && !package.empty()) {
-      database.versions.emplace(package, std::string(TrimSpaces(line.substr(9))));
+      const auto it = versions.find(package);
+      if (it != versions.end() && it->second.empty()) it->second = std::string(TrimSpaces(line.substr(9)));
     } else if (line.empty()) {
       package.clear();
     }
   }
-  return database;
 }
 
 // The path as dpkg records it: relative to the system root, and on merged
@@ -209,21 +193,68 @@ std::vector<std::string> RecordedForms(const std::string& root, const std::strin
 
 }  // namespace
 
-std::optional<PackageVersion> FindOwningPackage(const std::string& path) {
-  static std::mutex mutex;
-  static std::map<std::string, DpkgDatabase> databases;
+PackageOwners FindOwningPackages(const std::vector<std::string>& paths) {
   const std::string root = SystemRoot();
-  std::lock_guard lock(mutex);
-  auto it = databases.find(root);
-  if (it == databases.end()) it = databases.emplace(root, LoadDpkgDatabase(root)).first;
-  const DpkgDatabase& database = it->second;
-  for (const std::string& form : RecordedForms(root, path)) {
-    const auto owner = database.owners.find(form);
-    if (owner == database.owners.end()) continue;
-    const auto version = database.versions.find(owner->second);
-    if (version != database.versions.end()) return PackageVersion{owner->second, version->second};
+  // Every form under which dpkg may record an asked path, with the path's
+  // index and the form's rank (the path as asked ranks first).
+  struct Wanted {
+    std::size_t path;
+    std::size_t rank;
+  };
+  std::unordered_map<std::string, std::vector<Wanted>> wanted;
+  std::vector<std::vector<std::string>> packages(paths.size());  // by path, then rank: first owner in list order
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    const auto forms = RecordedForms(root, paths[i]);
+    packages[i].resize(forms.size());
+    for (std::size_t rank = 0; rank < forms.size(); ++rank) wanted[forms[rank]].push_back({i, rank});
   }
-  return std::nullopt;
+  if (wanted.empty()) return {};
+
+  // One pass over the packages' file lists, keeping only the lines asked for.
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(root + "/var/lib/dpkg/info", error)) {
+    if (entry.path().extension() != ".list") continue;
+    std::ifstream list(entry.path());
+    std::string line;
+    std::string package;
+    while (std::getline(list, line)) {
+      const auto it = wanted.find(line);
+      if (it == wanted.end()) continue;
+      if (package.empty()) package = PackageOfListFile(entry.path());
+      for (const Wanted& w : it->second) {
+        if (packages[w.path][w.rank].empty()) packages[w.path][w.rank] = package;
+      }
+    }
+  }
+
+  std::unordered_map<std::string, std::string> versions;  // of the owning packages only
+  for (const auto& ranks : packages) {
+    for (const std::string& package : ranks) {
+      if (!package.empty()) versions.emplace(package, std::string());
+    }
+  }
+  if (versions.empty()) return {};
+  ReadPackageVersions(root, versions);
+
+  // The best-ranked form whose package has a version answers for the path.
+  PackageOwners owners;
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    for (const std::string& package : packages[i]) {
+      if (package.empty()) continue;
+      const std::string& version = versions.at(package);
+      if (version.empty()) continue;
+      owners.emplace(paths[i], PackageVersion{package, version});
+      break;
+    }
+  }
+  return owners;
+}
+
+std::optional<PackageVersion> FindOwningPackage(const std::string& path) {
+  const PackageOwners owners = FindOwningPackages({path});
+  const auto it = owners.find(path);
+  if (it == owners.end()) return std::nullopt;
+  return it->second;
 }
 
 std::optional<std::time_t> FileCreationTime(const std::string& path) {

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace velkaro {
@@ -39,9 +40,14 @@ struct PackageVersion {
   std::string package;
   std::string version;
 };
-// The installed package that owns a file (by its path as given, or the path
-// its symbolic links resolve to), from the dpkg database under the system
-// root. The database is read once per process and root.
+// The installed packages that own these files, each by its path as asked or
+// the path its symbolic links resolve to, from the dpkg database under the
+// system root. One pass over the packages' file lists that keeps only the
+// lines naming these files: nothing of the database stays in memory. Files no
+// installed package owns are absent.
+using PackageOwners = std::unordered_map<std::string, PackageVersion>;
+PackageOwners FindOwningPackages(const std::vector<std::string>& paths);
+// The same for one file.
 std::optional<PackageVersion> FindOwningPackage(const std::string& path);
 
 // The file's birth time where the file system records one, otherwise its

@@ -19,13 +19,17 @@ struct VersionSource {
   std::string vendor;
 };
 
-std::optional<VersionSource> ReadVersionSource(const std::string& path) {
+std::optional<VersionSource> ReadVersionSource(const std::string& path, const velkaro::PackageOwners* owners) {
   if (const auto note = velkaro::ReadPackageNote(path)) return VersionSource{note->version, note->vendor};
   // A driver bundle's Info.plist speaks for the library inside it.
   if (const auto plist = velkaro::BundleInfoPlistOf(path)) {
     if (const auto info = velkaro::ReadInfoPlist(*plist)) return VersionSource{info->version, info->vendor};
   }
-  if (const auto owner = velkaro::FindOwningPackage(path)) return VersionSource{owner->version, {}};
+  if (owners) {
+    if (const auto owner = owners->find(path); owner != owners->end()) return VersionSource{owner->second.version, {}};
+  } else if (const auto owner = velkaro::FindOwningPackage(path)) {
+    return VersionSource{owner->version, {}};
+  }
   return std::nullopt;
 }
 
@@ -67,7 +71,7 @@ std::optional<std::array<unsigned, 4>> ParseFixedVersion(std::string_view text) 
   return numbers;
 }
 
-int CFileInfo::Inspect(const std::string& name) {
+int CFileInfo::Inspect(const std::string& name, const velkaro::PackageOwners* owners) {
   m_strFileVersion = kMissing;
   m_strVersion.clear();
   m_strCompany = res::kNotAvailable;
@@ -80,7 +84,7 @@ int CFileInfo::Inspect(const std::string& name) {
   if (!path) return -1;
   m_strPath = path->substr(0, path->rfind('/') + 1);
 
-  const auto source = ReadVersionSource(*path);
+  const auto source = ReadVersionSource(*path, owners);
   if (!source) return -1;
   const auto fixed = ParseFixedVersion(source->version);
   if (!fixed) return -1;
@@ -89,6 +93,18 @@ int CFileInfo::Inspect(const std::string& name) {
   m_strFileVersion = source->version;
   if (!source->vendor.empty()) m_strCompany = source->vendor;
   return 0;
+}
+
+std::vector<CFileInfo> InspectFiles(const std::vector<std::string>& names) {
+  std::vector<std::string> found;
+  for (const std::string& name : names) {
+    if (name.empty()) continue;
+    if (auto path = velkaro::FindSystemFile(name)) found.push_back(std::move(*path));
+  }
+  const velkaro::PackageOwners owners = velkaro::FindOwningPackages(found);
+  std::vector<CFileInfo> infos(names.size());
+  for (std::size_t i = 0; i < names.size(); ++i) infos[i].Inspect(names[i], &owners);
+  return infos;
 }
 
 bool IsWow64() {

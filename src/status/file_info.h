@@ -6,6 +6,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "platform/system_files.h"
 
 inline constexpr char kMissing[] = "<missing>";
 
@@ -15,8 +18,9 @@ class CFileInfo {
   virtual ~CFileInfo() = default;
 
   // 0 when the file was found and its version could be read, -1 otherwise;
-  // the fields hold what was learnt before a failure.
-  int Inspect(const std::string& name);
+  // the fields hold what was learnt before a failure. `owners`, when given,
+  // answers for the dpkg database (see InspectFiles).
+  int Inspect(const std::string& name, const velkaro::PackageOwners* owners = nullptr);
 
   std::string m_strFileVersion;  // the version text as stored, or "<missing>"
   std::string m_strVersion;      // "%u.%u.%u.%u", empty when unknown
@@ -25,6 +29,10 @@ class CFileInfo {
   std::string m_strPath;         // directory of the found file with its final '/', or empty
   std::string m_strName;         // the name as given
 };
+
+// Inspects each of these files, in order, reading the dpkg database once for
+// all of them rather than once per file. Safe on any thread.
+std::vector<CFileInfo> InspectFiles(const std::vector<std::string>& names);
 
 // Whether this is a 32-bit process on a 64-bit system.
 bool IsWow64();

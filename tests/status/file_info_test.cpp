@@ -89,6 +89,36 @@ TEST_F(FileInfoTest, DpkgDatabaseIsTheLastResort) {
   EXPECT_EQ(info.m_strCompany, "n/a");
 }
 
+TEST_F(FileInfoTest, FilesInspectedTogetherEachFindTheirOwnPackage) {
+  root.Write("usr/sbin/velkaro-a", "a");
+  // Found under /usr/lib through a link; dpkg names the link's target under /lib.
+  root.Write(kLibDir + "/libvelkaro_b.so.1.2.3", "b");
+  std::filesystem::create_symlink("libvelkaro_b.so.1.2.3", root / (kLibDir + "/libvelkaro_b.so.1"));
+  root.Write("usr/bin/velkaro-unowned", "c");
+  Copy(VELKARO_DIAG_BINARY, "/usr/bin/velkaro-noted");
+  root.Write("var/lib/dpkg/info/pkg-a:amd64.list", "/.\n/usr/sbin\n/usr/sbin/velkaro-a\n");
+  root.Write("var/lib/dpkg/info/pkg-b.list", "/lib/" VELKARO_MULTIARCH_TRIPLET "/libvelkaro_b.so.1.2.3\n");
+  root.Write("var/lib/dpkg/info/pkg-b.md5sums", "/usr/bin/velkaro-unowned\n");
+  root.Write("var/lib/dpkg/status",
+             "Package: pkg-b\nVersion: 1:1.2.13.dfsg-1\n\nPackage: unrelated\nVersion: 3\n\n"
+             "Package: pkg-a\nVersion: 20230311\n\n");
+  const std::vector<std::string> names = {"velkaro-a", "libvelkaro_b.so.1", "velkaro-unowned", "libnowhere.so",
+                                          "velkaro-noted", ""};
+  const std::vector<CFileInfo> infos = InspectFiles(names);
+  ASSERT_EQ(infos.size(), names.size());
+  const std::vector<std::string> versions = {"20230311.0.0.0", "1.2.13.1", "", "", VELKARO_VERSION, ""};
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    EXPECT_EQ(infos[i].m_strName, names[i]);
+    EXPECT_EQ(infos[i].m_strVersion, versions[i]) << names[i];
+    // The same facts as inspecting the file on its own.
+    CFileInfo single;
+    single.Inspect(names[i]);
+    EXPECT_EQ(infos[i].m_strFileVersion, single.m_strFileVersion) << names[i];
+    EXPECT_EQ(infos[i].m_strVersion, single.m_strVersion) << names[i];
+    EXPECT_EQ(infos[i].m_strPath, single.m_strPath) << names[i];
+  }
+}
+
 TEST_F(FileInfoTest, DriverBundleSpeaksForItsLibrary) {
   root.Write("usr/lib/pcsc/drivers/velkaro.bundle/Contents/Linux/libvelkaro_driver.so", "not elf");
   root.Write("usr/lib/pcsc/drivers/velkaro.bundle/Contents/Info.plist",

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <unordered_map>
 
 #include "platform/services.h"
@@ -114,6 +115,9 @@ bool IsElement(xmlNode* node, const char* name) {
 std::optional<BundleInfo> ReadInfoPlist(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > 4 * 1024 * 1024) return std::nullopt;
+  // libxml2 must be set up once before threads parse at the same time.
+  static std::once_flag setUp;
+  std::call_once(setUp, xmlInitParser);
   // No network, no external entities: a property list needs neither.
   xmlDoc* document = xmlReadFile(path.c_str(), nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
   if (!document) return std::nullopt;

@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QThread>
 #include <QTreeWidget>
+#include <atomic>
 #include <filesystem>
 
 #include "app/diag_tool_app.h"
@@ -107,6 +108,36 @@ TEST_F(GeneralPageTest, ManyConfiguredFilesAreListed) {
   sheet.reset();
   Show();
   sheet.reset();
+}
+
+TEST_F(GeneralPageTest, ClosingThePageWaitsForTheFileInspection) {
+  // Each file with an extension is looked for beside the program; a slow
+  // answer keeps the inspection running while the page closes.
+  class SlowModulePath final : public velkaro::ISystemInfo {
+   public:
+    explicit SlowModulePath(velkaro::ISystemInfo& inner) : m_inner(inner) {}
+    bool IsUserAnAdmin() override { return m_inner.IsUserAnAdmin(); }
+    std::string ModulePath() override {
+      QThread::msleep(3);
+      ++calls;
+      return m_inner.ModulePath();
+    }
+    std::optional<velkaro::OsVersionRecord> QueryVersion(long& error) override { return m_inner.QueryVersion(error); }
+    void ExitProcess(int status) override { m_inner.ExitProcess(status); }
+    std::atomic<int> calls{0};
+
+   private:
+    velkaro::ISystemInfo& m_inner;
+  } slow(system);
+  const velkaro::ScopedService<velkaro::ISystemInfo> scope(slow, &velkaro::SystemInfo, &velkaro::InstallSystemInfo);
+  std::string config = "[Files Linux]\n";
+  for (int i = 1; i <= 200; ++i) config += "MFILE" + std::to_string(i) + "=f" + std::to_string(i) + ".ini\n";
+  Open(config);
+  sheet.reset();
+  const int atClose = slow.calls.load();
+  EXPECT_GE(atClose, 200);  // every file was looked for before the page went
+  QThread::msleep(50);
+  EXPECT_EQ(slow.calls.load(), atClose);
 }
 
 TEST_F(GeneralPageTest, ApisTabOnlyWhenAnApiLibraryIsInstalled) {

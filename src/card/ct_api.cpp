@@ -1,7 +1,5 @@
 #include "card/ct_api.h"
 
-#include <dlfcn.h>
-
 #include <array>
 #include <cstring>
 
@@ -26,21 +24,15 @@ std::string CtApiLibraryFileName(const std::string& moduleName) {
   return moduleName.substr(0, base) + "lib" + moduleName.substr(base) + ".so";
 }
 
-CCtApi::CCtApi(const std::string& moduleName) {
-  m_module = dlopen(CtApiLibraryFileName(moduleName).c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!m_module) return;
-  m_pInit = reinterpret_cast<InitFunction>(dlsym(m_module, "CT_init"));
-  m_pData = reinterpret_cast<DataFunction>(dlsym(m_module, "CT_data"));
-  m_pClose = reinterpret_cast<CloseFunction>(dlsym(m_module, "CT_close"));
+CCtApi::CCtApi(const std::string& moduleName) : m_library(CtApiLibraryFileName(moduleName)) {
+  m_pInit = m_library.Symbol<InitFunction>("CT_init");
+  m_pData = m_library.Symbol<DataFunction>("CT_data");
+  m_pClose = m_library.Symbol<CloseFunction>("CT_close");
   if (!m_pInit || !m_pData || !m_pClose) {
     m_pInit = nullptr;
     m_pData = nullptr;
     m_pClose = nullptr;
   }
-}
-
-CCtApi::~CCtApi() {
-  if (m_module) dlclose(m_module);
 }
 
 std::string CCtApi::GetCtApiPort(const std::string& readerName) const {

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/shared_library.h"
+
 // The module name of the vendor's CT-API library; the platform's library
 // prefix and extension are added ("libzelbric.so").
 inline constexpr char kCtApiModuleName[] = "zelbric";
@@ -20,7 +22,7 @@ class CCtApi {
   using CloseFunction = std::int8_t (*)(std::uint16_t ctn);
 
   explicit CCtApi(const std::string& moduleName = kCtApiModuleName);
-  virtual ~CCtApi();
+  virtual ~CCtApi() = default;
   CCtApi(const CCtApi&) = delete;
   CCtApi& operator=(const CCtApi&) = delete;
 
@@ -31,7 +33,7 @@ class CCtApi {
   std::string GetCtApiPort(const std::string& readerName) const;
 
  private:
-  void* m_module = nullptr;
+  velkaro::SharedLibrary m_library;
   InitFunction m_pInit = nullptr;
   DataFunction m_pData = nullptr;
   CloseFunction m_pClose = nullptr;

@@ -1,28 +1,24 @@
 #include "card/ms_card.h"
 
-#include <dlfcn.h>
-
 namespace {
 
 template <typename Function>
-void Resolve(void* module, const char* name, Function& entry) {
-  entry = reinterpret_cast<Function>(dlsym(module, name));
+void Resolve(const velkaro::SharedLibrary& library, const char* name, Function& entry) {
+  entry = library.Symbol<Function>(name);
 }
 
 }  // namespace
 
-CMSCard::CMSCard(const std::string& libraryName) {
-  m_module = dlopen(libraryName.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!m_module) return;
-  Resolve(m_module, "SCardEstablishContext", m_pEstablish);
-  Resolve(m_module, "SCardReleaseContext", m_pRelease);
-  Resolve(m_module, "SCardConnect", m_pConnect);
-  Resolve(m_module, "SCardDisconnect", m_pDisconnect);
-  Resolve(m_module, "SCardGetStatusChange", m_pStatusChange);
-  Resolve(m_module, "SCardListReaders", m_pListReaders);
-  Resolve(m_module, "SCardControl", m_pControl);
-  Resolve(m_module, "SCardGetAttrib", m_pGetAttrib);
-  Resolve(m_module, "SCardCancel", m_pCancel);
+CMSCard::CMSCard(const std::string& libraryName) : m_library(libraryName) {
+  Resolve(m_library, "SCardEstablishContext", m_pEstablish);
+  Resolve(m_library, "SCardReleaseContext", m_pRelease);
+  Resolve(m_library, "SCardConnect", m_pConnect);
+  Resolve(m_library, "SCardDisconnect", m_pDisconnect);
+  Resolve(m_library, "SCardGetStatusChange", m_pStatusChange);
+  Resolve(m_library, "SCardListReaders", m_pListReaders);
+  Resolve(m_library, "SCardControl", m_pControl);
+  Resolve(m_library, "SCardGetAttrib", m_pGetAttrib);
+  Resolve(m_library, "SCardCancel", m_pCancel);
 }
 
 CMSCard::~CMSCard() { Unload(); }
@@ -37,10 +33,7 @@ void CMSCard::Unload() {
   m_pControl = nullptr;
   m_pGetAttrib = nullptr;
   m_pCancel = nullptr;
-  if (m_module) {
-    dlclose(m_module);
-    m_module = nullptr;
-  }
+  m_library.Reset();
 }
 
 LONG CMSCard::EstablishContext(DWORD scope, const void* reserved1, const void* reserved2,

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "card/pcsc.h"
+#include "platform/shared_library.h"
 
 inline constexpr char kPcscLibraryName[] = "libpcsclite.so.1";
 
@@ -17,7 +18,7 @@ class CMSCard {
   CMSCard& operator=(const CMSCard&) = delete;
 
   void Unload();
-  bool IsLoaded() const { return m_module != nullptr; }
+  bool IsLoaded() const { return m_library.IsLoaded(); }
 
   LONG EstablishContext(DWORD scope, const void* reserved1, const void* reserved2, SCARDCONTEXT* context) const;
   LONG ReleaseContext(SCARDCONTEXT context) const;
@@ -33,7 +34,7 @@ class CMSCard {
   LONG Cancel(SCARDCONTEXT context) const;
 
  private:
-  void* m_module = nullptr;
+  velkaro::SharedLibrary m_library;
   decltype(&SCardEstablishContext) m_pEstablish = nullptr;
   decltype(&SCardReleaseContext) m_pRelease = nullptr;
   decltype(&SCardConnect) m_pConnect = nullptr;

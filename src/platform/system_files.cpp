@@ -5,6 +5,7 @@
 #include <libxml/tree.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +13,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "platform/services.h"
 #include "platform/text.h"
 
 namespace velkaro {
@@ -23,15 +25,76 @@ std::string SystemRoot() {
   return text;
 }
 
-const std::vector<std::string>& LibraryDirectories() {
-  static const std::vector<std::string> directories = {
-      "/usr/lib/" VELKARO_MULTIARCH_TRIPLET, "/lib/" VELKARO_MULTIARCH_TRIPLET, "/usr/lib", "/lib", "/usr/local/lib"};
-  return directories;
+namespace {
+
+constexpr char kPcscDriversDirectory[] = "/usr/lib/pcsc/drivers";
+constexpr char kBundleLibraryDirectory[] = ".bundle/Contents/Linux/";
+
+const std::vector<std::string> kLibraryDirectories = {
+    "/usr/lib/" VELKARO_MULTIARCH_TRIPLET, "/lib/" VELKARO_MULTIARCH_TRIPLET, "/usr/lib", "/lib", "/usr/local/lib"};
+const std::vector<std::string> kProgramDirectories = {"/usr/sbin", "/usr/bin", "/sbin", "/bin"};
+
+bool IsRegularFile(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-const std::vector<std::string>& ProgramDirectories() {
-  static const std::vector<std::string> directories = {"/usr/sbin", "/usr/bin", "/sbin", "/bin"};
-  return directories;
+bool IsLibraryName(std::string_view name) { return name.ends_with(".so") || name.find(".so.") != std::string_view::npos; }
+
+std::vector<std::string> Rooted(const std::string& root, const std::vector<std::string>& directories) {
+  std::vector<std::string> rooted;
+  for (const std::string& directory : directories) rooted.push_back(root + directory);
+  return rooted;
+}
+
+// A name without a directory is looked up in the directories its kind
+// selects; a name of another kind in the program's own directory, where the
+// system's default search would look first.
+std::vector<std::string> FirstSearchDirectories(const std::string& root, const std::string& name) {
+  if (IsLibraryName(name)) return Rooted(root, kLibraryDirectories);
+  if (name.find('.') == std::string::npos) return Rooted(root, kProgramDirectories);
+  const std::string module = SystemInfo().ModulePath();
+  const size_t slash = module.rfind('/');
+  if (slash == std::string::npos) return {};
+  return {module.substr(0, slash)};
+}
+
+std::optional<std::string> FindInDriversDirectory(const std::string& root, const std::string& name) {
+  const std::string drivers = root + kPcscDriversDirectory;
+  if (IsRegularFile(drivers + "/" + name)) return drivers + "/" + name;
+  std::vector<std::string> bundles;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(drivers, error)) {
+    if (entry.path().extension() == ".bundle") bundles.push_back(entry.path().string());
+  }
+  std::sort(bundles.begin(), bundles.end());
+  for (const std::string& bundle : bundles) {
+    const std::string candidate = bundle + "/Contents/Linux/" + name;
+    if (IsRegularFile(candidate)) return candidate;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> FindSystemFile(const std::string& name) {
+  const std::string root = SystemRoot();
+  if (name.find('/') != std::string::npos) {
+    const std::string path = name.front() == '/' ? root + name : name;
+    if (IsRegularFile(path)) return path;
+  } else {
+    for (const std::string& directory : FirstSearchDirectories(root, name)) {
+      const std::string path = directory + "/" + name;
+      if (IsRegularFile(path)) return path;
+    }
+  }
+  return FindInDriversDirectory(root, name);
+}
+
+std::optional<std::string> BundleInfoPlistOf(const std::string& path) {
+  const size_t at = path.rfind(kBundleLibraryDirectory);
+  if (at == std::string::npos) return std::nullopt;
+  return path.substr(0, at) + ".bundle/Contents/Info.plist";
 }
 
 namespace {
@@ -52,6 +115,9 @@ bool IsElement(xmlNode* node, const char* name) {
 std::optional<BundleInfo> ReadInfoPlist(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > 4 * 1024 * 1024) return std::nullopt;
+  // libxml2 must be set up once before threads parse at the same time.
+  static std::once_flag setUp;
+  std::call_once(setUp, xmlInitParser);
   // No network, no external entities: a property list needs neither.
   xmlDoc* document = xmlReadFile(path.c_str(), nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
   if (!document) return std::nullopt;
@@ -84,30 +150,15 @@ std::optional<BundleInfo> ReadInfoPlist(const std::string& path) {
 
 namespace {
 
-struct DpkgDatabase {
-  std::unordered_map<std::string, std::string> owners;    // path -> package
-  std::unordered_map<std::string, std::string> versions;  // package -> version
-};
-
 // "libpcsclite1:amd64.list" names the package "libpcsclite1".
 std::string PackageOfListFile(const std::filesystem::path& file) {
   std::string name = file.stem().string();
   return name.substr(0, name.find(':'));
 }
 
-DpkgDatabase LoadDpkgDatabase(const std::string& root) {
-  DpkgDatabase database;
-  std::error_code error;
-  const std::filesystem::path info = root + "/var/lib/dpkg/info";
-  for (const auto& entry : std::filesystem::directory_iterator(info, error)) {
-    if (entry.path().extension() != ".list") continue;
-    const std::string package = PackageOfListFile(entry.path());
-    std::ifstream list(entry.path());
-    std::string line;
-    while (std::getline(list, line)) {
-      if (!line.empty()) database.owners.emplace(line, package);
-    }
-  }
+// Fills in the version of each package named in `versions` from dpkg's status
+// file; the first record of a package counts.
+void ReadPackageVersions(const std::string& root, std::unordered_map<std::string, std::string>& versions) {
   std::ifstream status(root + "/var/lib/dpkg/status");
   std::string line;
   std::string package;
@@ -115,12 +166,12 @@ DpkgDatabase LoadDpkgDatabase(const std::string& root) {
     if (line.starts_with("Package: ")) {
       package = std::string(TrimSpaces(line.substr(9)));
     } else if (line.starts_with("Version: ") && !package.empty()) {
-      database.versions.emplace(package, std::string(TrimSpaces(line.substr(9))));
+      const auto it = versions.find(package);
+      if (it != versions.end() && it->second.empty()) it->second = std::string(TrimSpaces(line.substr(9)));
     } else if (line.empty()) {
       package.clear();
     }
   }
-  return database;
 }
 
 // The path as dpkg records it: relative to the system root, and on merged
@@ -146,21 +197,68 @@ std::vector<std::string> RecordedForms(const std::string& root, const std::strin
 
 }  // namespace
 
-std::optional<PackageVersion> FindOwningPackage(const std::string& path) {
-  static std::mutex mutex;
-  static std::map<std::string, DpkgDatabase> databases;
+PackageOwners FindOwningPackages(const std::vector<std::string>& paths) {
   const std::string root = SystemRoot();
-  std::lock_guard lock(mutex);
-  auto it = databases.find(root);
-  if (it == databases.end()) it = databases.emplace(root, LoadDpkgDatabase(root)).first;
-  const DpkgDatabase& database = it->second;
-  for (const std::string& form : RecordedForms(root, path)) {
-    const auto owner = database.owners.find(form);
-    if (owner == database.owners.end()) continue;
-    const auto version = database.versions.find(owner->second);
-    if (version != database.versions.end()) return PackageVersion{owner->second, version->second};
+  // Every form under which dpkg may record an asked path, with the path's
+  // index and the form's rank (the path as asked ranks first).
+  struct Wanted {
+    std::size_t path;
+    std::size_t rank;
+  };
+  std::unordered_map<std::string, std::vector<Wanted>> wanted;
+  std::vector<std::vector<std::string>> packages(paths.size());  // by path, then rank: first owner in list order
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    const auto forms = RecordedForms(root, paths[i]);
+    packages[i].resize(forms.size());
+    for (std::size_t rank = 0; rank < forms.size(); ++rank) wanted[forms[rank]].push_back({i, rank});
   }
-  return std::nullopt;
+  if (wanted.empty()) return {};
+
+  // One pass over the packages' file lists, keeping only the lines asked for.
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(root + "/var/lib/dpkg/info", error)) {
+    if (entry.path().extension() != ".list") continue;
+    std::ifstream list(entry.path());
+    std::string line;
+    std::string package;
+    while (std::getline(list, line)) {
+      const auto it = wanted.find(line);
+      if (it == wanted.end()) continue;
+      if (package.empty()) package = PackageOfListFile(entry.path());
+      for (const Wanted& w : it->second) {
+        if (packages[w.path][w.rank].empty()) packages[w.path][w.rank] = package;
+      }
+    }
+  }
+
+  std::unordered_map<std::string, std::string> versions;  // of the owning packages only
+  for (const auto& ranks : packages) {
+    for (const std::string& package : ranks) {
+      if (!package.empty()) versions.emplace(package, std::string());
+    }
+  }
+  if (versions.empty()) return {};
+  ReadPackageVersions(root, versions);
+
+  // The best-ranked form whose package has a version answers for the path.
+  PackageOwners owners;
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    for (const std::string& package : packages[i]) {
+      if (package.empty()) continue;
+      const std::string& version = versions.at(package);
+      if (version.empty()) continue;
+      owners.emplace(paths[i], PackageVersion{package, version});
+      break;
+    }
+  }
+  return owners;
+}
+
+std::optional<PackageVersion> FindOwningPackage(const std::string& path) {
+  const PackageOwners owners = FindOwningPackages({path});
+  const auto it = owners.find(path);
+  if (it == owners.end()) return std::nullopt;
+  return it->second;
 }
 
 std::optional<std::time_t> FileCreationTime(const std::string& path) {

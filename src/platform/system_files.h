@@ -7,6 +7,7 @@
 #include <ctime>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace velkaro {
@@ -14,13 +15,18 @@ namespace velkaro {
 // VELKARO_SYSTEM_ROOT without a final '/', or empty.
 std::string SystemRoot();
 
-// Library directories in search order: /usr/lib/<triplet>, /lib/<triplet>,
-// /usr/lib, /lib, /usr/local/lib (without the system root).
-const std::vector<std::string>& LibraryDirectories();
-// Program directories in search order: /usr/sbin, /usr/bin, /sbin, /bin.
-const std::vector<std::string>& ProgramDirectories();
-// pcsc-lite's directory of reader drivers.
-inline constexpr char kPcscDriversDirectory[] = "/usr/lib/pcsc/drivers";
+// The full path of a file named in the configuration, or nothing. A library
+// name (ending in ".so" or holding ".so.") is looked for in the library
+// directories (/usr/lib/<triplet>, /lib/<triplet>, /usr/lib, /lib,
+// /usr/local/lib), a name without an extension in /usr/sbin, /usr/bin, /sbin,
+// /bin, a name with another extension beside the running program, a name with
+// a '/' as given; then in pcsc-lite's drivers directory and its bundles'
+// Contents/Linux directories. Only regular files count.
+std::optional<std::string> FindSystemFile(const std::string& name);
+
+// The Info.plist of the driver bundle that holds this file, or nothing when
+// the file lies in no bundle.
+std::optional<std::string> BundleInfoPlistOf(const std::string& path);
 
 struct BundleInfo {
   std::string version;  // CFBundleShortVersionString
@@ -34,9 +40,14 @@ struct PackageVersion {
   std::string package;
   std::string version;
 };
-// The installed package that owns a file (by its path as given, or the path
-// its symbolic links resolve to), from the dpkg database under the system
-// root. The database is read once per process and root.
+// The installed packages that own these files, each by its path as asked or
+// the path its symbolic links resolve to, from the dpkg database under the
+// system root. One pass over the packages' file lists that keeps only the
+// lines naming these files: nothing of the database stays in memory. Files no
+// installed package owns are absent.
+using PackageOwners = std::unordered_map<std::string, PackageVersion>;
+PackageOwners FindOwningPackages(const std::vector<std::string>& paths);
+// The same for one file.
 std::optional<PackageVersion> FindOwningPackage(const std::string& path);
 
 // The file's birth time where the file system records one, otherwise its

@@ -84,6 +84,7 @@ CDiagToolDlg::CDiagToolDlg(CDiagToolPropSheet* sheet, QWidget* parent)
 }
 
 CDiagToolDlg::~CDiagToolDlg() {
+  if (m_hFileThread.joinable()) m_hFileThread.join();
   StopRefreshThread();
   RemoveAllPages();
   if (m_pApiPage && m_pSheet) m_pSheet->RemovePage(m_pApiPage.get());
@@ -104,21 +105,40 @@ bool CDiagToolDlg::InsertFileRow(int position, const CFileInfo& info) {
   return true;
 }
 
+void CDiagToolDlg::InspectConfiguredFiles(std::vector<std::string> mandatory, std::vector<std::string> optional) {
+  // Finding the files and asking the dpkg database takes longer than a window
+  // may wait, so the list fills when the facts arrive. Posted with the page as
+  // context; the destructor joins the worker, so the page outlives the post.
+  const auto inspect = [this, mandatory = std::move(mandatory), optional = std::move(optional)] {
+    std::vector<std::string> names = mandatory;
+    names.insert(names.end(), optional.begin(), optional.end());
+    std::vector<CFileInfo> infos = InspectFiles(names);
+    QMetaObject::invokeMethod(
+        this, [this, infos = std::move(infos), count = mandatory.size()] { FillFileVersions(infos, count); },
+        Qt::QueuedConnection);
+  };
+  try {
+    m_hFileThread = std::thread(inspect);
+  } catch (const std::system_error&) {
+    inspect();  // no thread to be had: the list still fills, only later
+  }
+}
+
+void CDiagToolDlg::FillFileVersions(const std::vector<CFileInfo>& infos, std::size_t mandatoryCount) {
+  for (std::size_t i = 0; i < mandatoryCount && i < infos.size(); ++i) {
+    InsertFileRow(m_ctlFileVersions->topLevelItemCount(), infos[i]);
+  }
+  // Found optional files stand above the mandatory ones, in their order.
+  int position = 0;
+  for (std::size_t i = mandatoryCount; i < infos.size(); ++i) {
+    if (infos[i].m_strPath.empty()) continue;
+    InsertFileRow(position++, infos[i]);
+  }
+}
+
 bool CDiagToolDlg::OnInitDialog() {
-  CDiagToolApp* app = CDiagToolApp::Instance();
-  if (app) {
-    CFileInfo info;
-    for (const std::string& name : app->GetMandatoryFiles()) {
-      info.Inspect(name);
-      InsertFileRow(m_ctlFileVersions->topLevelItemCount(), info);
-    }
-    // Found optional files stand above the mandatory ones, in their order.
-    int position = 0;
-    for (const std::string& name : app->GetOptionalFiles()) {
-      info.Inspect(name);
-      if (info.m_strPath.empty()) continue;
-      InsertFileRow(position++, info);
-    }
+  if (const CDiagToolApp* app = CDiagToolApp::Instance()) {
+    InspectConfiguredFiles(app->GetMandatoryFiles(), app->GetOptionalFiles());
   }
 
   m_stcRmStatus->setText(QString::fromUtf8(kCheckingText));

@@ -100,6 +100,10 @@ class CDiagToolDlg : public CPropertyPage, public IPageCoordinator {
 
  private:
   bool InsertFileRow(int position, const CFileInfo& info);
+  // Gathers the configured files' facts on m_hFileThread and posts them.
+  void InspectConfiguredFiles(std::vector<std::string> mandatory, std::vector<std::string> optional);
+  // The mandatory files come first in `infos`, then the optional ones.
+  void FillFileVersions(const std::vector<CFileInfo>& infos, std::size_t mandatoryCount);
   void RefreshThreadProc();
   void AddReaderPage(const std::string& name);
   void RemoveReaderPage(const std::string& name);
@@ -123,6 +127,7 @@ class CDiagToolDlg : public CPropertyPage, public IPageCoordinator {
   int m_nRfidUpdateDepth = 0;
   int m_nProxUpdateDepth = 0;
 
+  std::thread m_hFileThread;  // holds copies only; joined before the page goes
   std::thread m_hRefreshThread;
   std::atomic<bool> m_bStopThread{false};
   std::atomic<bool> m_bRefreshDue{true};

@@ -1,80 +1,35 @@
 #include "status/file_info.h"
 
-#include <sys/stat.h>
 #include <sys/utsname.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <ctime>
-#include <filesystem>
+#include <limits>
 
 #include "platform/package_note.h"
-#include "platform/services.h"
 #include "platform/system_files.h"
 #include "platform/text.h"
 #include "res/strings.h"
 
 namespace {
 
-bool IsRegularFile(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-bool IsLibraryName(std::string_view name) { return name.ends_with(".so") || name.find(".so.") != std::string_view::npos; }
-
-std::vector<std::string> Rooted(const std::string& root, const std::vector<std::string>& directories) {
-  std::vector<std::string> rooted;
-  for (const std::string& directory : directories) rooted.push_back(root + directory);
-  return rooted;
-}
-
-// A name without a directory is looked up in the directories its kind
-// selects; a name of another kind in the program's own directory, where the
-// system's default search would look first.
-std::vector<std::string> FirstSearchDirectories(const std::string& root, const std::string& name) {
-  if (IsLibraryName(name)) return Rooted(root, velkaro::LibraryDirectories());
-  if (name.find('.') == std::string::npos) return Rooted(root, velkaro::ProgramDirectories());
-  const std::string module = velkaro::SystemInfo().ModulePath();
-  const size_t slash = module.rfind('/');
-  if (slash == std::string::npos) return {};
-  return {module.substr(0, slash)};
-}
-
-std::optional<std::string> FindInDriversDirectory(const std::string& root, const std::string& name) {
-  const std::string drivers = root + velkaro::kPcscDriversDirectory;
-  if (IsRegularFile(drivers + "/" + name)) return drivers + "/" + name;
-  std::vector<std::string> bundles;
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(drivers, error)) {
-    if (entry.path().extension() == ".bundle") bundles.push_back(entry.path().string());
-  }
-  std::sort(bundles.begin(), bundles.end());
-  for (const std::string& bundle : bundles) {
-    const std::string candidate = bundle + "/Contents/Linux/" + name;
-    if (IsRegularFile(candidate)) return candidate;
-  }
-  return std::nullopt;
-}
-
 struct VersionSource {
   std::string version;
   std::string vendor;
 };
 
-// The bundle's Info.plist speaks for a driver library inside it.
-std::optional<std::string> BundleInfoPlist(const std::string& path) {
-  const std::string marker = ".bundle/Contents/Linux/";
-  const size_t at = path.rfind(marker);
-  if (at == std::string::npos) return std::nullopt;
-  return path.substr(0, at) + ".bundle/Contents/Info.plist";
-}
-
-std::optional<VersionSource> ReadVersionSource(const std::string& path) {
+std::optional<VersionSource> ReadVersionSource(const std::string& path, const velkaro::PackageOwners* owners) {
   if (const auto note = velkaro::ReadPackageNote(path)) return VersionSource{note->version, note->vendor};
-  if (const auto plist = BundleInfoPlist(path)) {
+  // A driver bundle's Info.plist speaks for the library inside it.
+  if (const auto plist = velkaro::BundleInfoPlistOf(path)) {
     if (const auto info = velkaro::ReadInfoPlist(*plist)) return VersionSource{info->version, info->vendor};
   }
-  if (const auto owner = velkaro::FindOwningPackage(path)) return VersionSource{owner->version, {}};
+  if (owners) {
+    if (const auto owner = owners->find(path); owner != owners->end()) return VersionSource{owner->second.version, {}};
+  } else if (const auto owner = velkaro::FindOwningPackage(path)) {
+    return VersionSource{owner->version, {}};
+  }
   return std::nullopt;
 }
 
@@ -90,57 +45,33 @@ std::string FormatDate(std::time_t time) {
 }  // namespace
 
 std::optional<std::array<unsigned, 4>> ParseFixedVersion(std::string_view text) {
-  // An epoch ("1:") is not part of the version proper.
-  if (const size_t colon = text.find(':'); colon != std::string_view::npos &&
-      std::all_of(text.begin(), text.begin() + static_cast<long>(colon), [](char c) { return c >= '0' && c <= '9'; })) {
+  const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+  // A dpkg epoch ("1:") only orders package versions; it is no part of the
+  // version the file carries.
+  if (const size_t colon = text.find(':');
+      colon != std::string_view::npos && colon > 0 && std::all_of(text.begin(), text.begin() + static_cast<long>(colon), isDigit)) {
     text.remove_prefix(colon + 1);
   }
-  const size_t end = text.find_first_of("-+~");
-  const std::string_view dotted = text.substr(0, end);
-  if (dotted.empty()) return std::nullopt;
-  bool expectDigit = true;
-  for (char c : dotted) {
-    if (c >= '0' && c <= '9') {
-      expectDigit = false;
-    } else if (c == '.' && !expectDigit) {
-      expectDigit = true;
-    } else {
-      return std::nullopt;
-    }
-  }
-  if (expectDigit) return std::nullopt;
-
   std::array<unsigned, 4> numbers{};
   size_t count = 0;
   for (size_t i = 0; i < text.size() && count < numbers.size();) {
-    if (text[i] < '0' || text[i] > '9') {
+    if (!isDigit(text[i])) {
       ++i;
       continue;
     }
-    unsigned long long value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-      value = std::min<unsigned long long>(value * 10 + static_cast<unsigned>(text[i] - '0'), 0xFFFF);
+    std::uint64_t value = 0;
+    for (; i < text.size() && isDigit(text[i]); ++i) {
+      value = value * 10 + static_cast<unsigned>(text[i] - '0');
+      if (value > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
     }
     numbers[count++] = static_cast<unsigned>(value);
   }
+  // A text without a single number has no version to show.
+  if (count == 0) return std::nullopt;
   return numbers;
 }
 
-std::optional<std::string> FindSystemFile(const std::string& name) {
-  const std::string root = velkaro::SystemRoot();
-  if (name.find('/') != std::string::npos) {
-    const std::string path = name.front() == '/' ? root + name : name;
-    if (IsRegularFile(path)) return path;
-  } else {
-    for (const std::string& directory : FirstSearchDirectories(root, name)) {
-      const std::string path = directory + "/" + name;
-      if (IsRegularFile(path)) return path;
-    }
-  }
-  return FindInDriversDirectory(root, name);
-}
-
-int CFileInfo::Inspect(const std::string& name) {
+int CFileInfo::Inspect(const std::string& name, const velkaro::PackageOwners* owners) {
   m_strFileVersion = kMissing;
   m_strVersion.clear();
   m_strCompany = res::kNotAvailable;
@@ -149,11 +80,11 @@ int CFileInfo::Inspect(const std::string& name) {
   m_strName = name;
   if (name.empty()) return -1;
 
-  const auto path = FindSystemFile(name);
+  const auto path = velkaro::FindSystemFile(name);
   if (!path) return -1;
   m_strPath = path->substr(0, path->rfind('/') + 1);
 
-  const auto source = ReadVersionSource(*path);
+  const auto source = ReadVersionSource(*path, owners);
   if (!source) return -1;
   const auto fixed = ParseFixedVersion(source->version);
   if (!fixed) return -1;
@@ -162,6 +93,18 @@ int CFileInfo::Inspect(const std::string& name) {
   m_strFileVersion = source->version;
   if (!source->vendor.empty()) m_strCompany = source->vendor;
   return 0;
+}
+
+std::vector<CFileInfo> InspectFiles(const std::vector<std::string>& names) {
+  std::vector<std::string> found;
+  for (const std::string& name : names) {
+    if (name.empty()) continue;
+    if (auto path = velkaro::FindSystemFile(name)) found.push_back(std::move(*path));
+  }
+  const velkaro::PackageOwners owners = velkaro::FindOwningPackages(found);
+  std::vector<CFileInfo> infos(names.size());
+  for (std::size_t i = 0; i < names.size(); ++i) infos[i].Inspect(names[i], &owners);
+  return infos;
 }
 
 bool IsWow64() {

@@ -47,6 +47,29 @@ TEST(MSCardTest, LibraryWithoutOneFunctionOnlyFailsThatCall) {
 
 namespace {
 
+bool IsInProcess(const char* library) {
+  void* module = dlopen(library, RTLD_NOW | RTLD_NOLOAD);
+  if (module) dlclose(module);
+  return module != nullptr;
+}
+
+}  // namespace
+
+TEST(MSCardTest, UnloadAndDestructionReleaseTheLibrary) {
+  constexpr char kFake[] = VELKARO_FIXTURES "/libvelkaro_fake_pcsclite.so";
+  ASSERT_FALSE(IsInProcess(kFake));
+  {
+    CMSCard card(kFake);
+    EXPECT_TRUE(IsInProcess(kFake));
+    card.Unload();
+    EXPECT_FALSE(IsInProcess(kFake));
+  }
+  { CMSCard card(kFake); }
+  EXPECT_FALSE(IsInProcess(kFake));
+}
+
+namespace {
+
 int (*CtApiBalance())() {
   void* module = dlopen(VELKARO_FIXTURES "/libvelkaro_fake_ctapi.so", RTLD_NOW | RTLD_NOLOAD);
   return module ? reinterpret_cast<int (*)()>(dlsym(module, "fake_ctapi_balance")) : nullptr;

@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QThread>
 #include <QTreeWidget>
+#include <atomic>
 #include <filesystem>
 
 #include "app/diag_tool_app.h"
@@ -49,10 +50,24 @@ class GeneralPageTest : public ::testing::Test {
   CDiagToolDlg* Open(const std::string& config) {
     program.Write("diagtool.ini", config);
     EXPECT_TRUE(app.LoadConfiguration());
+    return Show();
+  }
+
+  CDiagToolDlg* Show() {
     sheet = std::make_unique<CDiagToolPropSheet>("t");
     general = AddGeneralPage(*sheet, app);
     sheet->Create();
     return general;
+  }
+
+  // The file facts are gathered off the UI thread and arrive as one post.
+  QTreeWidget* FileRowsWhenFilled() {
+    QElapsedTimer clock;
+    clock.start();
+    while (general->FileVersions()->topLevelItemCount() == 0 && clock.elapsed() < 10000) {
+      QApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return general->FileVersions();
   }
 
   static QStringList Rows(QTreeWidget* list, int column) {
@@ -78,18 +93,52 @@ TEST_F(GeneralPageTest, FoundOptionalFilesStandAboveTheMandatoryOnes) {
   Install(VELKARO_DIAG_BINARY, "usr/sbin/mand1");
   Open("[Files Linux]\nMFILE1=mand1\nMFILE2=libmissing.so\nMFILE3=name with spaces\n"
        "[Optional]\nOFILE1=libopt1.so\nOFILE2=not-there\nOFILE3=opt2\n");
-  EXPECT_EQ(Rows(general->FileVersions(), 0),
+  EXPECT_EQ(general->StatusText()->text(), "... checking ...");
+  EXPECT_EQ(Rows(FileRowsWhenFilled(), 0),
             (QStringList{"libopt1.so", "opt2", "mand1", "libmissing.so", "name with spaces"}));
   EXPECT_EQ(Rows(general->FileVersions(), 1), (QStringList{VELKARO_VERSION, VELKARO_VERSION, VELKARO_VERSION, "", ""}));
   EXPECT_EQ(Rows(general->FileVersions(), 2), (QStringList{"VELKARO", "VELKARO", "VELKARO", "n/a", "n/a"}));
-  EXPECT_EQ(general->StatusText()->text(), "... checking ...");
 }
 
 TEST_F(GeneralPageTest, ManyConfiguredFilesAreListed) {
   std::string config = "[Files Linux]\n";
   for (int i = 1; i <= 500; ++i) config += "MFILE" + std::to_string(i) + "=file " + std::to_string(i) + "?*[]\n";
   Open(config);
-  EXPECT_EQ(general->FileVersions()->topLevelItemCount(), 500);
+  EXPECT_EQ(FileRowsWhenFilled()->topLevelItemCount(), 500);
+  // A page closed while its files are still being inspected goes cleanly.
+  sheet.reset();
+  Show();
+  sheet.reset();
+}
+
+TEST_F(GeneralPageTest, ClosingThePageWaitsForTheFileInspection) {
+  // Each file with an extension is looked for beside the program; a slow
+  // answer keeps the inspection running while the page closes.
+  class SlowModulePath final : public velkaro::ISystemInfo {
+   public:
+    explicit SlowModulePath(velkaro::ISystemInfo& inner) : m_inner(inner) {}
+    bool IsUserAnAdmin() override { return m_inner.IsUserAnAdmin(); }
+    std::string ModulePath() override {
+      QThread::msleep(3);
+      ++calls;
+      return m_inner.ModulePath();
+    }
+    std::optional<velkaro::OsVersionRecord> QueryVersion(long& error) override { return m_inner.QueryVersion(error); }
+    void ExitProcess(int status) override { m_inner.ExitProcess(status); }
+    std::atomic<int> calls{0};
+
+   private:
+    velkaro::ISystemInfo& m_inner;
+  } slow(system);
+  const velkaro::ScopedService<velkaro::ISystemInfo> scope(slow, &velkaro::SystemInfo, &velkaro::InstallSystemInfo);
+  std::string config = "[Files Linux]\n";
+  for (int i = 1; i <= 200; ++i) config += "MFILE" + std::to_string(i) + "=f" + std::to_string(i) + ".ini\n";
+  Open(config);
+  sheet.reset();
+  const int atClose = slow.calls.load();
+  EXPECT_GE(atClose, 200);  // every file was looked for before the page went
+  QThread::msleep(50);
+  EXPECT_EQ(slow.calls.load(), atClose);
 }
 
 TEST_F(GeneralPageTest, ApisTabOnlyWhenAnApiLibraryIsInstalled) {

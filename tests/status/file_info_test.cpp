@@ -89,6 +89,36 @@ TEST_F(FileInfoTest, DpkgDatabaseIsTheLastResort) {
   EXPECT_EQ(info.m_strCompany, "n/a");
 }
 
+TEST_F(FileInfoTest, FilesInspectedTogetherEachFindTheirOwnPackage) {
+  root.Write("usr/sbin/velkaro-a", "a");
+  // Found under /usr/lib through a link; dpkg names the link's target under /lib.
+  root.Write(kLibDir + "/libvelkaro_b.so.1.2.3", "b");
+  std::filesystem::create_symlink("libvelkaro_b.so.1.2.3", root / (kLibDir + "/libvelkaro_b.so.1"));
+  root.Write("usr/bin/velkaro-unowned", "c");
+  Copy(VELKARO_DIAG_BINARY, "/usr/bin/velkaro-noted");
+  root.Write("var/lib/dpkg/info/pkg-a:amd64.list", "/.\n/usr/sbin\n/usr/sbin/velkaro-a\n");
+  root.Write("var/lib/dpkg/info/pkg-b.list", "/lib/" VELKARO_MULTIARCH_TRIPLET "/libvelkaro_b.so.1.2.3\n");
+  root.Write("var/lib/dpkg/info/pkg-b.md5sums", "/usr/bin/velkaro-unowned\n");
+  root.Write("var/lib/dpkg/status",
+             "Package: pkg-b\nVersion: 1:1.2.13.dfsg-1\n\nPackage: unrelated\nVersion: 3\n\n"
+             "Package: pkg-a\nVersion: 20230311\n\n");
+  const std::vector<std::string> names = {"velkaro-a", "libvelkaro_b.so.1", "velkaro-unowned", "libnowhere.so",
+                                          "velkaro-noted", ""};
+  const std::vector<CFileInfo> infos = InspectFiles(names);
+  ASSERT_EQ(infos.size(), names.size());
+  const std::vector<std::string> versions = {"20230311.0.0.0", "1.2.13.1", "", "", VELKARO_VERSION, ""};
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    EXPECT_EQ(infos[i].m_strName, names[i]);
+    EXPECT_EQ(infos[i].m_strVersion, versions[i]) << names[i];
+    // The same facts as inspecting the file on its own.
+    CFileInfo single;
+    single.Inspect(names[i]);
+    EXPECT_EQ(infos[i].m_strFileVersion, single.m_strFileVersion) << names[i];
+    EXPECT_EQ(infos[i].m_strVersion, single.m_strVersion) << names[i];
+    EXPECT_EQ(infos[i].m_strPath, single.m_strPath) << names[i];
+  }
+}
+
 TEST_F(FileInfoTest, DriverBundleSpeaksForItsLibrary) {
   root.Write("usr/lib/pcsc/drivers/velkaro.bundle/Contents/Linux/libvelkaro_driver.so", "not elf");
   root.Write("usr/lib/pcsc/drivers/velkaro.bundle/Contents/Info.plist",
@@ -131,19 +161,23 @@ TEST_F(FileInfoTest, OddNamesAndDirectoryParts) {
   EXPECT_EQ(info.m_strPath, program.path().string() + "/");
 }
 
-TEST(FixedVersionTest, FirstFourNumbersOfCleanVersions) {
-  using V = std::array<unsigned, 4>;
-  EXPECT_EQ(ParseFixedVersion("1.2.3.4"), (V{1, 2, 3, 4}));
-  EXPECT_EQ(ParseFixedVersion("10.0.0.255"), (V{10, 0, 0, 255}));
-  EXPECT_EQ(ParseFixedVersion("1.9.9-2"), (V{1, 9, 9, 2}));
-  EXPECT_EQ(ParseFixedVersion("3.3.0+dfsg-1"), (V{3, 3, 0, 1}));
-  EXPECT_EQ(ParseFixedVersion("2.40"), (V{2, 40, 0, 0}));
-  EXPECT_EQ(ParseFixedVersion("1:6.4.2+dfsg-10"), (V{6, 4, 2, 10}));
-  EXPECT_EQ(ParseFixedVersion("1.2.3.4.5"), (V{1, 2, 3, 4}));
-  EXPECT_EQ(ParseFixedVersion("1.2.x-rc1"), std::nullopt);
-  EXPECT_EQ(ParseFixedVersion("v1.2"), std::nullopt);
-  EXPECT_EQ(ParseFixedVersion("1..2"), std::nullopt);
-  EXPECT_EQ(ParseFixedVersion("1.2."), std::nullopt);
-  EXPECT_EQ(ParseFixedVersion(""), std::nullopt);
-  EXPECT_EQ(ParseFixedVersion("99999999.1"), (V{65535, 1, 0, 0}));
+TEST(FixedVersionTest, FirstFourRunsOfDigitsAfterTheEpoch) {
+  using V = std::optional<std::array<unsigned, 4>>;
+  const std::pair<const char*, V> cases[] = {
+      {"1:1.2.13.dfsg-1", V{{1, 2, 13, 1}}},
+      {"1.9.9-2", V{{1, 9, 9, 2}}},
+      {"1.1.1w-0+deb12u1", V{{1, 1, 1, 0}}},
+      {"20230311", V{{20230311, 0, 0, 0}}},
+      {"1.2.x-rc1", V{{1, 2, 1, 0}}},
+      {"10.0.0.255", V{{10, 0, 0, 255}}},
+      {"2:007.01 build 3.4", V{{7, 1, 3, 4}}},
+      {"4294967295.1", V{{4294967295u, 1, 0, 0}}},
+      {"v2:3", V{{2, 3, 0, 0}}},        // not an epoch: letters before the colon
+      {"4294967296.1", std::nullopt},  // above 32 bits
+      {"1.2.3.99999999999999999999", std::nullopt},
+      {"1:", std::nullopt},
+      {"n/a", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const auto& [text, expected] : cases) EXPECT_EQ(ParseFixedVersion(text), expected) << text;
 }

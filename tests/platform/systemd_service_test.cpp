@@ -1,0 +1,103 @@
+// systemd's view of pcscd, asked of a stand-in systemd (fake_systemd) on a
+// private message bus of the test's own.
+
+#include "platform/systemd_service.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <string>
+
+#include "temp_dir.h"
+
+using velkaro::ServiceRunState;
+using velkaro::ServiceStartType;
+using velkaro::SmartCardServiceStatus;
+
+namespace {
+
+class SystemdServiceTest : public ::testing::Test {
+ protected:
+  SystemdServiceTest() {
+    unsetenv("PCSCLITE_CSOCK_NAME");  // it would bypass systemd
+    // pcscd's program is installed, so the socket probe never says "not installed".
+    root.Write("usr/sbin/pcscd", "");
+    setenv("VELKARO_SYSTEM_ROOT", root.path().c_str(), 1);
+  }
+  ~SystemdServiceTest() override {
+    for (QProcess* process : {&systemd, &bus}) {
+      process->kill();
+      process->waitForFinished(5000);
+    }
+    unsetenv("VELKARO_SYSTEM_ROOT");
+  }
+
+  void StartBus() {
+    bus.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--config-file=" VELKARO_TEST_DATA "/platform/private_bus.conf"),
+                                              QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
+    ASSERT_TRUE(bus.waitForReadyRead(5000)) << "dbus-daemon did not start: " << bus.errorString().toStdString();
+    address = bus.readLine().trimmed().toStdString();
+    ASSERT_FALSE(address.empty());
+  }
+
+  // mode: the delay of every answer in milliseconds, or "silent".
+  void StartSystemd(const char* mode) {
+    systemd.start(QStringLiteral(VELKARO_FAKE_SYSTEMD), {QString::fromStdString(address), QString::fromUtf8(mode)});
+    ASSERT_TRUE(systemd.waitForReadyRead(5000)) << systemd.readAllStandardError().toStdString();
+    ASSERT_EQ(systemd.readLine().trimmed(), "ready");
+  }
+
+  // The status and how long the check took.
+  std::pair<SmartCardServiceStatus, qint64> Check() {
+    velkaro::SystemdServiceControl control(address);
+    QElapsedTimer clock;
+    clock.start();
+    const SmartCardServiceStatus status = control.QuerySmartCardService();
+    return {status, clock.elapsed()};
+  }
+
+  static void ExpectSocketProbeAnswer(const SmartCardServiceStatus& status) {
+    const SmartCardServiceStatus probe = velkaro::SocketProbeServiceControl().QuerySmartCardService();
+    EXPECT_TRUE(status.installed);
+    EXPECT_EQ(status.startType, ServiceStartType::kUnknown);
+    EXPECT_EQ(status.runState, probe.runState);
+  }
+
+  testing_support::TempDir root;
+  QProcess bus;
+  QProcess systemd;
+  std::string address;
+};
+
+}  // namespace
+
+TEST_F(SystemdServiceTest, SlowAnswerWithinTheTimeOutGivesTheUnitFacts) {
+  ASSERT_NO_FATAL_FAILURE(StartBus());
+  ASSERT_NO_FATAL_FAILURE(StartSystemd("100"));
+  const auto [status, elapsed] = Check();
+  EXPECT_TRUE(status.installed);
+  EXPECT_EQ(status.startType, ServiceStartType::kAutomatic);
+  EXPECT_EQ(status.runState, ServiceRunState::kRunning);
+  EXPECT_GE(elapsed, 100);
+  EXPECT_LT(elapsed, velkaro::kSystemdCallTimeoutMs);
+}
+
+TEST_F(SystemdServiceTest, NoOrSilentSystemdFallsBackToTheSocketProbeWithinOneTimeOut) {
+  ASSERT_NO_FATAL_FAILURE(StartBus());
+  {
+    SCOPED_TRACE("no systemd on the bus");
+    const auto [status, elapsed] = Check();
+    ExpectSocketProbeAnswer(status);
+    EXPECT_LT(elapsed, velkaro::kSystemdCallTimeoutMs);
+  }
+  ASSERT_NO_FATAL_FAILURE(StartSystemd("silent"));
+  {
+    SCOPED_TRACE("silent systemd");
+    const auto [status, elapsed] = Check();
+    ExpectSocketProbeAnswer(status);
+    EXPECT_GE(elapsed, velkaro::kSystemdCallTimeoutMs - 50);  // it did wait for an answer
+    EXPECT_LT(elapsed, velkaro::kSystemdCallTimeoutMs + 250);
+  }
+}

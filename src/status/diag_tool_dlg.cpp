@@ -178,9 +178,25 @@ bool CDiagToolDlg::OnInitDialog() {
   return true;
 }
 
+CDiagToolDlg::RefreshFacts CDiagToolDlg::GatherRefreshFacts(CReaderEnumerator& enumerator) const {
+  RefreshFacts facts;
+  facts.status = CheckResourceManager();
+  facts.listed = facts.status != RMS_RUNNING || enumerator.Enumerate(facts.present, m_maps, m_isAdditionalReader);
+  return facts;
+}
+
 void CDiagToolDlg::RefreshThreadProc() {
+  // pcsc-lite, the service manager and a mute card (400 ms in pcsc-lite's
+  // status call) may each take their time: this thread waits for them, and
+  // the window only shows what it found.
+  CReaderEnumerator enumerator;
   while (!m_bStopThread.load()) {
     if (m_bRefreshDue.exchange(false)) {
+      RefreshFacts facts = GatherRefreshFacts(enumerator);
+      {
+        std::lock_guard lock(m_threadLock);
+        m_pendingFacts = std::move(facts);
+      }
       QMetaObject::invokeMethod(this, [this] { OnCommand(ID_REFRESH); }, Qt::QueuedConnection);
     }
     std::unique_lock lock(m_threadLock);
@@ -204,18 +220,27 @@ bool CDiagToolDlg::StopRefreshThread() {
 void CDiagToolDlg::OnCommand(int id) {
   // A refresh already queued when the thread stopped is not run.
   if (id != ID_REFRESH || m_bStopThread.load()) return;
-  Refresh();
+  RefreshFacts facts;
+  {
+    std::lock_guard lock(m_threadLock);
+    facts = std::move(m_pendingFacts);
+  }
+  ApplyRefresh(facts);
   UpdateRfidPages();
   UpdateProxPage();
 }
 
 void CDiagToolDlg::Refresh() {
-  ++m_nRefreshes;
-  const RmStatus status = CheckResourceManager();
-  m_stcRmStatus->setText(QString::fromUtf8(ResourceManagerStatusText(status)));
+  CReaderEnumerator enumerator;
+  ApplyRefresh(GatherRefreshFacts(enumerator));
+}
 
-  std::vector<std::string> present;
-  if (status != RMS_RUNNING || EnumerateReaders(present)) {
+void CDiagToolDlg::ApplyRefresh(const RefreshFacts& facts) {
+  ++m_nRefreshes;
+  m_stcRmStatus->setText(QString::fromUtf8(ResourceManagerStatusText(facts.status)));
+
+  if (facts.listed) {
+    const std::vector<std::string>& present = facts.present;
     const ReaderListChange change = DiffReaderLists(m_lstKnownReaders, present);
     if (!change.empty()) {
       m_ctlFoundReaders->clear();

@@ -19,6 +19,7 @@
 #include "app/property_page.h"
 #include "card/reader_models.h"
 #include "status/reader_enumeration.h"
+#include "status/resource_manager.h"
 
 class CDiagToolPropSheet;
 class CFileInfo;
@@ -57,8 +58,21 @@ class CDiagToolDlg : public CPropertyPage, public IPageCoordinator {
   bool RemoveAllPages() override;
 
   // Page commands: 4001 runs the refresh and the settings-tab updates.
+  // What a refresh shows, gathered on the refresh thread: the service state
+  // and, where PC/SC could be asked, the present readers this tool handles.
+  struct RefreshFacts {
+    RmStatus status = RMS_NOT_INSTALLED;
+    bool listed = false;
+    std::vector<std::string> present;
+  };
+
+  // Page commands: 4001 applies the facts the refresh thread gathered, then
+  // runs the settings-tab updates.
   void OnCommand(int id);
+  // Gathers the facts here and now (the refresh thread's work) and applies
+  // them; for callers without a refresh thread.
   void Refresh();
+  void ApplyRefresh(const RefreshFacts& facts);
   void UpdateRfidPages();
   void UpdateProxPage();
 
@@ -105,6 +119,7 @@ class CDiagToolDlg : public CPropertyPage, public IPageCoordinator {
   // The mandatory files come first in `infos`, then the optional ones.
   void FillFileVersions(const std::vector<CFileInfo>& infos, std::size_t mandatoryCount);
   void RefreshThreadProc();
+  RefreshFacts GatherRefreshFacts(CReaderEnumerator& enumerator) const;
   void AddReaderPage(const std::string& name);
   void RemoveReaderPage(const std::string& name);
   int PageKindOf(const std::string& name) const;
@@ -131,7 +146,8 @@ class CDiagToolDlg : public CPropertyPage, public IPageCoordinator {
   std::thread m_hRefreshThread;
   std::atomic<bool> m_bStopThread{false};
   std::atomic<bool> m_bRefreshDue{true};
-  std::mutex m_threadLock;  // only for the thread's interruptible sleep
+  std::mutex m_threadLock;  // the thread's interruptible sleep, and m_pendingFacts
+  RefreshFacts m_pendingFacts;
   std::condition_variable m_threadWake;
   int m_nRefreshes = 0;
 

@@ -21,20 +21,21 @@ bool IsHandledReader(const std::string& readerName, const CReaderModelMaps& maps
   return maps.IsModel(base) || maps.IsAlias(base) || (isAdditional && isAdditional(base)) || IsBrandReader(base);
 }
 
-bool EnumerateReaders(std::vector<std::string>& list, const CReaderModelMaps& maps,
-                      const AdditionalReaderTest& isAdditional) {
-  if (!list.empty()) return false;
-  SCARDCONTEXT context = 0;
-  if (SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context) != SCARD_S_SUCCESS) return false;
+namespace {
 
+// The handled, present readers as one context sees them; the result of the
+// listing in `result`.
+bool ListReaders(SCARDCONTEXT context, std::vector<std::string>& list, const CReaderModelMaps& maps,
+                 const AdditionalReaderTest& isAdditional, LONG& result) {
   DWORD size = 0;
   std::vector<char> buffer;
-  if (SCardListReaders(context, nullptr, nullptr, &size) == SCARD_S_SUCCESS && size > 0) {
+  result = SCardListReaders(context, nullptr, nullptr, &size);
+  if (result == SCARD_S_SUCCESS && size > 0) {
     buffer.resize(size);
-    if (SCardListReaders(context, nullptr, buffer.data(), &size) != SCARD_S_SUCCESS) buffer.clear();
+    result = SCardListReaders(context, nullptr, buffer.data(), &size);
+    if (result != SCARD_S_SUCCESS) buffer.clear();
     buffer.resize(std::min<std::size_t>(size, buffer.size()));
   }
-
   for (const std::string& name : SplitMultiString(buffer)) {
     SCARD_READERSTATE state{};
     state.szReader = name.c_str();
@@ -45,8 +46,60 @@ bool EnumerateReaders(std::vector<std::string>& list, const CReaderModelMaps& ma
     if (state.dwEventState & (SCARD_STATE_UNKNOWN | SCARD_STATE_UNAVAILABLE)) continue;
     if (IsHandledReader(name, maps, isAdditional)) list.push_back(name);
   }
+  return true;
+}
+
+// pcscd went away, or came back as a process that does not know the context.
+bool ContextIsDead(LONG result) {
+  return result == SCARD_E_NO_SERVICE || result == SCARD_E_SERVICE_STOPPED || result == SCARD_E_INVALID_HANDLE ||
+         result == SCARD_F_COMM_ERROR;
+}
+
+}  // namespace
+
+bool EnumerateReaders(std::vector<std::string>& list, const CReaderModelMaps& maps,
+                      const AdditionalReaderTest& isAdditional) {
+  if (!list.empty()) return false;
+  SCARDCONTEXT context = 0;
+  if (SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context) != SCARD_S_SUCCESS) return false;
+  LONG result = SCARD_S_SUCCESS;
+  ListReaders(context, list, maps, isAdditional, result);
   SCardReleaseContext(context);
   return true;
+}
+
+CReaderEnumerator::~CReaderEnumerator() { Release(); }
+
+void CReaderEnumerator::Release() {
+  if (m_bHasContext) SCardReleaseContext(static_cast<SCARDCONTEXT>(m_hContext));
+  m_bHasContext = false;
+}
+
+bool CReaderEnumerator::ListOnContext(std::vector<std::string>& list, const CReaderModelMaps& maps,
+                                      const AdditionalReaderTest& isAdditional, long& result) {
+  if (!m_bHasContext) {
+    SCARDCONTEXT context = 0;
+    result = SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context);
+    if (result != SCARD_S_SUCCESS) return false;
+    m_hContext = static_cast<std::intptr_t>(context);
+    m_bHasContext = true;
+  }
+  LONG listed = SCARD_S_SUCCESS;
+  ListReaders(static_cast<SCARDCONTEXT>(m_hContext), list, maps, isAdditional, listed);
+  result = listed;
+  return true;
+}
+
+bool CReaderEnumerator::Enumerate(std::vector<std::string>& list, const CReaderModelMaps& maps,
+                                  const AdditionalReaderTest& isAdditional) {
+  if (!list.empty()) return false;
+  long result = SCARD_S_SUCCESS;
+  if (!ListOnContext(list, maps, isAdditional, result)) return false;
+  if (!ContextIsDead(result)) return true;
+  // The kept context died with its pcscd: once more on a new one.
+  list.clear();
+  Release();
+  return ListOnContext(list, maps, isAdditional, result) && !ContextIsDead(result);
 }
 
 ReaderListChange DiffReaderLists(const std::vector<std::string>& known, const std::vector<std::string>& present) {

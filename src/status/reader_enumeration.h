@@ -3,6 +3,7 @@
 // and the difference between two reader lists. The General page forwards to
 // these; the log lists its readers through them too.
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -26,6 +27,28 @@ bool IsHandledReader(const std::string& readerName, const CReaderModelMaps& maps
 // cannot be asked or `list` is not empty.
 bool EnumerateReaders(std::vector<std::string>& list, const CReaderModelMaps& maps,
                       const AdditionalReaderTest& isAdditional);
+
+// Enumeration on one PC/SC context kept between calls, taken anew only when
+// pcscd has gone and come back: a refresh every second then costs pcscd no
+// new connection. Used by one thread at a time.
+class CReaderEnumerator {
+ public:
+  CReaderEnumerator() = default;
+  ~CReaderEnumerator();
+  CReaderEnumerator(const CReaderEnumerator&) = delete;
+  CReaderEnumerator& operator=(const CReaderEnumerator&) = delete;
+
+  // As EnumerateReaders.
+  bool Enumerate(std::vector<std::string>& list, const CReaderModelMaps& maps, const AdditionalReaderTest& isAdditional);
+
+ private:
+  bool ListOnContext(std::vector<std::string>& list, const CReaderModelMaps& maps,
+                     const AdditionalReaderTest& isAdditional, long& result);
+  void Release();
+
+  std::intptr_t m_hContext = 0;
+  bool m_bHasContext = false;
+};
 
 // What changed from `known` to `present`: the names that went (in `known`'s
 // order) and the names that came (in `present`'s order).

@@ -26,5 +26,5 @@ const char* ResourceManagerStatusText(RmStatus status);
 // called from one thread only (it keeps the OS code between calls).
 RmStatus CheckResourceManager();
 
-// The service-pack text of the last check (NT family only).
+// The service-pack text of this thread's last check (NT family only).
 const std::string& CheckedServicePack();

@@ -1,16 +1,12 @@
 #include "platform/registry_store.h"
 
-#include "platform/unique_fd.h"
-
 #include <fcntl.h>
 #include <pwd.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <map>
 #include <utility>
@@ -24,61 +20,8 @@ namespace {
 
 constexpr char kDefaultMachineStore[] = "/etc/velkaro/registry.reg";
 constexpr mode_t kNewFileMode = 0644;
-// A file replaced while we waited for its lock is opened again; more than a
-// few rounds means something replaces it in a loop.
-constexpr int kLockAttempts = 1000;
 
 bool IsPermissionError(int error) { return error == EACCES || error == EPERM || error == EROFS; }
-
-std::string Describe(int error) { return std::strerror(error); }
-
-// Opens the store file and locks it. When another writer replaced the file
-// while we waited, the lock sits on the old file: open the new one instead.
-int OpenLocked(const std::string& path, int flags, int lockOperation, UniqueFd& fd, struct stat& info) {
-  for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
-    fd.Reset(::open(path.c_str(), flags | O_CLOEXEC, kNewFileMode));
-    if (fd.Get() < 0) return errno;
-    while (::flock(fd.Get(), lockOperation) != 0) {
-      if (errno != EINTR) return errno;
-    }
-    struct stat current {};
-    if (::fstat(fd.Get(), &info) != 0) return errno;
-    if (::stat(path.c_str(), &current) == 0 && current.st_ino == info.st_ino && current.st_dev == info.st_dev) {
-      return 0;
-    }
-  }
-  return EAGAIN;
-}
-
-int ReadAll(int fd, const struct stat& info, std::string& text) {
-  text.clear();
-  if (!S_ISREG(info.st_mode)) return EINVAL;
-  if (static_cast<std::uint64_t>(info.st_size) > kMaxRegTextSize) return EFBIG;
-  text.resize(static_cast<std::size_t>(info.st_size));
-  std::size_t done = 0;
-  for (;;) {
-    if (done == text.size()) text.resize(text.size() + 4096);  // the file grew after fstat
-    const ssize_t got = ::pread(fd, text.data() + done, text.size() - done, static_cast<off_t>(done));
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return errno;
-    if (got == 0) break;
-    done += static_cast<std::size_t>(got);
-    if (done > kMaxRegTextSize) return EFBIG;
-  }
-  text.resize(done);
-  return 0;
-}
-
-int WriteAll(int fd, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t put = ::write(fd, text.data() + done, text.size() - done);
-    if (put < 0 && errno == EINTR) continue;
-    if (put < 0) return errno;
-    done += static_cast<std::size_t>(put);
-  }
-  return 0;
-}
 
 std::int64_t ModifiedNs(const struct stat& info) {
   return static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
@@ -89,16 +32,10 @@ std::string Environment(const char* name) {
   return value != nullptr ? value : "";
 }
 
-// The file we replace: the target of a symbolic link rather than the link.
-std::string ReplaceTarget(const std::string& path) {
-  std::error_code error;
-  const auto target = std::filesystem::canonical(path, error);
-  return error ? path : target.string();
-}
-
 }  // namespace
 
-RegistryStore::RegistryStore(std::string path, RegStoreKind kind) : m_path(std::move(path)), m_kind(kind) {}
+RegistryStore::RegistryStore(std::string path, RegStoreKind kind, std::chrono::milliseconds lockWait)
+    : m_path(std::move(path)), m_kind(kind), m_lockWait(lockWait) {}
 
 RegKeyNode RegistryStore::EmptyTop(RegStoreKind kind) {
   RegKeyNode top;
@@ -155,26 +92,21 @@ LSTATUS RegistryStore::Parse(const std::string& text, std::shared_ptr<const RegK
 }
 
 LSTATUS RegistryStore::Read(RegSnapshot& snapshot, std::string* message) {
-  UniqueFd fd;
+  StoreDirectory directory;
+  std::string why;
+  std::string text;
   struct stat info {};
-  const int error = OpenLocked(m_path, O_RDONLY, LOCK_SH, fd, info);
+  int error = directory.Open(m_path, false, why);
+  if (error == 0) error = directory.Read(text, info, why);
   if (error == ENOENT || error == ENOTDIR) {
     snapshot.top = std::make_shared<const RegKeyNode>(EmptyTop(m_kind));
     snapshot.modifiedNs = 0;
     return ERROR_SUCCESS;
   }
   if (error != 0) {
-    return Failure(IsPermissionError(error) ? ERROR_ACCESS_DENIED : ERROR_CANTREAD, "cannot open: " + Describe(error),
+    return Failure(error == EFBIG ? ERROR_BADDB : IsPermissionError(error) ? ERROR_ACCESS_DENIED : ERROR_CANTREAD, why,
                    message);
   }
-  std::string text;
-  if (const int readError = ReadAll(fd.Get(), info, text)) {
-    if (readError == EFBIG) {
-      return Failure(ERROR_BADDB, "larger than " + std::to_string(kMaxRegTextSize) + " bytes", message);
-    }
-    return Failure(ERROR_CANTREAD, "cannot read: " + Describe(readError), message);
-  }
-  fd.Reset();  // the content is in memory; let writers go on
   std::shared_ptr<const RegKeyNode> top;
   if (const LSTATUS status = Parse(text, top, message)) return status;
   snapshot.top = std::move(top);
@@ -182,43 +114,36 @@ LSTATUS RegistryStore::Read(RegSnapshot& snapshot, std::string* message) {
   return ERROR_SUCCESS;
 }
 
-LSTATUS RegistryStore::Modify(const Change& change, std::string* message) {
-  UniqueFd fd;
-  struct stat info {};
-  for (;;) {
-    const int error = OpenLocked(m_path, O_RDWR, LOCK_EX, fd, info);
-    if (error == 0) break;
-    if (error != ENOENT) {
-      return Failure(IsPermissionError(error) ? ERROR_ACCESS_DENIED : ERROR_CANTWRITE,
-                     "cannot open for writing: " + Describe(error), message);
-    }
-    // No file yet: create it only when the change has something to write.
+RegistryStore::PendingWrite::~PendingWrite() {
+  if (IsPending()) m_directory.Remove(m_temporary);
+}
+
+LSTATUS RegistryStore::Prepare(const Change& change, PendingWrite& write, std::string* message) {
+  std::string why;
+  const auto failed = [&](int error) {
+    return Failure(IsPermissionError(error) ? ERROR_ACCESS_DENIED : ERROR_CANTWRITE, why, message);
+  };
+  int error = write.m_directory.Open(m_path, false, why);
+  if (error == ENOENT) {
+    // No directory yet: make it only when the change has something to write.
     RegKeyNode trial = EmptyTop(m_kind);
     bool changed = false;
     if (const LSTATUS status = change(trial, changed); status != ERROR_SUCCESS || !changed) return status;
-    std::error_code dirError;
-    std::filesystem::create_directories(std::filesystem::path(m_path).parent_path(), dirError);
-    if (dirError) {
-      const bool denied = dirError == std::errc::permission_denied || dirError == std::errc::operation_not_permitted ||
-                          dirError == std::errc::read_only_file_system;
-      return Failure(denied ? ERROR_ACCESS_DENIED : ERROR_CANTWRITE,
-                     "cannot create its directory: " + dirError.message(), message);
-    }
-    UniqueFd created(::open(m_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kNewFileMode));
-    if (created.Get() < 0) {
-      const int createError = errno;
-      return Failure(IsPermissionError(createError) ? ERROR_ACCESS_DENIED : ERROR_CANTWRITE,
-                     "cannot create: " + Describe(createError), message);
-    }
-    // An empty file is an empty store; lock it and go on as with any file.
+    error = write.m_directory.Open(m_path, true, why);
   }
+  // What is no store file is refused before a lock file is made beside it.
+  if (const int found = error == 0 ? write.m_directory.Inspect(why) : 0; found != 0 && found != ENOENT) error = found;
+  if (error == 0) error = write.m_directory.Lock(m_lockWait, write.m_lock, why);
+  if (error != 0) return failed(error);
 
   std::string text;
-  if (const int readError = ReadAll(fd.Get(), info, text)) {
-    if (readError == EFBIG) {
-      return Failure(ERROR_BADDB, "larger than " + std::to_string(kMaxRegTextSize) + " bytes", message);
-    }
-    return Failure(ERROR_CANTREAD, "cannot read: " + Describe(readError), message);
+  struct stat info {};
+  if (const int readError = write.m_directory.Read(text, info, why); readError == ENOENT) {
+    info.st_mode = kNewFileMode;  // an empty file is an empty store
+    info.st_uid = ::geteuid();
+    info.st_gid = ::getegid();
+  } else if (readError != 0) {
+    return readError == EFBIG ? Failure(ERROR_BADDB, why, message) : failed(readError);
   }
   // The change works on a tree of its own: a copy of the cached one, or a
   // fresh parse when another process changed the file.
@@ -237,53 +162,39 @@ LSTATUS RegistryStore::Modify(const Change& change, std::string* message) {
   bool changed = false;
   if (const LSTATUS status = change(*updated, changed); status != ERROR_SUCCESS || !changed) return status;
 
-  std::string newText = FormatRegText(*updated);
-  if (const LSTATUS status = Replace(newText, ReplaceTarget(m_path), info.st_mode & 07777, info.st_uid, info.st_gid,
-                                     message)) {
-    return status;
+  write.m_text = FormatRegText(*updated);
+  write.m_top = std::move(updated);
+  if (const int writeError = write.m_directory.WriteTemporary(write.m_text, info, write.m_temporary, why)) {
+    write.m_temporary.clear();
+    return failed(writeError);
   }
-  std::lock_guard lock(m_cacheMutex);
-  m_cachedText = std::move(newText);
-  m_cachedTop = std::move(updated);
   return ERROR_SUCCESS;
-  // The lock goes with `fd`, after the new file is in place.
 }
 
-LSTATUS RegistryStore::Replace(const std::string& text, const std::string& target, unsigned mode, unsigned uid,
-                               unsigned gid, std::string* message) {
-  const std::filesystem::path targetPath(target);
-  const std::string directory = targetPath.parent_path().empty() ? "." : targetPath.parent_path().string();
-  std::string temporary = directory + "/." + targetPath.filename().string() + ".XXXXXX";
-  UniqueFd file(::mkostemp(temporary.data(), O_CLOEXEC));
-  if (file.Get() < 0) {
-    const int error = errno;
-    return Failure(IsPermissionError(error) ? ERROR_ACCESS_DENIED : ERROR_CANTWRITE,
-                   "cannot create a temporary file: " + Describe(error), message);
+LSTATUS RegistryStore::Commit(PendingWrite& write, std::string* message) {
+  if (!write.IsPending()) return ERROR_SUCCESS;
+  std::string why;
+  const int error = write.m_directory.Replace(write.m_temporary, why);
+  write.m_temporary.clear();
+  if (error != 0) return Failure(IsPermissionError(error) ? ERROR_ACCESS_DENIED : ERROR_CANTWRITE, why, message);
+  if (!why.empty()) OutputDebugString("registry: " + m_path + ": " + why);
+  {
+    std::lock_guard lock(m_cacheMutex);
+    m_cachedText = std::move(write.m_text);
+    m_cachedTop = std::move(write.m_top);
   }
-  // The new file keeps the old one's permissions and, where we may, owner.
-  int error = ::fchmod(file.Get(), mode) == 0 ? 0 : errno;
-  if (error == 0 && ::geteuid() == 0 && ::fchown(file.Get(), uid, gid) != 0) error = errno;
-  if (error == 0) error = WriteAll(file.Get(), text);
-  if (error == 0 && ::fsync(file.Get()) != 0) error = errno;
-  if (error == 0 && ::close(file.Release()) != 0) error = errno;
-  if (error == 0 && ::rename(temporary.c_str(), target.c_str()) != 0) error = errno;
-  if (error != 0) {
-    file.Reset();
-    ::unlink(temporary.c_str());
-    return Failure(IsPermissionError(error) ? ERROR_ACCESS_DENIED : ERROR_CANTWRITE,
-                   "cannot write: " + Describe(error) + " (the old file is kept)", message);
-  }
-  // The rename is visible now; syncing the directory makes it durable. If
-  // that fails the change has still happened, so it is not reported as failed.
-  UniqueFd dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.Get() < 0 || ::fsync(dir.Get()) != 0) {
-    OutputDebugString("registry: " + m_path + ": cannot sync its directory: " + Describe(errno));
-  }
+  write.m_lock.Reset();  // the new file is in place; let other writers go on
   return ERROR_SUCCESS;
+}
+
+LSTATUS RegistryStore::Modify(const Change& change, std::string* message) {
+  PendingWrite write;
+  if (const LSTATUS status = Prepare(change, write, message)) return status;
+  return Commit(write, message);
 }
 
 bool RegistryStore::IsWritable() const {
-  const std::filesystem::path path(ReplaceTarget(m_path));
+  const std::filesystem::path path(m_path);
   std::filesystem::path directory = path.parent_path().empty() ? "." : path.parent_path();
   struct stat info {};
   if (::stat(path.c_str(), &info) == 0) {

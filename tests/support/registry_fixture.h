@@ -6,10 +6,12 @@
 // wait for the disk's fsync.
 
 #include <grp.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -17,6 +19,7 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "temp_dir.h"
 
@@ -116,6 +119,22 @@ inline int WaitChild(pid_t child) {
 
 inline int RunInChild(const std::function<int()>& body, bool unprivileged = false) {
   return WaitChild(StartChild(body, unprivileged));
+}
+
+// As WaitChild, but a child still running after `limit` is killed (-1), so
+// that a hang fails the test instead of stalling it.
+inline int WaitChildWithin(pid_t child, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  int status = 0;
+  while (child > 0 && ::waitpid(child, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      ::kill(child, SIGKILL);
+      ::waitpid(child, &status, 0);
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return child > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace testing_support

@@ -1,6 +1,6 @@
 #include <optional>
 
-#include "platform/registry.h"
+#include "platform/store/registry.h"
 #include "scenario/driver_settings.h"
 
 namespace velkaro::sim {

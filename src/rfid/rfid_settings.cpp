@@ -1,6 +1,6 @@
 #include "rfid/rfid_settings.h"
 
-#include "platform/registry.h"
+#include "platform/store/registry.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <ctime>
 #include <optional>
 
-#include "platform/registry.h"
+#include "platform/store/registry.h"
 #include "platform/service_state.h"
 #include "status/os_code.h"
 

@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 
 #include "pcsc_calls.h"
-#include "platform/registry.h"
+#include "platform/store/registry.h"
 #include "registry_fixture.h"
 #include "sandbox_environment.h"
 

@@ -19,9 +19,9 @@
 #include <mutex>
 #include <string>
 
-#include "platform/registry.h"
-#include "platform/registry_tree.h"
-#include "platform/store_files.h"
+#include "platform/store/registry.h"
+#include "platform/store/registry_tree.h"
+#include "platform/store/store_files.h"
 
 namespace velkaro {
 

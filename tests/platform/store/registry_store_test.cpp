@@ -2,7 +2,7 @@
 // killed mid-write, a store that cannot be parsed, no permission, a full
 // disk, and a store another user could steer.
 
-#include "platform/registry_store.h"
+#include "platform/store/registry_store.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -18,7 +18,7 @@
 #include <thread>
 
 #include "fakes.h"
-#include "platform/registry.h"
+#include "platform/store/registry.h"
 #include "registry_fixture.h"
 
 using testing_support::RegistryStores;

@@ -1,4 +1,4 @@
-#include "platform/registry_store.h"
+#include "platform/store/registry_store.h"
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -11,7 +11,7 @@
 #include <map>
 #include <utility>
 
-#include "platform/registry_text.h"
+#include "platform/store/registry_text.h"
 #include "platform/services.h"
 
 namespace velkaro {

@@ -1,4 +1,4 @@
-#include "platform/registry.h"
+#include "platform/store/registry.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/registry_store.h"  // the store paths
+#include "platform/store/registry_store.h"  // the store paths
 #include "registry_fixture.h"
 
 using testing_support::RegistryStores;

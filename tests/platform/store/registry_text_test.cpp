@@ -1,11 +1,11 @@
-#include "platform/registry_text.h"
+#include "platform/store/registry_text.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <iterator>
 
-#include "platform/registry.h"
+#include "platform/store/registry.h"
 
 using namespace std::string_literals;
 using velkaro::RegKeyNode;

@@ -3,7 +3,7 @@
 // handle always sees the current content, and a key deleted meanwhile
 // answers ERROR_KEY_DELETED as on Windows.
 
-#include "platform/registry.h"
+#include "platform/store/registry.h"
 
 #include <algorithm>
 #include <cstring>
@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/registry_store.h"
+#include "platform/store/registry_store.h"
 
 struct RegistryKeyHandle {
   std::shared_ptr<velkaro::RegistryStore> store;

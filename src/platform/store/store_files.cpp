@@ -1,4 +1,4 @@
-#include "platform/store_files.h"
+#include "platform/store/store_files.h"
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -14,7 +14,7 @@
 #include <random>
 #include <thread>
 
-#include "platform/registry_text.h"
+#include "platform/store/registry_text.h"
 
 namespace velkaro {
 

@@ -4,8 +4,8 @@
 
 #include <cstdio>
 
-#include "platform/registry.h"
-#include "platform/registry_text.h"
+#include "platform/store/registry.h"
+#include "platform/store/registry_text.h"
 
 namespace velkaro {
 

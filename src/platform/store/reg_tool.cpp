@@ -19,9 +19,9 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/registry.h"
-#include "platform/registry_store.h"
-#include "platform/registry_text.h"
+#include "platform/store/registry.h"
+#include "platform/store/registry_store.h"
+#include "platform/store/registry_text.h"
 
 namespace {
 

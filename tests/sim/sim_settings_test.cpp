@@ -1,10 +1,8 @@
 // The driver settings in the settings store change what the simulated
 // readers report, as soon as they are written.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 
 #include "pcsc_calls.h"
@@ -122,20 +120,8 @@ TEST_F(SimSettingsTest, AirSpeedMaximumLimitsTheOtherMakersReader) {
 TEST_F(SimSettingsTest, AnotherUsersLockOnTheStoreHoldsUpNeitherAWriteNorTheDriver) {
   StoreDword(kDriverKey, "ProxFormat", 0);
   ::chmod(Sandbox().Directory().c_str(), 0755);
-  const std::string store = Sandbox().SettingsStore();
-  int ready[2];
-  ASSERT_EQ(::pipe(ready), 0);
-  const pid_t holder = StartChild(
-      [&] {
-        const int fd = ::open(store.c_str(), O_RDONLY);
-        if (fd < 0 || ::flock(fd, LOCK_EX) != 0) return 1;
-        ::write(ready[1], "x", 1);
-        ::pause();
-        return 0;
-      },
-      true);
-  char signal = 0;
-  ASSERT_EQ(::read(ready[0], &signal, 1), 1);
+  const pid_t holder = StartLockHolderAsNobody({Sandbox().SettingsStore()});
+  ASSERT_GT(holder, 0);
 
   // In a child with a time limit, so that a write that waits fails the test.
   const pid_t writer = StartChild([] {
@@ -147,8 +133,6 @@ TEST_F(SimSettingsTest, AnotherUsersLockOnTheStoreHoldsUpNeitherAWriteNorTheDriv
       << "the driver reads the new search order";
   ::kill(holder, SIGKILL);
   WaitChild(holder);
-  ::close(ready[0]);
-  ::close(ready[1]);
 }
 
 }  // namespace

@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/store/registry.h"
+#include "platform/store/registry_types.h"
 #include "platform/store/registry_store.h"
 #include "platform/store/registry_text.h"
 

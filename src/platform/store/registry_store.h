@@ -19,7 +19,7 @@
 #include <mutex>
 #include <string>
 
-#include "platform/store/registry.h"
+#include "platform/store/registry_types.h"
 #include "platform/store/registry_tree.h"
 #include "platform/store/store_files.h"
 

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "platform/store/registry.h"
+#include "platform/store/registry_types.h"
 #include "platform/store/registry_text.h"
 
 namespace velkaro {

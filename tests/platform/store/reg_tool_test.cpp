@@ -258,37 +258,21 @@ TEST_F(RegToolTest, AnOutputThatCannotBeWrittenFailsTheCommand) {
   }
 }
 
-// Another user (nobody) may read the store file and lock it; neither root's
-// readers nor its writers may wait for that.
+// Another user (nobody) may read the store file and lock it, and tries the
+// lock file too; neither root's readers nor its writers may wait for that.
 TEST_F(RegToolTest, AnotherUsersLockOnTheStoreHoldsUpNoOne) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to play two users";
   ASSERT_EQ(Run({"set", "HKLM\\SOFTWARE\\X", "v", "REG_DWORD", "1"}).status, 0);
   ::chmod(m_stores.Dir().path().c_str(), 0755);
-  int ready[2];
-  ASSERT_EQ(::pipe(ready), 0);
-  const std::string lockFile = m_stores.Dir() / "etc/.registry.reg.lock";
-  const pid_t holder = testing_support::StartChild(
-      [&] {
-        // Whatever nobody can open, it locks, and holds until killed.
-        for (const std::string& path : {m_stores.MachinePath(), lockFile}) {
-          const int fd = ::open(path.c_str(), O_RDONLY);
-          if (fd >= 0) ::flock(fd, LOCK_EX);
-        }
-        ::write(ready[1], "x", 1);
-        ::pause();
-        return 0;
-      },
-      true);
-  char signal = 0;
-  ASSERT_EQ(::read(ready[0], &signal, 1), 1);
+  const pid_t holder = testing_support::StartLockHolderAsNobody(
+      {m_stores.MachinePath(), m_stores.Dir() / "etc/.registry.reg.lock"});
+  ASSERT_GT(holder, 0);
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(Run({"set", "HKLM\\SOFTWARE\\X", "v", "REG_DWORD", "2"}).status, 0);
   EXPECT_EQ(Run({"query", "HKLM\\SOFTWARE\\X", "v"}).out, "\"v\"=dword:00000002\n");
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
   ::kill(holder, SIGKILL);
   testing_support::WaitChild(holder);
-  ::close(ready[0]);
-  ::close(ready[1]);
 }
 
 TEST_F(RegToolTest, AWriterWaitsABoundedTimeAndNamesTheLockHolder) {

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "platform/store/registry.h"
+#include "platform/store/registry_types.h"
 
 using namespace std::string_literals;
 using velkaro::RegKeyNode;

@@ -22,6 +22,9 @@
 // be read counts as one without values.
 // The vendor's readers follow the first three, the other maker's reader only
 // the last.
+// The key paths and value names below are the driver's own copy, on purpose:
+// the simulated driver stands for the vendor's, which does not share the
+// tool's headers. tests/sim/driver_agreement_test.cpp proves they agree.
 
 #include <cstdint>
 #include <optional>

@@ -1,7 +1,9 @@
 #pragma once
 // Numbers the simulated driver shares with the tool that talks to it: vendor
 // control functions, escape commands, attribute ids, channel types, and the
-// limits of what a scenario may describe.
+// limits of what a scenario may describe. They are a copy of the tool's on
+// purpose, as the vendor's driver has its own; driver_agreement_test.cpp
+// proves they agree.
 
 #include <cstddef>
 #include <cstdint>

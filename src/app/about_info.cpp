@@ -1,9 +1,10 @@
 #include "app/about_info.h"
 
-#include <array>
-#include <cstring>
+#include <algorithm>
+#include <optional>
+#include <vector>
 
-#include "platform/registry.h"
+#include "platform/store/registry.h"
 #include "platform/services.h"
 #include "platform/text.h"
 #include "platform/url_opener.h"
@@ -40,15 +41,13 @@ constexpr ErrorText kErrorTexts[] = {
 // read into a buffer of `bufferSize` bytes.
 std::optional<std::string> ReadText(HKEY root, const std::string& path, const char* name, std::size_t bufferSize) {
   velkaro::ScopedHKey key;
-  if (RegOpenKeyEx(root, path.c_str(), 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) return std::nullopt;
-  std::string buffer(bufferSize, '\0');
-  std::uint32_t size = static_cast<std::uint32_t>(buffer.size());
-  if (RegQueryValueEx(key.Get(), name, nullptr, nullptr, reinterpret_cast<std::uint8_t*>(buffer.data()), &size) !=
-      ERROR_SUCCESS) {
+  std::vector<std::uint8_t> data;
+  if (key.Open(root, path.c_str(), KEY_READ) != ERROR_SUCCESS || key.QueryBytes(name, data) != ERROR_SUCCESS ||
+      data.size() > bufferSize) {
     return std::nullopt;
   }
-  buffer.resize(strnlen(buffer.data(), size));
-  return buffer;
+  const auto end = std::find(data.begin(), data.end(), std::uint8_t{0});
+  return std::string(data.begin(), end);
 }
 
 }  // namespace
@@ -62,7 +61,7 @@ std::string ProgramLine() {
 std::string SetupPathLine() {
   std::string text = "unknown";
   velkaro::ScopedHKey key;
-  if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, kSetupKey, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) {
+  if (key.Open(HKEY_LOCAL_MACHINE, kSetupKey, KEY_READ) != ERROR_SUCCESS) {
     const std::string module = velkaro::SystemInfo().ModulePath();
     const std::size_t slash = module.rfind('/');
     text = slash == std::string::npos ? std::string() : module.substr(0, slash + 1);

@@ -1,10 +1,8 @@
 #include "reader/kestrel_session.h"
 
-#include <array>
-#include <cstring>
 
 #include "card/reader_info.h"
-#include "platform/registry.h"
+#include "platform/store/registry.h"
 #include "platform/text.h"
 #include "reader/card_steps.h"
 #include "res/strings.h"
@@ -87,19 +85,12 @@ void CKestrelSession::ReadArrivedCard(const SCARD_READERSTATE& state, SCARDCONTE
 
 bool CKestrelSession::ReadAirSpeed() {
   velkaro::ScopedHKey key;
-  if (RegCreateKeyEx(HKEY_LOCAL_MACHINE, kAirSpeedKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                     key.Receive(), nullptr) != ERROR_SUCCESS) {
-    return false;
-  }
-  std::array<std::uint8_t, sizeof(std::uint32_t)> data{};
-  std::uint32_t size = data.size();
+  if (key.Create(HKEY_LOCAL_MACHINE, kAirSpeedKey, KEY_ALL_ACCESS) != ERROR_SUCCESS) return false;
+  // The type is not asked; a missing value means the fastest speed.
   std::uint32_t stored = kAirSpeedMissing;
-  const LSTATUS result = RegQueryValueEx(key.Get(), kAirSpeedValue, nullptr, nullptr, data.data(), &size);
-  if (result == ERROR_SUCCESS) {
-    std::memcpy(&stored, data.data(), sizeof stored);  // the type is not asked; fewer bytes leave zeros
-  } else if (result != ERROR_FILE_NOT_FOUND) {
-    return false;
-  }
+  const LSTATUS result = key.QueryNumber(kAirSpeedValue, stored);
+  if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND) return false;
+  if (result == ERROR_FILE_NOT_FOUND) stored = kAirSpeedMissing;
   const auto index = AirSpeedIndex(stored);
   if (!index) return false;
   m_nAirSpeed = *index;
@@ -112,8 +103,7 @@ bool CKestrelSession::WriteAirSpeed(int selection, long* result) {
     return false;
   }
   velkaro::ScopedHKey key;
-  LSTATUS status = RegCreateKeyEx(HKEY_LOCAL_MACHINE, kAirSpeedKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                  KEY_ALL_ACCESS, nullptr, key.Receive(), nullptr);
+  LSTATUS status = key.Create(HKEY_LOCAL_MACHINE, kAirSpeedKey, KEY_ALL_ACCESS);
   if (status == ERROR_SUCCESS) {
     const std::uint32_t value = kAirSpeedStored[selection];
     status = RegSetValueEx(key.Get(), kAirSpeedValue, 0, REG_DWORD, reinterpret_cast<const std::uint8_t*>(&value),

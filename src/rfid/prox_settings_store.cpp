@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "platform/registry.h"
+#include "platform/store/registry.h"
 #include "rfid/rfid_settings.h"
 
 std::optional<std::size_t> ProxFormatRow(std::uint32_t value) {
@@ -15,20 +15,18 @@ std::optional<std::size_t> ProxFormatRow(std::uint32_t value) {
 std::uint32_t ReadProxFormat() {
   velkaro::ScopedHKey key;
   std::uint32_t disposition = 0;
-  if (RegCreateKeyEx(HKEY_LOCAL_MACHINE, kTessaroKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                     key.Receive(), &disposition) != ERROR_SUCCESS ||
+  if (key.Create(HKEY_LOCAL_MACHINE, kTessaroKey, KEY_ALL_ACCESS, &disposition) != ERROR_SUCCESS ||
       disposition == REG_CREATED_NEW_KEY) {
     return 0;
   }
-  std::array<std::uint8_t, 4> data{};
-  std::uint32_t size = data.size();
-  if (RegQueryValueEx(key.Get(), kProxFormatValue, nullptr, nullptr, data.data(), &size) != ERROR_SUCCESS) return 0;
-  return data[0] | data[1] << 8 | data[2] << 16 | static_cast<std::uint32_t>(data[3]) << 24;
+  // Whatever its type; fewer than 4 bytes fill the low ones.
+  std::uint32_t value = 0;
+  return key.QueryNumber(kProxFormatValue, value) == ERROR_SUCCESS ? value : 0;
 }
 
 bool WriteProxFormat(std::uint32_t value) {
   velkaro::ScopedHKey key;
-  if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, kTessaroKey, 0, KEY_ALL_ACCESS, key.Receive()) != ERROR_SUCCESS) return false;
+  if (key.Open(HKEY_LOCAL_MACHINE, kTessaroKey, KEY_ALL_ACCESS) != ERROR_SUCCESS) return false;
   const std::array<std::uint8_t, 4> data = {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
                                             static_cast<std::uint8_t>(value >> 16),
                                             static_cast<std::uint8_t>(value >> 24)};

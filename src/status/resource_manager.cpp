@@ -3,11 +3,13 @@
 #include <sys/stat.h>
 
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <optional>
+#include <vector>
 
-#include "platform/registry.h"
+#include "platform/store/registry.h"
 #include "platform/service_state.h"
 #include "status/os_code.h"
 
@@ -47,54 +49,35 @@ constexpr std::size_t kStringValueSize = 255;
 thread_local int g_osCode = OS_UNKNOWN;
 thread_local std::string g_servicePack;
 
-// Opens a key for queries and closes it with the object.
-class QueryKey {
- public:
-  explicit QueryKey(const char* path) { m_opened = RegOpenKeyEx(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE, &m_key) == ERROR_SUCCESS; }
-  ~QueryKey() {
-    if (m_opened) RegCloseKey(m_key);
+// The check's keys are opened for queries only.
+LSTATUS OpenForQuery(velkaro::ScopedHKey& key, const char* path) {
+  return key.Open(HKEY_LOCAL_MACHINE, path, KEY_QUERY_VALUE);
+}
+
+// A value's bytes when they fit the check's 255-byte buffer; a longer value
+// counts as unreadable, as it does for the buffer.
+std::optional<std::vector<std::uint8_t>> SmallValue(const velkaro::ScopedHKey& key, const char* name) {
+  std::vector<std::uint8_t> data;
+  if (key.QueryBytes(name, data) != ERROR_SUCCESS || data.size() > kStringValueSize) return std::nullopt;
+  return data;
+}
+
+// The start type, a number of up to 4 bytes whatever its type.
+std::optional<std::uint32_t> StartType() {
+  velkaro::ScopedHKey key;
+  std::uint32_t start = 0;
+  if (OpenForQuery(key, kSmartCardServiceKey) != ERROR_SUCCESS || key.QueryNumber("Start", start) != ERROR_SUCCESS) {
+    return std::nullopt;
   }
-  QueryKey(const QueryKey&) = delete;
-  QueryKey& operator=(const QueryKey&) = delete;
-  bool IsOpen() const { return m_opened; }
-
-  std::optional<std::uint32_t> Dword(const char* name) const {
-    std::uint32_t value = 0;
-    std::uint32_t size = sizeof value;
-    if (!m_opened || RegQueryValueEx(m_key, name, nullptr, nullptr, reinterpret_cast<std::uint8_t*>(&value), &size) !=
-                         ERROR_SUCCESS) {
-      return std::nullopt;
-    }
-    return value;
-  }
-
-  // Up to 255 bytes of the value, with the bytes as they are stored.
-  std::optional<std::string> Bytes(const char* name) const {
-    std::array<char, kStringValueSize> buffer{};
-    std::uint32_t size = buffer.size();
-    if (!m_opened || RegQueryValueEx(m_key, name, nullptr, nullptr, reinterpret_cast<std::uint8_t*>(buffer.data()),
-                                     &size) != ERROR_SUCCESS) {
-      return std::nullopt;
-    }
-    return std::string(buffer.data(), std::min<std::size_t>(size, buffer.size()));
-  }
-
- private:
-  HKEY m_key = nullptr;
-  bool m_opened = false;
-};
-
-std::optional<std::uint32_t> StartType() { return QueryKey(kSmartCardServiceKey).Dword("Start"); }
-
-// A stored text up to its terminating zero byte.
-std::string TextOf(const std::string& bytes) { return std::string(bytes.c_str()); }
+  return start;
+}
 
 // Fails when the key cannot be opened, or its ObjectName is readable and not
 // the expected account (compared with its terminating zero, case-sensitive).
 bool ServiceAccountIsRight(const char* keyPath) {
-  const QueryKey key(keyPath);
-  if (!key.IsOpen()) return false;
-  const auto account = key.Bytes("ObjectName");
+  velkaro::ScopedHKey key;
+  if (OpenForQuery(key, keyPath) != ERROR_SUCCESS) return false;
+  const auto account = SmallValue(key, "ObjectName");
   if (!account) return true;
   return account->size() >= sizeof kExpectedAccount &&
          std::memcmp(account->data(), kExpectedAccount, sizeof kExpectedAccount) == 0;
@@ -109,9 +92,10 @@ RmStatus CheckNt4() {
 
 RmStatus CheckNt5AndLater() {
   {
-    const QueryKey service(kSmartCardServiceKey);
-    if (!service.IsOpen()) return RMS_WRONG_BASE_COMPONENTS;
-    if (const auto group = service.Bytes("DependOnGroup"); group && !TextOf(*group).empty()) {
+    velkaro::ScopedHKey service;
+    if (OpenForQuery(service, kSmartCardServiceKey) != ERROR_SUCCESS) return RMS_WRONG_BASE_COMPONENTS;
+    // A text up to its terminating zero: a group that is only a zero is none.
+    if (const auto group = SmallValue(service, "DependOnGroup"); group && !group->empty() && group->front() != 0) {
       return RMS_WRONG_BASE_COMPONENTS;
     }
   }
@@ -137,9 +121,9 @@ RmStatus CheckWindows95Family() {
     std::tm utc{};
     if (gmtime_r(&st.st_mtime, &utc) && utc.tm_year + 1900 == 1997) return RMS_OLD_SMCLIB;
   }
-  const QueryKey run(kRunServicesKey);
-  if (!run.IsOpen()) return RMS_NOT_INSTALLED;
-  return run.Bytes("ScardSvr") || run.Bytes("DelayedScardSvr") ? RMS_RUNNING : RMS_NOT_INSTALLED;
+  velkaro::ScopedHKey run;
+  if (OpenForQuery(run, kRunServicesKey) != ERROR_SUCCESS) return RMS_NOT_INSTALLED;
+  return SmallValue(run, "ScardSvr") || SmallValue(run, "DelayedScardSvr") ? RMS_RUNNING : RMS_NOT_INSTALLED;
 }
 
 RmStatus CheckLinux() {

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "platform/registry_text.h"
+#include "platform/store/registry_text.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <memory>
 
 #include "fakes.h"
-#include "platform/registry.h"
+#include "platform/store/registry.h"
 #include "registry_fixture.h"
 #include "rfid/rfid_settings.h"
 #include "sandbox_environment.h"

@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "platform/registry.h"
+#include "platform/store/registry.h"
 #include "registry_fixture.h"
 
 using testing_support::RegistryStores;

@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "pcsc_calls.h"
-#include "platform/registry.h"
+#include "platform/store/registry.h"
 #include "rfid/dlg_baudrates.h"
 #include "rfid/rfid_setting_dlg.h"
 #include "sandbox_environment.h"

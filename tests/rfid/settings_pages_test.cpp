@@ -11,7 +11,7 @@
 #include <memory>
 
 #include "fakes.h"
-#include "platform/registry.h"
+#include "platform/store/registry.h"
 #include "registry_fixture.h"
 #include "rfid/dlg_baudrates.h"
 #include "rfid/prox_settings.h"

@@ -2,9 +2,12 @@
 // readers report, as soon as they are written.
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
 
 #include "pcsc_calls.h"
-#include "platform/registry.h"
+#include "platform/store/registry.h"
+#include "registry_fixture.h"
 #include "sandbox_environment.h"
 
 namespace {
@@ -110,6 +113,26 @@ TEST_F(SimSettingsTest, AirSpeedMaximumLimitsTheOtherMakersReader) {
   ASSERT_TRUE(Sandbox().WaitForState(kKr210, [&](DWORD s) { return (s & SCARD_STATE_PRESENT) && (s >> 16) >= before + 2; }));
   EXPECT_EQ(Rates(kKr210), std::make_pair(1, 1));
   EXPECT_EQ(Rates(kCl3700), std::make_pair(3, 3)) << "the vendor's readers do not read it";
+}
+
+// Another user (nobody) may read the store file and lock it; that must hold
+// up neither the tool's write nor the driver's read inside pcscd.
+TEST_F(SimSettingsTest, AnotherUsersLockOnTheStoreHoldsUpNeitherAWriteNorTheDriver) {
+  StoreDword(kDriverKey, "ProxFormat", 0);
+  ::chmod(Sandbox().Directory().c_str(), 0755);
+  const pid_t holder = StartLockHolderAsNobody({Sandbox().SettingsStore()});
+  ASSERT_GT(holder, 0);
+
+  // In a child with a time limit, so that a write that waits fails the test.
+  const pid_t writer = StartChild([] {
+    Store(kRfidKey, "CardSearch", REG_BINARY, {0x04, 0x01, 0x00, 0x00, 0x00});
+    return ::testing::Test::HasFailure() ? 1 : 0;
+  });
+  EXPECT_EQ(WaitChildWithin(writer, std::chrono::seconds(3)), 0);
+  EXPECT_FALSE(AtrOnceItShows(kCl3700, [](const Bytes& atr) { return StandardIs(atr, 0x0B); }).empty())
+      << "the driver reads the new search order";
+  ::kill(holder, SIGKILL);
+  WaitChild(holder);
 }
 
 }  // namespace

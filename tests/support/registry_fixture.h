@@ -5,13 +5,17 @@
 // system when there is one, so tests that write thousands of times do not
 // wait for the disk's fsync.
 
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/resource.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +23,8 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "temp_dir.h"
 
@@ -139,6 +145,47 @@ inline int WaitChild(pid_t child) {
 
 inline int RunInChild(const std::function<int()>& body, bool unprivileged = false) {
   return WaitChild(StartChild(body, unprivileged));
+}
+
+// Another user: a process running as nobody that takes an exclusive flock on
+// each of `paths` it can open, the first without fail, and holds them until
+// it is killed. Answers once the locks are held; -1 when the first is not.
+inline pid_t StartLockHolderAsNobody(const std::vector<std::string>& paths) {
+  int ready[2];
+  if (::pipe(ready) != 0) return -1;
+  const pid_t child = StartChild(
+      [&] {
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+          const int fd = ::open(paths[i].c_str(), O_RDONLY | O_CLOEXEC);
+          if ((fd < 0 || ::flock(fd, LOCK_EX) != 0) && i == 0) return 1;
+        }
+        if (::write(ready[1], "x", 1) != 1) return 1;
+        ::pause();
+        return 0;
+      },
+      true);
+  ::close(ready[1]);
+  char signal = 0;
+  const bool held = ::read(ready[0], &signal, 1) == 1;
+  ::close(ready[0]);
+  if (!held) WaitChild(child);
+  return held ? child : -1;
+}
+
+// As WaitChild, but a child still running after `limit` is killed (-1), so
+// that a hang fails the test instead of stalling it.
+inline int WaitChildWithin(pid_t child, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  int status = 0;
+  while (child > 0 && ::waitpid(child, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      ::kill(child, SIGKILL);
+      ::waitpid(child, &status, 0);
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return child > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace testing_support

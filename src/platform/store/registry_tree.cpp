@@ -1,4 +1,4 @@
-#include "platform/registry_tree.h"
+#include "platform/store/registry_tree.h"
 
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>

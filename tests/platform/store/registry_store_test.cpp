@@ -1,7 +1,8 @@
-// The store under stress and damage: concurrent processes, a writer killed
-// mid-write, a store that cannot be parsed, no permission, a full disk.
+// The store under stress, damage and attack: concurrent processes, a writer
+// killed mid-write, a store that cannot be parsed, no permission, a full
+// disk, and a store another user could steer.
 
-#include "platform/registry_store.h"
+#include "platform/store/registry_store.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -17,7 +18,7 @@
 #include <thread>
 
 #include "fakes.h"
-#include "platform/registry.h"
+#include "platform/store/registry.h"
 #include "registry_fixture.h"
 
 using testing_support::RegistryStores;
@@ -46,11 +47,14 @@ velkaro::RegSnapshot ReadFresh(const std::string& path, LSTATUS& status) {
   return snapshot;
 }
 
-std::vector<std::string> DirectoryEntries(const std::filesystem::path& dir) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(dir)) names.push_back(entry.path().filename());
-  std::sort(names.begin(), names.end());
-  return names;
+// The temporary files of writes under way or killed.
+int TemporaryFiles(const std::filesystem::path& dir) {
+  int count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    const std::string name = entry.path().filename();
+    count += name.starts_with(".registry.reg.") && name != ".registry.reg.lock";
+  }
+  return count;
 }
 
 }  // namespace
@@ -151,7 +155,7 @@ TEST(RegistryStoreTest, WriterKilledMidWriteLeavesTheOldOrTheNewFile) {
     bool midWrite = false;
     while (!midWrite && std::chrono::steady_clock::now() < deadline) {
       std::error_code error;
-      midWrite = std::distance(std::filesystem::directory_iterator(etc), {}) > 1 ||
+      midWrite = TemporaryFiles(etc) > 0 ||
                  std::filesystem::file_size(stores.MachinePath(), error) != completeSize;
     }
     ::kill(child, SIGKILL);
@@ -206,7 +210,7 @@ TEST(RegistryStoreTest, AStoreThatCannotBeParsedIsNeverWrittenOver) {
     ASSERT_FALSE(debug.Lines().empty());
     EXPECT_NE(debug.Lines().back().find(stores.MachinePath() + where), std::string::npos) << debug.Lines().back();
   }
-  EXPECT_EQ(DirectoryEntries(stores.Dir().path() / "etc"), std::vector<std::string>{"registry.reg"});
+  EXPECT_EQ(TemporaryFiles(stores.Dir().path() / "etc"), 0);
 
   // A store file far too large is refused unread (sparse: costs no memory).
   stores.WriteMachine("");
@@ -269,24 +273,112 @@ TEST(RegistryStoreTest, AFullDiskDuringAWriteKeepsTheOldFile) {
   });
   EXPECT_EQ(result, 0);
   EXPECT_EQ(stores.ReadMachine(), before);
-  EXPECT_EQ(DirectoryEntries(stores.Dir().path() / "etc"), std::vector<std::string>{"registry.reg"})
-      << "the temporary file is removed";
+  EXPECT_EQ(TemporaryFiles(stores.Dir().path() / "etc"), 0) << "the temporary file is removed";
 }
 
-TEST(RegistryStoreTest, ReplacingKeepsModeAndWritesThroughASymbolicLink) {
+TEST(RegistryStoreTest, ReplacingKeepsTheFilesMode) {
   RegistryStores stores;
-  stores.Dir().Write("real/registry.reg", "");
-  const auto real = stores.Dir().path() / "real/registry.reg";
-  ::chmod(real.c_str(), 0600);
-  std::filesystem::create_directories(stores.Dir().path() / "etc");
-  std::filesystem::create_symlink(real, stores.MachinePath());
-
+  stores.WriteMachine("");
+  ::chmod(stores.MachinePath().c_str(), 0600);
   ASSERT_EQ(SetDword(HKEY_LOCAL_MACHINE, "v", 1), ERROR_SUCCESS);
-  EXPECT_TRUE(std::filesystem::is_symlink(stores.MachinePath()));
-  EXPECT_NE(RegistryStores::ReadFile(real).find("\"v\"=dword:00000001"), std::string::npos);
+  EXPECT_NE(stores.ReadMachine().find("\"v\"=dword:00000001"), std::string::npos);
   struct stat info {};
-  ASSERT_EQ(::stat(real.c_str(), &info), 0);
+  ASSERT_EQ(::stat(stores.MachinePath().c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0600u);
+}
+
+// Root must not be led by another user (played by a process running as
+// nobody) to read or write where that user points, nor hang on what is no
+// file: each case is refused with its reason, and the file a link points
+// at stays as it was.
+TEST(RegistryStoreTest, AStoreAnotherUserCouldSteerIsRefusedWithTheReason) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to play two users";
+  constexpr uid_t kNobody = 65534;
+  const testing_support::TempDir dir(testing_support::FastTempBase());
+  ::chmod(dir.path().c_str(), 0755);
+  const std::string base = dir.path();
+  const std::string victim = dir.Write("victim", "precious");
+  const auto makeDirectory = [](const std::string& path, mode_t mode, uid_t owner) {
+    std::filesystem::create_directories(path);
+    ::chmod(path.c_str(), mode);
+    ::chown(path.c_str(), owner, owner);
+  };
+  const auto linkAsNobody = [](const std::string& target, const std::string& link) {
+    ASSERT_EQ(RunInChild([&] { return ::symlink(target.c_str(), link.c_str()) == 0 ? 0 : 1; }, true), 0);
+  };
+  struct Case {
+    std::string store;
+    std::function<void()> make;
+    std::string reason;
+  };
+  const std::vector<Case> cases = {
+      {base + "/a/home/user.reg",
+       [&] {
+         makeDirectory(base + "/a/home", 0755, kNobody);
+         linkAsNobody(victim, base + "/a/home/user.reg");
+       },
+       "its directory " + base + "/a/home is owned by user nobody (65534), not by root"},
+      {base + "/b/etc/registry.reg",
+       [&] {
+         makeDirectory(base + "/b/etc", 0755, 0);
+         std::filesystem::create_symlink(base + "/b/nologin", base + "/b/etc/registry.reg");
+       },
+       "is a symbolic link"},
+      {base + "/c/tmp/velkaro/registry.reg",
+       [&] {
+         makeDirectory(base + "/c/tmp", 01777, 0);
+         makeDirectory(base + "/c/elsewhere", 0755, 0);
+         linkAsNobody(base + "/c/elsewhere", base + "/c/tmp/velkaro");
+       },
+       "its directory " + base + "/c/tmp/velkaro is a symbolic link owned by user nobody (65534)"},
+      {base + "/d/tmp/registry.reg", [&] { makeDirectory(base + "/d/tmp", 01777, 0); },
+       "its directory " + base + "/d/tmp is writable for other users (mode 1777)"},
+      {base + "/e/registry.reg",
+       [&] {
+         dir.Write("e/registry.reg", "");
+         ::chown((base + "/e/registry.reg").c_str(), kNobody, kNobody);
+       },
+       "is owned by user nobody (65534), not by root"},
+      {base + "/f/registry.reg",
+       [&] {
+         dir.Write("f/registry.reg", "");
+         ::chmod((base + "/f/registry.reg").c_str(), 0666);
+       },
+       "is writable for other users (mode 0666)"},
+      {base + "/g/registry.reg",
+       [&] {
+         makeDirectory(base + "/g", 0755, 0);
+         ::mkfifo((base + "/g/registry.reg").c_str(), 0644);
+       },
+       "is not a regular file"},
+      {base + "/h/registry.reg", [&] { makeDirectory(base + "/h/registry.reg", 0755, 0); }, "is not a regular file"},
+      {"/dev/zero", [] {}, "is not a regular file"},
+  };
+  for (const Case& c : cases) {
+    c.make();
+    // In a child with a time limit: a store that hangs fails the case.
+    const pid_t child = testing_support::StartChild([&] {
+      velkaro::RegistryStore store(c.store, velkaro::RegStoreKind::Machine);
+      velkaro::RegSnapshot snapshot;
+      std::string readMessage;
+      std::string writeMessage;
+      const LSTATUS read = store.Read(snapshot, &readMessage);
+      const LSTATUS write = store.Modify(
+          [](velkaro::RegKeyNode& top, bool& changed) {
+            changed = top.FindSubkey("HKEY_LOCAL_MACHINE")->SetValue("v", REG_DWORD, Bytes{1, 0, 0, 0});
+            return ERROR_SUCCESS;
+          },
+          &writeMessage);
+      const std::string expected = c.store + ": " + c.reason;
+      return (read == ERROR_SUCCESS ? 1 : 0) | (write == ERROR_SUCCESS ? 2 : 0) |
+             (readMessage.starts_with(expected) ? 0 : 4) | (writeMessage.starts_with(expected) ? 0 : 8);
+    });
+    EXPECT_EQ(testing_support::WaitChildWithin(child, std::chrono::seconds(10)), 0) << c.store << ": " << c.reason;
+  }
+  EXPECT_EQ(RegistryStores::ReadFile(victim), "precious");
+  EXPECT_FALSE(std::filesystem::exists(base + "/b/nologin"));
+  EXPECT_FALSE(std::filesystem::exists(base + "/c/elsewhere/registry.reg"));
+  EXPECT_FALSE(std::filesystem::exists("/dev/.zero.lock"));
 }
 
 TEST(RegistryStoreTest, NothingIsCreatedUntilThereIsSomethingToWrite) {

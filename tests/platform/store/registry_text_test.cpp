@@ -1,11 +1,11 @@
-#include "platform/registry_text.h"
+#include "platform/store/registry_text.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <iterator>
 
-#include "platform/registry.h"
+#include "platform/store/registry_types.h"
 
 using namespace std::string_literals;
 using velkaro::RegKeyNode;
@@ -176,7 +176,8 @@ TEST(RegistryTextTest, MalformedTextNamesTheLine) {
     std::string message;
   };
   const std::vector<Case> cases = {
-      {"REGEDIT4\n", 1, "first line is not"},
+      {"REGEDIT4\n", 1, "REGEDIT4 files (the older regedit format, in a Windows code page) are not read"},
+      {"W\0i\0n\0d\0"s, 1, "text is UTF-16"},
       {"; comment\n" + header, 1, "first line is not"},
       {key + "\"a\"=\"no closing quote\n", 4, "string without closing quote"},
       {key + "\"a\n", 4, "value name without closing quote"},

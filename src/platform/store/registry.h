@@ -9,73 +9,13 @@
 //
 // Names compare case-insensitively and keep their case. Subkeys enumerate in
 // case-insensitive name order, values in the order they were first written.
-// Every call answers a Win32 result code.
-//
-// Sizes, types and counts are std::uint32_t (the Win32 DWORD). The header
-// deliberately defines no DWORD or BYTE of its own: pcsc-lite's headers define
-// DWORD as unsigned long, and both may meet in one translation unit.
+// Every call answers a Win32 result code (registry_types.h).
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
-using LSTATUS = long;
-using REGSAM = std::uint32_t;
-using HKEY = struct RegistryKeyHandle*;
-
-struct FILETIME {
-  std::uint32_t dwLowDateTime;
-  std::uint32_t dwHighDateTime;
-};
-
-// Root keys, with the Windows handle values.
-#define HKEY_CLASSES_ROOT (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000000u)))
-#define HKEY_CURRENT_USER (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000001u)))
-#define HKEY_LOCAL_MACHINE (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000002u)))
-#define HKEY_USERS (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000003u)))
-#define HKEY_PERFORMANCE_DATA (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000004u)))
-#define HKEY_CURRENT_CONFIG (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000005u)))
-#define HKEY_DYN_DATA (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000006u)))
-
-// Value types.
-inline constexpr std::uint32_t REG_NONE = 0;
-inline constexpr std::uint32_t REG_SZ = 1;
-inline constexpr std::uint32_t REG_EXPAND_SZ = 2;
-inline constexpr std::uint32_t REG_BINARY = 3;
-inline constexpr std::uint32_t REG_DWORD = 4;
-inline constexpr std::uint32_t REG_DWORD_BIG_ENDIAN = 5;
-inline constexpr std::uint32_t REG_LINK = 6;
-inline constexpr std::uint32_t REG_MULTI_SZ = 7;
-inline constexpr std::uint32_t REG_RESOURCE_LIST = 8;
-inline constexpr std::uint32_t REG_QWORD = 11;
-
-// Access rights.
-inline constexpr REGSAM KEY_QUERY_VALUE = 0x0001;
-inline constexpr REGSAM KEY_SET_VALUE = 0x0002;
-inline constexpr REGSAM KEY_CREATE_SUB_KEY = 0x0004;
-inline constexpr REGSAM KEY_ENUMERATE_SUB_KEYS = 0x0008;
-inline constexpr REGSAM KEY_NOTIFY = 0x0010;
-inline constexpr REGSAM KEY_READ = 0x20019;
-inline constexpr REGSAM KEY_WRITE = 0x20006;
-inline constexpr REGSAM KEY_ALL_ACCESS = 0xF003F;
-
-// Dispositions of RegCreateKeyEx.
-inline constexpr std::uint32_t REG_CREATED_NEW_KEY = 1;
-inline constexpr std::uint32_t REG_OPENED_EXISTING_KEY = 2;
-inline constexpr std::uint32_t REG_OPTION_NON_VOLATILE = 0;
-
-// Result codes.
-inline constexpr LSTATUS ERROR_SUCCESS = 0;
-inline constexpr LSTATUS ERROR_FILE_NOT_FOUND = 2;
-inline constexpr LSTATUS ERROR_ACCESS_DENIED = 5;
-inline constexpr LSTATUS ERROR_INVALID_HANDLE = 6;
-inline constexpr LSTATUS ERROR_NOT_ENOUGH_MEMORY = 8;
-inline constexpr LSTATUS ERROR_INVALID_PARAMETER = 87;
-inline constexpr LSTATUS ERROR_BAD_PATHNAME = 161;    // an empty, over-long or unprintable key name
-inline constexpr LSTATUS ERROR_MORE_DATA = 234;
-inline constexpr LSTATUS ERROR_NO_MORE_ITEMS = 259;
-inline constexpr LSTATUS ERROR_BADDB = 1009;          // the store file cannot be parsed
-inline constexpr LSTATUS ERROR_CANTREAD = 1012;       // the store file cannot be read
-inline constexpr LSTATUS ERROR_CANTWRITE = 1013;      // the store file cannot be written
-inline constexpr LSTATUS ERROR_KEY_DELETED = 1018;    // the handle's key was deleted meanwhile
+#include "platform/store/registry_types.h"
 
 // The calls, with the Win32 signatures (no A/W suffix; names are UTF-8).
 LSTATUS RegOpenKeyEx(HKEY key, const char* subKey, std::uint32_t options, REGSAM access, HKEY* result);
@@ -103,7 +43,8 @@ LSTATUS RegQueryInfoKey(HKEY key, char* className, std::uint32_t* classLength, s
 namespace velkaro {
 
 // Owns an open key and closes it when it goes; predefined root keys are
-// never closed.
+// never closed. It is the one place that reads values: the tool's pages and
+// checks, and the simulated reader driver, read through it.
 class ScopedHKey {
  public:
   ScopedHKey() = default;
@@ -123,7 +64,25 @@ class ScopedHKey {
     m_key = nullptr;
   }
 
+  // RegOpenKeyEx and RegCreateKeyEx (a non-volatile key without class)
+  // into this owner.
+  LSTATUS Open(HKEY parent, const char* subKey, REGSAM access);
+  LSTATUS Create(HKEY parent, const char* subKey, REGSAM access, std::uint32_t* disposition = nullptr);
+
+  // The readers answer the call's result; ERROR_INVALID_HANDLE while no key
+  // is held. A value's bytes, of any type:
+  LSTATUS QueryBytes(const char* name, std::vector<std::uint8_t>& data, std::uint32_t* type = nullptr) const;
+  // A REG_DWORD of 1 to 4 bytes, least significant first; any other type or
+  // size is ERROR_UNSUPPORTED_TYPE.
+  LSTATUS QueryDword(const char* name, std::uint32_t& value) const;
+  // The same for a value of any type, for numbers whose type is not checked.
+  LSTATUS QueryNumber(const char* name, std::uint32_t& value) const;
+  // A value of any type as text, up to its first zero byte.
+  LSTATUS QueryString(const char* name, std::string& text) const;
+
  private:
+  LSTATUS QueryNumberOfType(const char* name, std::uint32_t& value, std::uint32_t& type) const;
+
   HKEY m_key = nullptr;
 };
 

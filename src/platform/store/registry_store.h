@@ -1,24 +1,27 @@
 #pragma once
 // One settings store file, shared by the tool's threads, the admin command
 // and the reader driver's process. It is built so that it cannot be lost:
-//  - readers hold a shared flock on the file while they read it, writers an
-//    exclusive one from the reload through the replacement, so concurrent
-//    read-modify-writes never lose each other's changes;
+//  - writers hold the store's lock (store_files.h) from reading the file
+//    through replacing it, so concurrent read-modify-writes never lose each
+//    other's changes; readers need no lock, because
 //  - a write goes to a temporary file in the same directory, which is synced
 //    and renamed over the store, and the directory is synced; a crash or a
 //    full disk leaves the old file or the new one, never a mixture;
 //  - a file that cannot be parsed is never written over;
 //  - every operation reads the file again, so another process's change is
-//    seen at once (the parsed content is reused while the bytes are the same).
+//    seen at once (the parsed content is reused while the bytes are the same);
+//  - a store that another user could steer (store_files.h) is not used.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 
-#include "platform/registry.h"
-#include "platform/registry_tree.h"
+#include "platform/store/registry_types.h"
+#include "platform/store/registry_tree.h"
+#include "platform/store/store_files.h"
 
 namespace velkaro {
 
@@ -29,7 +32,8 @@ struct RegSnapshot {
 
 class RegistryStore {
  public:
-  RegistryStore(std::string path, RegStoreKind kind);
+  // `lockWait`: how long a write waits for another writer.
+  RegistryStore(std::string path, RegStoreKind kind, std::chrono::milliseconds lockWait = kStoreLockWait);
 
   const std::string& Path() const { return m_path; }
   RegStoreKind Kind() const { return m_kind; }
@@ -47,6 +51,31 @@ class RegistryStore {
   using Change = std::function<LSTATUS(RegKeyNode& top, bool& changed)>;
   LSTATUS Modify(const Change& change, std::string* message = nullptr);
 
+  // A change written to its temporary file but not yet in place; it holds
+  // the writers' lock until it goes, and a write never committed leaves
+  // the store as it was.
+  class PendingWrite {
+   public:
+    PendingWrite() = default;
+    ~PendingWrite();
+    PendingWrite(const PendingWrite&) = delete;
+    PendingWrite& operator=(const PendingWrite&) = delete;
+    // Whether there is something to commit (the change changed anything).
+    bool IsPending() const { return !m_temporary.empty(); }
+
+   private:
+    friend class RegistryStore;
+    StoreDirectory m_directory;
+    UniqueFd m_lock;
+    std::string m_temporary;
+    std::string m_text;
+    std::shared_ptr<RegKeyNode> m_top;
+  };
+  // Modify in two steps, for a change that spans stores: Prepare checks and
+  // writes everything short of the rename, Commit renames.
+  LSTATUS Prepare(const Change& change, PendingWrite& write, std::string* message = nullptr);
+  LSTATUS Commit(PendingWrite& write, std::string* message = nullptr);
+
   // Whether this process may write the store: the file and its directory,
   // or, while there is no file, the nearest directory that exists.
   bool IsWritable() const;
@@ -58,12 +87,11 @@ class RegistryStore {
   // The content of `text`, from the cache while the bytes are the same.
   LSTATUS Parse(const std::string& text, std::shared_ptr<const RegKeyNode>& top, std::string* message);
   LSTATUS ParseUncached(const std::string& text, RegKeyNode& top, std::string* message) const;
-  LSTATUS Replace(const std::string& text, const std::string& target, unsigned mode, unsigned uid, unsigned gid,
-                  std::string* message);
   LSTATUS Failure(LSTATUS code, const std::string& text, std::string* message) const;
 
   const std::string m_path;
   const RegStoreKind m_kind;
+  const std::chrono::milliseconds m_lockWait;
 
   std::mutex m_cacheMutex;
   std::string m_cachedText;

@@ -24,7 +24,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/registry_tree.h"
+#include "platform/store/registry_tree.h"
 
 namespace velkaro {
 

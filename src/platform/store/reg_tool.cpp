@@ -3,24 +3,25 @@
 // It works on the store files directly (under their locks), so it can name
 // the file and line of a damaged store.
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "platform/registry.h"
-#include "platform/registry_store.h"
-#include "platform/registry_text.h"
+#include "platform/store/registry_types.h"
+#include "platform/store/registry_store.h"
+#include "platform/store/registry_text.h"
 
 namespace {
 
@@ -55,6 +56,36 @@ constexpr char kUsage[] =
 int Fail(int status, const std::string& message) {
   std::cerr << "velkaro-reg: " << message << '\n';
   return status;
+}
+
+// Set when the program started without a standard output: the descriptor
+// then holds /dev/null, so that no file opened later takes its place.
+bool g_stdoutClosed = false;
+
+void GuardStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    if (fd == 1) g_stdoutClosed = true;
+    const int null = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (null >= 0 && null != fd) {
+      ::dup2(null, fd);
+      ::close(null);
+    }
+  }
+}
+
+// Writes the command's output; a closed or full output is a failure, or a
+// script would take a cut-off export for a whole one.
+int Print(const std::string& text) {
+  int error = g_stdoutClosed ? EBADF : 0;
+  for (std::size_t done = 0; error == 0 && done < text.size();) {
+    const ssize_t put = ::write(1, text.data() + done, text.size() - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put < 0) error = errno;
+    else done += static_cast<std::size_t>(put);
+  }
+  if (error != 0) return Fail(kExitFailed, std::string("cannot write the output: ") + std::strerror(error));
+  return 0;
 }
 
 struct KeyPath {
@@ -197,13 +228,17 @@ bool ParseData(std::uint32_t type, std::string_view text, std::vector<std::uint8
 
 // The store's own message when there is one (file and line of a damaged
 // store, a denied write), otherwise the text for the change's result.
-int Report(LSTATUS status, const std::string& storeMessage, const std::string& notFound) {
-  if (!storeMessage.empty()) return Fail(kExitFailed, storeMessage);
+std::string Reason(LSTATUS status, const std::string& storeMessage, const std::string& notFound) {
+  if (!storeMessage.empty()) return storeMessage;
   switch (status) {
-    case ERROR_FILE_NOT_FOUND: return Fail(kExitFailed, notFound);
-    case ERROR_ACCESS_DENIED: return Fail(kExitFailed, "permission denied");
-    default: return Fail(kExitFailed, "failed with error " + std::to_string(status));
+    case ERROR_FILE_NOT_FOUND: return notFound;
+    case ERROR_ACCESS_DENIED: return "permission denied";
+    default: return "failed with error " + std::to_string(status);
   }
+}
+
+int Report(LSTATUS status, const std::string& storeMessage, const std::string& notFound) {
+  return Fail(kExitFailed, Reason(status, storeMessage, notFound));
 }
 
 std::string StoredPath(const KeyPath& key, const RegKeyNode& top) {
@@ -226,14 +261,12 @@ int Query(const KeyPath& key, const char* valueName) {
   if (valueName != nullptr) {
     const RegValue* value = node->FindValue(ValueName(valueName));
     if (value == nullptr) return Fail(kExitFailed, "value not found: \"" + std::string(valueName) + "\" in " + key.text);
-    std::cout << FormatRegValue(*value);
-    return 0;
+    return Print(FormatRegValue(*value));
   }
   std::string out = '[' + StoredPath(key, *snapshot.top) + "]\n";
   for (const RegValue& value : node->Values()) out += FormatRegValue(value);
   for (const RegKeyNode& subkey : node->Subkeys()) out += "; subkey: " + subkey.Name() + '\n';
-  std::cout << out;
-  return 0;
+  return Print(out);
 }
 
 int Set(const KeyPath& key, const char* valueName, const char* typeText, const char* dataText) {
@@ -300,43 +333,82 @@ int Export(const KeyPath* key) {
     if (node == nullptr) return Fail(kExitFailed, "key not found: " + key->text);
     AppendRegKeyText(out, StoredPath(*key, *snapshot.top), *node);
   }
-  std::cout << out;
-  return 0;
+  return Print(out);
+}
+
+// The file to import, read up to one byte past the store's size limit, so
+// that an endless input (/dev/zero) ends with a message, not with the memory.
+bool ReadImport(const std::string& file, std::string& text, std::string& error) {
+  const int fd = file == "-" ? 0 : ::open(file.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    error = std::string("cannot open: ") + std::strerror(errno);
+    return false;
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+    error = "is a directory";
+  } else {
+    text.resize(kMaxRegTextSize + 1);
+    std::size_t done = 0;
+    while (done < text.size()) {
+      const ssize_t got = ::read(fd, text.data() + done, text.size() - done);
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) error = std::string("cannot read: ") + std::strerror(errno);
+      if (got <= 0) break;
+      done += static_cast<std::size_t>(got);
+    }
+    text.resize(done);
+    if (error.empty() && done > kMaxRegTextSize) error = "larger than " + std::to_string(kMaxRegTextSize) + " bytes";
+  }
+  if (fd != 0) ::close(fd);
+  return error.empty();
 }
 
 int Import(const std::string& file) {
   std::string text;
-  if (file == "-") {
-    text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-  } else {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return Fail(kExitFailed, file + ": cannot open: " + std::strerror(errno));
-    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (in.bad()) return Fail(kExitFailed, file + ": cannot read");
-  }
+  std::string readError;
+  if (!ReadImport(file, text, readError)) return Fail(kExitFailed, file + ": " + readError + " (nothing imported)");
   RegDocument document;
   RegTextError error;
   if (!ParseRegText(text, document, error)) {
     return Fail(kExitFailed, file + ":" + (error.line > 0 ? std::to_string(error.line) + ":" : "") + " " +
                                  error.message + " (nothing imported)");
   }
-  // Each store takes all of its part of the file in one write.
-  for (const RegStoreKind kind : {RegStoreKind::Machine, RegStoreKind::User}) {
-    bool any = false;
-    for (const RegKeySection& section : document.sections) any = any || section.root->store == kind;
-    if (!any) continue;
+  // Each store takes all of its part of the file in one write, and both are
+  // checked and written aside before either is put in place.
+  struct Part {
+    RegStoreKind kind;
+    std::shared_ptr<RegistryStore> store;
+    RegistryStore::PendingWrite write;
+  };
+  Part parts[] = {{RegStoreKind::Machine, StoreFor(RegStoreKind::Machine), {}},
+                  {RegStoreKind::User, StoreFor(RegStoreKind::User), {}}};
+  for (Part& part : parts) {
+    const bool touched = std::any_of(document.sections.begin(), document.sections.end(),
+                                     [&](const RegKeySection& section) { return section.root->store == part.kind; });
+    if (!touched) continue;
     std::string message;
-    const LSTATUS status = StoreFor(kind)->Modify(
+    const LSTATUS status = part.store->Prepare(
         [&](RegKeyNode& top, bool& changed) {
           const RegKeyNode before = top;
           for (const RegKeySection& section : document.sections) {
-            if (section.root->store == kind) ApplyRegSection(section, top);
+            if (section.root->store == part.kind) ApplyRegSection(section, top);
           }
           changed = !(top == before);
           return ERROR_SUCCESS;
         },
-        &message);
-    if (status != ERROR_SUCCESS) return Report(status, message, "");
+        part.write, &message);
+    if (status != ERROR_SUCCESS) return Fail(kExitFailed, Reason(status, message, "") + " (nothing imported)");
+  }
+  std::string written;
+  for (Part& part : parts) {
+    const bool pending = part.write.IsPending();
+    std::string message;
+    if (const LSTATUS status = part.store->Commit(part.write, &message)) {
+      return Fail(kExitFailed, Reason(status, message, "") +
+                                   (written.empty() ? " (nothing imported)" : " (only " + written + " was written)"));
+    }
+    if (pending) written = part.store->Path();
   }
   return 0;
 }
@@ -344,11 +416,13 @@ int Import(const std::string& file) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  GuardStandardDescriptors();
   const std::vector<std::string_view> args(argv + 1, argv + argc);
-  if (args.empty() || args[0] == "-h" || args[0] == "--help" || args[0] == "help") {
-    std::fputs(kUsage, args.empty() ? stderr : stdout);
-    return args.empty() ? kExitUsage : 0;
+  if (args.empty()) {
+    std::fputs(kUsage, stderr);
+    return kExitUsage;
   }
+  if (args[0] == "-h" || args[0] == "--help" || args[0] == "help") return Print(kUsage);
   const std::string_view command = args[0];
   const std::size_t operands = args.size() - 1;
   const auto wrongCount = [&]() { return Fail(kExitUsage, "wrong number of arguments for " + std::string(command) +

@@ -4,8 +4,8 @@
 
 #include <cstdio>
 
-#include "platform/registry.h"
-#include "platform/registry_text.h"
+#include "platform/store/registry_types.h"
+#include "platform/store/registry_text.h"
 
 namespace velkaro {
 
@@ -106,10 +106,24 @@ bool Parser::Run(RegDocument& document) {
     return Fail("file is larger than " + std::to_string(kMaxRegTextSize) + " bytes");
   }
   if (m_text.starts_with("\xEF\xBB\xBF")) m_position = 3;
+  // Windows' regedit saves UTF-16, and its older format in a code page: say
+  // so rather than report a stray byte. Neither is converted, because
+  // hex(2) and hex(7) data would stay UTF-16 where this format holds UTF-8.
+  const bool utf16 = m_text.starts_with("\xFF\xFE") || m_text.starts_with("\xFE\xFF") ||
+                     (m_text.size() >= 2 && m_text[0] != '\0' && m_text[1] == '\0');
+  if (utf16) {
+    m_line = 1;
+    return Fail("text is UTF-16, as Windows regedit saves it; only UTF-8 is read (convert the file to UTF-8, "
+                "and write hex(2) and hex(7) data as UTF-8)");
+  }
 
   std::string_view line;
   bool atEnd = false;
   if (!NextLine(line, atEnd)) return false;
+  if (!atEnd && TrimBlanks(line) == "REGEDIT4") {
+    return Fail("REGEDIT4 files (the older regedit format, in a Windows code page) are not read; the first line "
+                "must be \"" + std::string(kRegTextHeader) + "\", the text UTF-8");
+  }
   if (atEnd || TrimBlanks(line) != kRegTextHeader) {
     m_line = 1;
     return Fail("first line is not \"" + std::string(kRegTextHeader) + "\"");

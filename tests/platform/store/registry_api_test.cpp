@@ -1,4 +1,4 @@
-#include "platform/registry.h"
+#include "platform/store/registry.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/registry_store.h"  // the store paths
+#include "platform/store/registry_store.h"  // the store paths
 #include "registry_fixture.h"
 
 using testing_support::RegistryStores;
@@ -183,6 +183,58 @@ TEST_F(RegistryApiTest, QueryAnswersSizesAndMoreData) {
   // The default value has no name.
   ASSERT_EQ(SetText(key.Get(), nullptr, "default"), ERROR_SUCCESS);
   EXPECT_EQ(Query(key.Get(), ""), (Bytes{'d', 'e', 'f', 'a', 'u', 'l', 't', 0}));
+}
+
+TEST_F(RegistryApiTest, KeyOwnerReadsNumbersTextAndBytesByTheirRules) {
+  ScopedHKey key;
+  Bytes nothing;
+  EXPECT_EQ(key.QueryBytes("v", nothing), ERROR_INVALID_HANDLE) << "no key held";
+  ASSERT_EQ(key.Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Readers", KEY_ALL_ACCESS), ERROR_SUCCESS);
+  struct Case {
+    const char* name;
+    std::uint32_t type;
+    Bytes data;
+    LSTATUS dword;   // QueryDword's answer, and the number when it succeeds
+    LSTATUS number;  // QueryNumber's
+    std::uint32_t value;
+    std::string text;  // QueryString's
+  };
+  const std::vector<Case> cases = {
+      {"dword", REG_DWORD, {0x78, 0x56, 0x34, 0x12}, ERROR_SUCCESS, ERROR_SUCCESS, 0x12345678, "xV4\x12"},
+      {"short", REG_DWORD, {0x02, 0x01}, ERROR_SUCCESS, ERROR_SUCCESS, 0x0102, "\x02\x01"},
+      {"empty", REG_DWORD, {}, ERROR_UNSUPPORTED_TYPE, ERROR_UNSUPPORTED_TYPE, 0, ""},
+      {"long", REG_DWORD, {1, 0, 0, 0, 0}, ERROR_UNSUPPORTED_TYPE, ERROR_UNSUPPORTED_TYPE, 0, "\x01"},
+      {"binary", REG_BINARY, {0x05, 0x00}, ERROR_UNSUPPORTED_TYPE, ERROR_SUCCESS, 5, "\x05"},
+      {"text", REG_SZ, {'a', 'b', 0, 'c', 0}, ERROR_UNSUPPORTED_TYPE, ERROR_UNSUPPORTED_TYPE, 0, "ab"},
+      {"unended", REG_SZ, {'a', 'b'}, ERROR_UNSUPPORTED_TYPE, ERROR_SUCCESS, 0x6261, "ab"},
+  };
+  for (const Case& c : cases) {
+    ASSERT_EQ(RegSetValueEx(key.Get(), c.name, 0, c.type, c.data.data(), static_cast<std::uint32_t>(c.data.size())),
+              ERROR_SUCCESS);
+    Bytes data;
+    std::uint32_t type = 0;
+    EXPECT_EQ(key.QueryBytes(c.name, data, &type), ERROR_SUCCESS) << c.name;
+    EXPECT_EQ(data, c.data) << c.name;
+    EXPECT_EQ(type, c.type) << c.name;
+    std::uint32_t value = 0xEEEEEEEE;
+    EXPECT_EQ(key.QueryDword(c.name, value), c.dword) << c.name;
+    if (c.dword == ERROR_SUCCESS) {
+      EXPECT_EQ(value, c.value) << c.name;
+    }
+    value = 0xEEEEEEEE;
+    EXPECT_EQ(key.QueryNumber(c.name, value), c.number) << c.name;
+    if (c.number == ERROR_SUCCESS) {
+      EXPECT_EQ(value, c.value) << c.name;
+    }
+    std::string text;
+    EXPECT_EQ(key.QueryString(c.name, text), ERROR_SUCCESS) << c.name;
+    EXPECT_EQ(text, c.text) << c.name;
+  }
+  std::uint32_t value = 0;
+  EXPECT_EQ(key.QueryDword("missing", value), ERROR_FILE_NOT_FOUND);
+  ScopedHKey missing;
+  EXPECT_EQ(missing.Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Nowhere", KEY_READ), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(missing.Get(), nullptr);
 }
 
 TEST_F(RegistryApiTest, EnumerationSortsSubkeysAndKeepsValueOrder) {

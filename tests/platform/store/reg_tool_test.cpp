@@ -3,8 +3,11 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -21,15 +24,22 @@ struct ToolResult {
   std::string err;
 };
 
+// Where the command's standard output goes.
+enum class Output { Pipe, FullDisk, Closed };
+
 class RegToolTest : public ::testing::Test {
  protected:
-  ToolResult Run(std::vector<std::string> args, bool unprivileged = false, const char* program = VELKARO_REG_BINARY) {
+  // Runs the command; one that has not ended after 20 s is killed (status -1).
+  ToolResult Run(std::vector<std::string> args, bool unprivileged = false, const char* program = VELKARO_REG_BINARY,
+                 Output output = Output::Pipe) {
     int out[2];
     int err[2];
     if (::pipe(out) != 0 || ::pipe(err) != 0) return {};
     const pid_t child = testing_support::StartChild(
         [&] {
-          ::dup2(out[1], 1);
+          if (output == Output::Pipe) ::dup2(out[1], 1);
+          if (output == Output::FullDisk) ::dup2(::open("/dev/full", O_WRONLY), 1);
+          if (output == Output::Closed) ::close(1);
           ::dup2(err[1], 2);
           std::vector<char*> argv{const_cast<char*>(program)};
           for (auto& arg : args) argv.push_back(arg.data());
@@ -43,8 +53,10 @@ class RegToolTest : public ::testing::Test {
     ToolResult result;
     pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
     std::string* sinks[2] = {&result.out, &result.err};
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     for (int open = 2; open > 0;) {
-      if (::poll(fds, 2, -1) < 0) break;
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0 || ::poll(fds, 2, static_cast<int>(left.count())) <= 0) break;
       for (int i = 0; i < 2; ++i) {
         if (fds[i].fd < 0 || fds[i].revents == 0) continue;
         char buffer[4096];
@@ -58,7 +70,10 @@ class RegToolTest : public ::testing::Test {
         }
       }
     }
-    result.status = testing_support::WaitChild(child);
+    for (const pollfd& fd : fds) {
+      if (fd.fd >= 0) ::close(fd.fd);
+    }
+    result.status = testing_support::WaitChildWithin(child, std::chrono::seconds(2));
     return result;
   }
 
@@ -115,6 +130,8 @@ TEST_F(RegToolTest, SetQueryAndExportShowTheStoredValues) {
 
 TEST_F(RegToolTest, EveryErrorHasAMessageAndANonZeroStatus) {
   ASSERT_EQ(Run({"set", "HKLM\\SOFTWARE\\X", "v", "REG_DWORD", "1"}).status, 0);
+  const std::string utf16 = m_stores.Dir().Write("utf16.reg", std::string("\xFF\xFEW\0i\0n\0", 8));
+  const std::string regedit4 = m_stores.Dir().Write("old.reg", "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\r\n");
   struct Case {
     std::vector<std::string> args;
     int status;
@@ -139,6 +156,10 @@ TEST_F(RegToolTest, EveryErrorHasAMessageAndANonZeroStatus) {
       {{"delete", "HKLM"}, 2, "a root key cannot be deleted"},
       {{"export", "HKLM\\SOFTWARE\\Missing"}, 1, "key not found"},
       {{"import", "/nonexistent/file.reg"}, 1, "/nonexistent/file.reg: cannot open"},
+      {{"import", m_stores.Dir().path()}, 1, m_stores.Dir().path().string() + ": is a directory (nothing imported)"},
+      {{"import", "/dev/zero"}, 1, "/dev/zero: larger than 67108864 bytes (nothing imported)"},
+      {{"import", utf16}, 1, utf16 + ":1: text is UTF-16, as Windows regedit saves it"},
+      {{"import", regedit4}, 1, regedit4 + ":1: REGEDIT4 files (the older regedit format"},
   };
   for (const Case& c : cases) {
     const ToolResult result = Run(c.args);
@@ -178,13 +199,26 @@ TEST_F(RegToolTest, ImportAppliesDeletionsAndRefusesABadFileWhole) {
   EXPECT_EQ(Run({"query", "HKLM\\SOFTWARE\\Keep"}).out, "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Keep]\n\"new\"=dword:00000007\n");
   EXPECT_EQ(Run({"query", "HKCU\\Software\\Mine", "@"}).out, "@=\"user value\"\n");
 
+  // A store that cannot take its part keeps the other store from being written.
   const std::string machine = m_stores.ReadMachine();
+  const std::string user = m_stores.Dir().Write("home/user.reg", "Windows Registry Editor Version 5.00\n\"x\"\n");
+  const std::string both = m_stores.Dir().Write("both.reg",
+                                                "Windows Registry Editor Version 5.00\n"
+                                                "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Keep]\n"
+                                                "\"first\"=dword:1\n"
+                                                "[HKEY_CURRENT_USER\\Software\\Mine]\n"
+                                                "\"second\"=dword:2\n");
+  ToolResult result = Run({"import", both});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_NE(result.err.find(user + ":2: value line before the first key line (nothing imported)"), std::string::npos) << result.err;
+  EXPECT_EQ(m_stores.ReadMachine(), machine);
+
   const std::string bad = m_stores.Dir().Write("bad.reg",
                                                "Windows Registry Editor Version 5.00\n"
                                                "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Keep]\n"
                                                "\"first\"=dword:1\n"
                                                "\"second\"=dword:xyz\n");
-  const ToolResult result = Run({"import", bad});
+  result = Run({"import", bad});
   EXPECT_EQ(result.status, 1);
   EXPECT_NE(result.err.find(bad + ":4: dword: needs 1 to 8 hex digits (nothing imported)"), std::string::npos)
       << result.err;
@@ -205,8 +239,57 @@ TEST_F(RegToolTest, WritingWithoutPermissionFailsAndReadingStillWorks) {
   EXPECT_EQ(result.out, "\"v\"=dword:00000001\n");
   result = Run({"set", "HKLM\\SOFTWARE\\X", "v", "REG_DWORD", "2"}, true, program.c_str());
   EXPECT_EQ(result.status, 1);
-  EXPECT_NE(result.err.find(m_stores.MachinePath() + ": cannot open for writing: Permission denied"),
+  EXPECT_NE(result.err.find(m_stores.MachinePath() + ": cannot open the lock file " + m_stores.Dir().path().string() +
+                            "/etc/.registry.reg.lock: Permission denied"),
             std::string::npos)
       << result.err;
+  EXPECT_EQ(m_stores.ReadMachine(), before);
+}
+
+TEST_F(RegToolTest, AnOutputThatCannotBeWrittenFailsTheCommand) {
+  ASSERT_EQ(Run({"set", "HKLM\\SOFTWARE\\X", "v", "REG_DWORD", "1"}).status, 0);
+  for (const Output output : {Output::FullDisk, Output::Closed}) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"export"}, std::vector<std::string>{"query", "HKLM\\SOFTWARE\\X", "v"}}) {
+      const ToolResult result = Run(args, false, VELKARO_REG_BINARY, output);
+      EXPECT_EQ(result.status, 1) << args[0];
+      EXPECT_NE(result.err.find("velkaro-reg: cannot write the output: "), std::string::npos) << result.err;
+    }
+  }
+}
+
+// Another user (nobody) may read the store file and lock it, and tries the
+// lock file too; neither root's readers nor its writers may wait for that.
+TEST_F(RegToolTest, AnotherUsersLockOnTheStoreHoldsUpNoOne) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to play two users";
+  ASSERT_EQ(Run({"set", "HKLM\\SOFTWARE\\X", "v", "REG_DWORD", "1"}).status, 0);
+  ::chmod(m_stores.Dir().path().c_str(), 0755);
+  const pid_t holder = testing_support::StartLockHolderAsNobody(
+      {m_stores.MachinePath(), m_stores.Dir() / "etc/.registry.reg.lock"});
+  ASSERT_GT(holder, 0);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Run({"set", "HKLM\\SOFTWARE\\X", "v", "REG_DWORD", "2"}).status, 0);
+  EXPECT_EQ(Run({"query", "HKLM\\SOFTWARE\\X", "v"}).out, "\"v\"=dword:00000002\n");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  ::kill(holder, SIGKILL);
+  testing_support::WaitChild(holder);
+}
+
+TEST_F(RegToolTest, AWriterWaitsABoundedTimeAndNamesTheLockHolder) {
+  ASSERT_EQ(Run({"set", "HKLM\\SOFTWARE\\X", "v", "REG_DWORD", "1"}).status, 0);
+  const std::string before = m_stores.ReadMachine();
+  const std::string lockFile = m_stores.Dir() / "etc/.registry.reg.lock";
+  const int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT, 0600);
+  ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+  const auto start = std::chrono::steady_clock::now();
+  const ToolResult result = Run({"set", "HKLM\\SOFTWARE\\X", "v", "REG_DWORD", "2"});
+  const auto waited = std::chrono::steady_clock::now() - start;
+  ::close(fd);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_NE(result.err.find("the lock file " + lockFile + " is held by process " + std::to_string(::getpid())),
+            std::string::npos)
+      << result.err;
+  EXPECT_GE(waited, std::chrono::seconds(5));
+  EXPECT_LT(waited, std::chrono::seconds(8));
   EXPECT_EQ(m_stores.ReadMachine(), before);
 }

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "platform/registry.h"
-#include "platform/registry_text.h"
+#include "platform/store/registry_types.h"
+#include "platform/store/registry_text.h"
 
 namespace velkaro {
 

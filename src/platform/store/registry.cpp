@@ -3,7 +3,7 @@
 // handle always sees the current content, and a key deleted meanwhile
 // answers ERROR_KEY_DELETED as on Windows.
 
-#include "platform/registry.h"
+#include "platform/store/registry.h"
 
 #include <algorithm>
 #include <cstring>
@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/registry_store.h"
+#include "platform/store/registry_store.h"
 
 struct RegistryKeyHandle {
   std::shared_ptr<velkaro::RegistryStore> store;
@@ -413,3 +413,62 @@ LSTATUS RegQueryInfoKey(HKEY key, char* className, std::uint32_t* classLength, s
   if (lastWriteTime != nullptr) *lastWriteTime = ToFileTime(snapshot.modifiedNs);
   return ERROR_SUCCESS;
 }
+
+namespace velkaro {
+
+LSTATUS ScopedHKey::Open(HKEY parent, const char* subKey, REGSAM access) {
+  return RegOpenKeyEx(parent, subKey, 0, access, Receive());
+}
+
+LSTATUS ScopedHKey::Create(HKEY parent, const char* subKey, REGSAM access, std::uint32_t* disposition) {
+  return RegCreateKeyEx(parent, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, Receive(), disposition);
+}
+
+LSTATUS ScopedHKey::QueryBytes(const char* name, std::vector<std::uint8_t>& data, std::uint32_t* type) const {
+  data.clear();
+  if (m_key == nullptr) return ERROR_INVALID_HANDLE;
+  // Another process may change the value between asking for its size and
+  // reading it; a grown value is asked for again.
+  for (;;) {
+    std::uint32_t size = 0;
+    if (const LSTATUS status = RegQueryValueEx(m_key, name, nullptr, type, nullptr, &size)) return status;
+    data.resize(size);
+    const LSTATUS status = RegQueryValueEx(m_key, name, nullptr, type, data.data(), &size);
+    if (status == ERROR_MORE_DATA) continue;
+    data.resize(status == ERROR_SUCCESS ? size : 0);
+    return status;
+  }
+}
+
+LSTATUS ScopedHKey::QueryNumber(const char* name, std::uint32_t& value) const {
+  std::uint32_t type = REG_NONE;
+  return QueryNumberOfType(name, value, type);
+}
+
+LSTATUS ScopedHKey::QueryDword(const char* name, std::uint32_t& value) const {
+  std::uint32_t type = REG_NONE;
+  std::uint32_t number = 0;
+  if (const LSTATUS status = QueryNumberOfType(name, number, type)) return status;
+  if (type != REG_DWORD) return ERROR_UNSUPPORTED_TYPE;
+  value = number;
+  return ERROR_SUCCESS;
+}
+
+LSTATUS ScopedHKey::QueryNumberOfType(const char* name, std::uint32_t& value, std::uint32_t& type) const {
+  std::vector<std::uint8_t> data;
+  if (const LSTATUS status = QueryBytes(name, data, &type)) return status;
+  if (data.empty() || data.size() > 4) return ERROR_UNSUPPORTED_TYPE;
+  value = 0;
+  for (std::size_t i = data.size(); i-- > 0;) value = value << 8 | data[i];
+  return ERROR_SUCCESS;
+}
+
+LSTATUS ScopedHKey::QueryString(const char* name, std::string& text) const {
+  std::vector<std::uint8_t> data;
+  const LSTATUS status = QueryBytes(name, data);
+  const auto end = std::find(data.begin(), data.end(), 0);
+  text.assign(data.begin(), end);
+  return status;
+}
+
+}  // namespace velkaro

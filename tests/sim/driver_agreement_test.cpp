@@ -27,6 +27,8 @@ TEST(DriverAgreementTest, TheDriverReadsTheKeysValuesAndCardCodesTheSettingsPage
       {sim::kRateValueA, g_aszIso14443Types[0]},
       {sim::kRateValueB, g_aszIso14443Types[1]},
       {sim::kProxFormatValue, kProxFormatValue},
+      {sim::kAirSpeedKey, kAirSpeedKey},
+      {sim::kAirSpeedValue, kAirSpeedValue},
   };
   for (const auto& [driver, tool] : names) EXPECT_EQ(driver, tool);
   for (std::uint8_t code = 1; code <= kCardTypeCount; ++code) {

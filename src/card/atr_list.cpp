@@ -288,6 +288,7 @@ void CAtrList::ReadFile(const std::string& path) {
   const std::size_t lastLineEnd = text.rfind('\n');
   text = text.substr(0, lastLineEnd == std::string_view::npos ? 0 : lastLineEnd + 1);
   ParsedList parsed = ParseList(text, &m_bStop);
+  if (m_bStop.load()) return;  // the list is going away unused
   const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
   velkaro::OutputDebugString(velkaro::Format("ATR list: %s: %zu patterns, %zu entries left out, read in %lld ms",
                                              path.c_str(), parsed.patterns.size(), parsed.skipped,

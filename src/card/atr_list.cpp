@@ -71,6 +71,7 @@ std::optional<std::uint32_t> CompileSet(std::string_view text, std::size_t& used
 // Runs of blanks count as one space, as the ATR text has them.
 std::optional<Pattern> CompilePattern(std::string_view line) {
   Pattern pattern;
+  pattern.positions.reserve(line.size());
   bool sawDigit = false;
   for (std::size_t i = 0; i < line.size(); ++i) {
     const char c = line[i];

@@ -58,8 +58,8 @@ class CAtrList {
   std::size_t SkippedCount() const;
 
   struct Pattern {
-    // One mask of allowed text characters per position; kAnyRun stands for
-    // ".*", any run of characters.
+    // One mask of allowed text characters per position; a zero mask stands
+    // for ".*", any run of characters.
     std::vector<std::uint32_t> positions;
     std::size_t fixedLength = 0;  // positions that are not kAnyRun
     bool hasAnyRun = false;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <deque>
@@ -54,12 +55,17 @@ struct Directory {
 };
 
 // Reads the open regular file up to `maxBytes` (one byte more tells whether
-// there is more).
-TrustedFileText ReadBounded(int fd, std::size_t maxBytes, const std::string& where) {
+// there is more). The buffer starts at the file's size and grows only if the
+// file does while it is read.
+TrustedFileText ReadBounded(int fd, std::size_t size, std::size_t maxBytes, const std::string& where) {
   TrustedFileText result;
-  result.text.resize(maxBytes + 1);
+  result.text.resize(std::min(size, maxBytes) + 1);
   std::size_t have = 0;
-  while (have < result.text.size()) {
+  while (true) {
+    if (have == result.text.size()) {
+      if (have > maxBytes) break;
+      result.text.resize(std::min(2 * have, maxBytes + 1));
+    }
     const ssize_t got = ::read(fd, result.text.data() + have, result.text.size() - have);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
@@ -159,7 +165,7 @@ TrustedFileText ReadTrustedFile(const std::string& path, std::size_t maxBytes) {
     if (::fstat(file.Get(), &opened) != 0 || !SameFile(info, opened) || !S_ISREG(opened.st_mode)) {
       return fail(Status::kFailed, where + ": changed while being opened");
     }
-    TrustedFileText result = ReadBounded(file.Get(), maxBytes, where);
+    TrustedFileText result = ReadBounded(file.Get(), static_cast<std::size_t>(opened.st_size), maxBytes, where);
     if (result.status != Status::kRead) result.status = Status::kFailed;
     return result;
   }

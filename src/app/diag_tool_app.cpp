@@ -21,15 +21,19 @@ CDiagToolApp::~CDiagToolApp() {
 CDiagToolApp* CDiagToolApp::Instance() { return g_theApp.load(); }
 
 bool CDiagToolApp::LoadConfiguration() {
-  // Written only here, before any other thread exists; read-only afterwards.
+  // Written only here, before the pages and their threads exist; read-only afterwards.
   CardNameMap names;
   CardPatternMap patterns;
   if (!ReadConfigFile(m_lstMandatoryFiles, m_lstOptionalFiles, names, m_lstAdditionalReaders, patterns)) {
     velkaro::ShowMessageBox(res::kReadConfigFailed, {}, velkaro::MB_OK);
     return false;
   }
-  m_cardNames = std::make_shared<const CCardNames>(std::move(names), std::move(patterns));
+  m_cardNames = std::make_shared<const CCardNames>(std::move(names), std::move(patterns), m_cardNames->AtrList());
   return true;
+}
+
+void CDiagToolApp::SetAtrList(std::shared_ptr<const CAtrList> list) {
+  m_cardNames = std::make_shared<const CCardNames>(m_cardNames->Names(), m_cardNames->Patterns(), std::move(list));
 }
 
 std::string CDiagToolApp::BuildWindowTitle() {

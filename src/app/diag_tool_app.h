@@ -43,6 +43,10 @@ class CDiagToolApp {
   // the ATR text, with "!!" replaced by the captured bytes; empty if none.
   std::string MatchCardPattern(const std::string& atrText) const;
 
+  // The shared ATR list that names cards the card tables leave unnamed; set
+  // before the pages that name cards exist.
+  void SetAtrList(std::shared_ptr<const CAtrList> list);
+
   // The card tables, shared read-only with the pages that name cards.
   std::shared_ptr<const CCardNames> CardTables() const { return m_cardNames; }
   const CardNameMap& CardNames() const { return m_cardNames->Names(); }
@@ -52,7 +56,8 @@ class CDiagToolApp {
   StringList m_lstMandatoryFiles;
   StringList m_lstOptionalFiles;
   StringList m_lstAdditionalReaders;
-  // Written only by LoadConfiguration, before any other thread exists.
+  // Written only by LoadConfiguration and SetAtrList, before the pages and their
+  // threads exist.
   std::shared_ptr<const CCardNames> m_cardNames = std::make_shared<const CCardNames>();
   std::mutex m_csVarCards;  // guards m_lstAdditionalReaders
   std::string m_strProductVersion;

@@ -6,6 +6,7 @@
 #include "app/about_dlg.h"
 #include "app/diag_tool_app.h"
 #include "app/prop_sheet.h"
+#include "card/atr_list.h"
 #include "platform/services.h"
 #include "reader/kestrel_dialog.h"
 #include "reader/reader_dialog.h"
@@ -48,6 +49,8 @@ CDiagToolDlg* AddGeneralPage(CDiagToolPropSheet& sheet, CDiagToolApp& app) {
 }
 
 int RunDiagTool(CDiagToolApp& app) {
+  // Read on a thread of its own while the window comes up.
+  app.SetAtrList(CAtrList::Load(CAtrList::ListPath()));
   if (!app.LoadConfiguration()) return 1;
 
   auto sheet = std::make_unique<CDiagToolPropSheet>(QString::fromStdString(app.BuildWindowTitle()), nullptr, 0);

@@ -3,6 +3,7 @@
 #include <string_view>
 #include <utility>
 
+#include "card/atr_list.h"
 #include "platform/text.h"
 
 void CardPatternMap::Set(const std::string& pattern, const std::string& text) {
@@ -15,8 +16,12 @@ void CardPatternMap::Set(const std::string& pattern, const std::string& text) {
   m_entries.push_back(Entry{pattern, text});
 }
 
-CCardNames::CCardNames(CardNameMap names, CardPatternMap patterns)
-    : m_mapCardNames(std::move(names)), m_mapVarCardTexts(std::move(patterns)) {}
+CCardNames::CCardNames(CardNameMap names, CardPatternMap patterns, std::shared_ptr<const CAtrList> atrList)
+    : m_mapCardNames(std::move(names)), m_mapVarCardTexts(std::move(patterns)), m_atrList(std::move(atrList)) {}
+
+bool CCardNames::HasExactEntry(const std::string& atrText) const {
+  return !atrText.empty() && m_mapCardNames.contains(velkaro::ToUpper(atrText));
+}
 
 void CCardNames::LookupCardName(const std::string& atrText, std::string& name) const {
   if (atrText.empty() || !name.empty()) return;
@@ -56,5 +61,10 @@ std::string CCardNames::CardNameFor(const std::string& atrText) const {
   std::string name;
   LookupCardName(atrText, name);
   if (name.empty()) name = MatchCardPattern(atrText);
+  if (name.empty() && m_atrList && !HasExactEntry(atrText)) {
+    if (const std::string description = m_atrList->Describe(atrText); !description.empty()) {
+      name = velkaro::Format(CAtrList::kNameFormat, description.c_str());
+    }
+  }
   return name;
 }

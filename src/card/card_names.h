@@ -5,8 +5,11 @@
 // and thread without a lock.
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
+
+class CAtrList;
 
 // Exact ATR text (upper case) to card name.
 using CardNameMap = std::map<std::string, std::string>;
@@ -33,7 +36,8 @@ class CardPatternMap {
 class CCardNames {
  public:
   CCardNames() = default;
-  CCardNames(CardNameMap names, CardPatternMap patterns);
+  // `atrList`, when given, names the cards the tables leave unnamed.
+  CCardNames(CardNameMap names, CardPatternMap patterns, std::shared_ptr<const CAtrList> atrList = nullptr);
 
   // The card name for an ATR text from the exact table. Does nothing when the
   // text is empty or `name` already holds a name.
@@ -41,13 +45,20 @@ class CCardNames {
   // The text of the first wildcard pattern (in configuration order) matching
   // the ATR text, with "!!" replaced by the captured bytes; empty if none.
   std::string MatchCardPattern(const std::string& atrText) const;
-  // What the card update shows: the exact name, else the pattern's text.
+  // Whether the exact table lists the ATR text, even with an empty name: the
+  // configuration then has named the card, and the ATR list is not asked.
+  bool HasExactEntry(const std::string& atrText) const;
+  // What the card update shows: the exact name, else the pattern's text, else
+  // for an ATR the exact table does not list, the ATR list's description
+  // marked "(ATR list)".
   std::string CardNameFor(const std::string& atrText) const;
 
   const CardNameMap& Names() const { return m_mapCardNames; }
   const CardPatternMap& Patterns() const { return m_mapVarCardTexts; }
+  const std::shared_ptr<const CAtrList>& AtrList() const { return m_atrList; }
 
  private:
   CardNameMap m_mapCardNames;
   CardPatternMap m_mapVarCardTexts;
+  std::shared_ptr<const CAtrList> m_atrList;
 };

@@ -71,8 +71,8 @@ int main(int argc, char** argv) {
       return 1;
     }
     velkaro::SystemdServiceControl control(address.toStdString());
-    const std::string what = std::string("systemd ") + (mode == std::string("silent") ? "silent" : "answering after 100 ms");
-    Measure(what.c_str(), runs, [&] { control.QuerySmartCardService(); });
+    const bool silent = std::string(mode) == "silent";
+    Measure(silent ? "systemd silent" : "systemd answering after 100 ms", runs, [&] { control.QuerySmartCardService(); });
   }
 
   CDiagToolApp app;

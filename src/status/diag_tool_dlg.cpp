@@ -8,6 +8,8 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <chrono>
+#include <memory>
+#include <mutex>
 
 #include "apis/installed_apis.h"
 #include "app/diag_tool_app.h"
@@ -109,12 +111,28 @@ void CDiagToolDlg::InspectConfiguredFiles(std::vector<std::string> mandatory, st
   // Finding the files and asking the dpkg database takes longer than a window
   // may wait, so the list fills when the facts arrive. Posted with the page as
   // context; the destructor joins the worker, so the page outlives the post.
-  const auto inspect = [this, mandatory = std::move(mandatory), optional = std::move(optional)] {
-    std::vector<std::string> names = mandatory;
-    names.insert(names.end(), optional.begin(), optional.end());
-    std::vector<CFileInfo> infos = InspectFiles(names);
+  // The facts travel under a lock of their own beside the post, an ordering
+  // that thread checkers can see (they cannot see inside Qt's event queue).
+  struct Facts {
+    std::mutex lock;
+    std::vector<CFileInfo> infos;
+  };
+  const auto facts = std::make_shared<Facts>();
+  const std::size_t mandatoryCount = mandatory.size();
+  std::vector<std::string> names = std::move(mandatory);
+  names.insert(names.end(), optional.begin(), optional.end());
+  const auto inspect = [this, facts, mandatoryCount, names = std::move(names)] {
+    {
+      std::vector<CFileInfo> infos = InspectFiles(names);
+      std::lock_guard lock(facts->lock);
+      facts->infos = std::move(infos);
+    }
     QMetaObject::invokeMethod(
-        this, [this, infos = std::move(infos), count = mandatory.size()] { FillFileVersions(infos, count); },
+        this,
+        [this, facts, mandatoryCount] {
+          std::lock_guard lock(facts->lock);
+          FillFileVersions(facts->infos, mandatoryCount);
+        },
         Qt::QueuedConnection);
   };
   try {

@@ -48,8 +48,9 @@ std::optional<std::array<unsigned, 4>> ParseFixedVersion(std::string_view text) 
   const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
   // A dpkg epoch ("1:") only orders package versions; it is no part of the
   // version the file carries.
-  if (const size_t colon = text.find(':');
-      colon != std::string_view::npos && colon > 0 && std::all_of(text.begin(), text.begin() + static_cast<long>(colon), isDigit)) {
+  const size_t colon = text.find(':');
+  if (colon != std::string_view::npos && colon > 0 &&
+      std::all_of(text.begin(), text.begin() + static_cast<long>(colon), isDigit)) {
     text.remove_prefix(colon + 1);
   }
   std::array<unsigned, 4> numbers{};

@@ -35,8 +35,9 @@ class SystemdServiceTest : public ::testing::Test {
   }
 
   void StartBus() {
-    bus.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--config-file=" VELKARO_TEST_DATA "/platform/private_bus.conf"),
-                                              QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
+    bus.start(QStringLiteral("dbus-daemon"),
+              {QStringLiteral("--config-file=" VELKARO_TEST_DATA "/platform/private_bus.conf"), QStringLiteral("--nofork"),
+               QStringLiteral("--print-address=1")});
     ASSERT_TRUE(bus.waitForReadyRead(5000)) << "dbus-daemon did not start: " << bus.errorString().toStdString();
     address = bus.readLine().trimmed().toStdString();
     ASSERT_FALSE(address.empty());

@@ -47,6 +47,9 @@ std::string CCardNames::MatchCardPattern(const std::string& atrText) const {
     if (!matches) continue;
     std::string text = entry.text;
     if (const std::size_t marker = text.find("!!"); marker != std::string::npos) text.replace(marker, 2, capture);
+    // An empty result would read as "no name" to every caller anyway; going on
+    // lets a later pattern name the card instead of hiding it.
+    if (text.empty()) continue;
     return text;
   }
   return {};

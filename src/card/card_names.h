@@ -40,6 +40,9 @@ class CCardNames {
   void LookupCardName(const std::string& atrText, std::string& name) const;
   // The text of the first wildcard pattern (in configuration order) matching
   // the ATR text, with "!!" replaced by the captured bytes; empty if none.
+  // A pattern whose text comes out empty (a text of just "!!" and a pattern
+  // that captures nothing) names nothing and counts as no match, so a later
+  // pattern may still name the card.
   std::string MatchCardPattern(const std::string& atrText) const;
   // What the card update shows: the exact name, else the pattern's text.
   std::string CardNameFor(const std::string& atrText) const;

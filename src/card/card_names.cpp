@@ -6,11 +6,10 @@
 #include "platform/text.h"
 
 void CardPatternMap::Set(const std::string& pattern, const std::string& text) {
-  for (Entry& entry : m_entries) {
-    if (entry.pattern == pattern) {
-      entry.text = text;
-      return;
-    }
+  const auto [position, added] = m_index.try_emplace(pattern, m_entries.size());
+  if (!added) {
+    m_entries[position->second].text = text;
+    return;
   }
   m_entries.push_back(Entry{pattern, text});
 }

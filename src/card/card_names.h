@@ -6,6 +6,7 @@
 
 #include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // Exact ATR text (upper case) to card name.
@@ -21,6 +22,8 @@ class CardPatternMap {
     std::string text;
   };
   // A later entry with the same pattern replaces the earlier one's text.
+  // Constant time, so a configuration with very many patterns loads in
+  // linear time.
   void Set(const std::string& pattern, const std::string& text);
   const std::vector<Entry>& Entries() const { return m_entries; }
   bool empty() const { return m_entries.empty(); }
@@ -28,6 +31,7 @@ class CardPatternMap {
 
  private:
   std::vector<Entry> m_entries;
+  std::unordered_map<std::string, std::size_t> m_index;  // pattern -> position in m_entries
 };
 
 class CCardNames {

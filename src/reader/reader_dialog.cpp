@@ -15,8 +15,7 @@ CReaderDialog::CReaderDialog()
   auto* layout = new QVBoxLayout(this);
 
   const auto value = [this](const std::string CReaderFields::*field) {
-    auto* label = new QLabel(this);
-    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    QLabel* label = MakeValueLabel(this);
     m_values.push_back({field, label});
     return label;
   };

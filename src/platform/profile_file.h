@@ -34,7 +34,8 @@ class ProfileFile {
   // read or does not exist.
   const std::string& LoadProblem() const { return m_loadProblem; }
   // Parses UTF-8 (or ASCII) text with LF or CR LF line ends. Sections and keys
-  // are indexed once, so reading a file and every lookup take linear time.
+  // are indexed as they are read, so reading takes time in proportion to the
+  // file and a lookup does not grow with it.
   void Parse(std::string_view content);
 
   std::string GetString(std::string_view section, std::string_view key,

@@ -8,22 +8,12 @@
 
 #include "app/about_info.h"
 #include "app/hyper_link.h"
+#include "app/property_page.h"
 
-namespace {
-
-QLabel* PlainLabel(QWidget* parent) {
-  auto* label = new QLabel(parent);
-  // The version and the setup path come from files and the settings store.
-  label->setTextFormat(Qt::PlainText);
-  label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  return label;
-}
-
-}  // namespace
 
 CAboutDlg::CAboutDlg(QWidget* parent)
-    : QDialog(parent), m_stcVersion(PlainLabel(this)), m_ctlLink(new CHyperLink(this)), m_stcNotice(PlainLabel(this)),
-      m_stcSetupPath(PlainLabel(this)) {
+    : QDialog(parent), m_stcVersion(MakeValueLabel(this)), m_ctlLink(new CHyperLink(this)), m_stcNotice(MakeValueLabel(this)),
+      m_stcSetupPath(MakeValueLabel(this)) {
   setWindowTitle(QStringLiteral("About..."));
   auto* picture = new QLabel(this);
   picture->setPixmap(QPixmap(QStringLiteral(":/velkaro/velkaro-diag.png")).scaled(48, 48, Qt::KeepAspectRatio,

@@ -70,8 +70,15 @@ bool ReadConfigFile(StringList& mandatoryFiles, StringList& optionalFiles, CardN
     return false;
   }
 
+  // A missing file reads as empty without a word; one that is there but cannot
+  // be read is named, with the reason, before the lists come up empty.
+  const std::string path = GetConfigFilePath();
   ProfileFile profile;
-  profile.Load(GetConfigFilePath());  // a missing file reads as empty
+  if (!profile.Load(path) && !profile.LoadProblem().empty()) {
+    velkaro::OutputDebugString(Format("config: %s: %s", path.c_str(), profile.LoadProblem().c_str()));
+    velkaro::ShowMessageBox(Format(res::kConfigNotRead, path.c_str(), profile.LoadProblem().c_str()), {},
+                            velkaro::MB_ICONEXCLAMATION | velkaro::MB_OK);
+  }
 
   ReadNumberedList(profile, "Files " + keyword, "MFILE", mandatoryFiles, false);
   ReadNumberedList(profile, "Optional", "OFILE", optionalFiles, false);

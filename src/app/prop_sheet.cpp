@@ -13,6 +13,10 @@
 namespace {
 // Set while the window is shown; user-interface thread only.
 CDiagToolPropSheet* g_mainWindow = nullptr;
+
+// A tab bar reads "&" as the mark of a keyboard shortcut; tab texts are reader
+// names as their drivers give them, shown as they are.
+QString TabBarText(QString text) { return text.replace(QLatin1Char('&'), QLatin1String("&&")); }
 }  // namespace
 
 CDiagToolPropSheet* CDiagToolPropSheet::MainWindow() { return g_mainWindow; }
@@ -38,7 +42,7 @@ CDiagToolPropSheet::~CDiagToolPropSheet() {
 }
 
 void CDiagToolPropSheet::AddPage(CPropertyPage* page) {
-  const int index = m_tabs->addTab(page, page->Caption());
+  const int index = m_tabs->addTab(page, TabBarText(page->Caption()));
   // Adding a tab never moves the selection (the very first tab selects itself).
   if (m_bCreated && index == m_tabs->currentIndex()) page->EnsureInitialised();
 }
@@ -75,9 +79,11 @@ bool CDiagToolPropSheet::SetActivePage(int index) {
 
 bool CDiagToolPropSheet::SetActivePage(CPropertyPage* page) { return SetActivePage(GetPageIndex(page)); }
 
-void CDiagToolPropSheet::SetTabText(int index, const QString& text) { m_tabs->setTabText(index, text); }
+void CDiagToolPropSheet::SetTabText(int index, const QString& text) { m_tabs->setTabText(index, TabBarText(text)); }
 
-QString CDiagToolPropSheet::GetTabText(int index) const { return m_tabs->tabText(index); }
+QString CDiagToolPropSheet::GetTabText(int index) const {
+  return m_tabs->tabText(index).replace(QLatin1String("&&"), QLatin1String("&"));
+}
 
 void CDiagToolPropSheet::Create() {
   if (m_bCreated) return;

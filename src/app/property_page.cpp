@@ -1,5 +1,14 @@
 #include "app/property_page.h"
 
+#include <QLabel>
+
+QLabel* MakeValueLabel(QWidget* parent) {
+  auto* label = new QLabel(parent);
+  label->setTextFormat(Qt::PlainText);
+  label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  return label;
+}
+
 CPropertyPage::CPropertyPage(const QString& caption, QWidget* parent) : QWidget(parent), m_strCaption(caption) {}
 
 CPropertyPage::~CPropertyPage() = default;

@@ -6,6 +6,14 @@
 #include <QString>
 #include <QWidget>
 
+class QLabel;
+
+// A label for text that comes from outside the program (a driver, a device,
+// the configuration, the settings store, the file system): always plain text,
+// since a label left to guess would render markup in such text (styles,
+// images fetched from a path) as rich text. Selectable, so users can copy it.
+QLabel* MakeValueLabel(QWidget* parent);
+
 class CPropertyPage : public QWidget {
   Q_OBJECT
 

@@ -7,11 +7,10 @@
 #include "platform/text.h"
 
 void CardPatternMap::Set(const std::string& pattern, const std::string& text) {
-  for (Entry& entry : m_entries) {
-    if (entry.pattern == pattern) {
-      entry.text = text;
-      return;
-    }
+  const auto [position, added] = m_index.try_emplace(pattern, m_entries.size());
+  if (!added) {
+    m_entries[position->second].text = text;
+    return;
   }
   m_entries.push_back(Entry{pattern, text});
 }
@@ -52,6 +51,9 @@ std::string CCardNames::MatchCardPattern(const std::string& atrText) const {
     if (!matches) continue;
     std::string text = entry.text;
     if (const std::size_t marker = text.find("!!"); marker != std::string::npos) text.replace(marker, 2, capture);
+    // An empty result would read as "no name" to every caller anyway; going on
+    // lets a later pattern name the card instead of hiding it.
+    if (text.empty()) continue;
     return text;
   }
   return {};

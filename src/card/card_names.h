@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 class CAtrList;
@@ -24,6 +25,8 @@ class CardPatternMap {
     std::string text;
   };
   // A later entry with the same pattern replaces the earlier one's text.
+  // Constant time, so a configuration with very many patterns loads in
+  // linear time.
   void Set(const std::string& pattern, const std::string& text);
   const std::vector<Entry>& Entries() const { return m_entries; }
   bool empty() const { return m_entries.empty(); }
@@ -31,6 +34,7 @@ class CardPatternMap {
 
  private:
   std::vector<Entry> m_entries;
+  std::unordered_map<std::string, std::size_t> m_index;  // pattern -> position in m_entries
 };
 
 class CCardNames {
@@ -44,6 +48,9 @@ class CCardNames {
   void LookupCardName(const std::string& atrText, std::string& name) const;
   // The text of the first wildcard pattern (in configuration order) matching
   // the ATR text, with "!!" replaced by the captured bytes; empty if none.
+  // A pattern whose text comes out empty (a text of just "!!" and a pattern
+  // that captures nothing) names nothing and counts as no match, so a later
+  // pattern may still name the card.
   std::string MatchCardPattern(const std::string& atrText) const;
   // Whether the exact table lists the ATR text, even with an empty name: the
   // configuration then has named the card, and the ATR list is not asked.

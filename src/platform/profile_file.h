@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace velkaro {
@@ -25,7 +26,16 @@ class ProfileFile {
 
   // Reads the file; a missing, unreadable or oversized file gives an empty
   // profile (every key then reads as its default). Returns whether it was read.
+  // So does a file in UTF-16 or with CR-only line ends, which this reader
+  // would otherwise take for one long line and read as empty without a word.
   bool Load(const std::string& path);
+  // Why the last Load read nothing of a file that is there ("it is larger
+  // than 16 MiB"), for the caller to tell the user; empty when the file was
+  // read or does not exist.
+  const std::string& LoadProblem() const { return m_loadProblem; }
+  // Parses UTF-8 (or ASCII) text with LF or CR LF line ends. Sections and keys
+  // are indexed as they are read, so reading takes time in proportion to the
+  // file and a lookup does not grow with it.
   void Parse(std::string_view content);
 
   std::string GetString(std::string_view section, std::string_view key,
@@ -39,18 +49,36 @@ class ProfileFile {
   std::vector<std::string> KeyNames(std::string_view section) const;
 
  private:
+  // Names compare without regard to ASCII case (EqualsNoCase); lookups by
+  // string_view need no upper-cased copy.
+  struct NoCaseHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view name) const noexcept;
+  };
+  struct NoCaseEqual {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const noexcept;
+  };
+  using NameIndex = std::unordered_map<std::string, std::size_t, NoCaseHash, NoCaseEqual>;
+
   struct Entry {
     std::string key;
     std::string value;
   };
+  // Only the first section of each name is kept, with the first entry of each
+  // key name: later ones are never looked up.
   struct Section {
     std::string name;
-    std::vector<Entry> entries;
+    std::vector<Entry> entries;  // file order
+    NameIndex keyIndex;          // key -> entries; only for sections with many keys
   };
 
-  const Section* FindSection(std::string_view name) const;
+  void Clear();
+  const Entry* FindEntry(const Section& section, std::string_view key) const;
 
-  std::vector<Section> m_sections;
+  std::vector<Section> m_sections;  // file order
+  NameIndex m_sectionIndex;         // name -> m_sections
+  std::string m_loadProblem;
 };
 
 // One-shot lookup in the manner of GetPrivateProfileString.

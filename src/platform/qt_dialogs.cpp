@@ -9,6 +9,8 @@ namespace velkaro {
 int QtMessageBox::Show(const std::string& text, const std::string& caption, unsigned style) {
   QMessageBox box(QApplication::activeWindow());
   box.setWindowTitle(QString::fromStdString(caption.empty() ? m_defaultCaption : caption));
+  // Messages carry file names, reader names and the like: never rich text.
+  box.setTextFormat(Qt::PlainText);
   box.setText(QString::fromStdString(text));
   switch (style & MB_ICONMASK) {
     case MB_ICONSTOP: box.setIcon(QMessageBox::Critical); break;

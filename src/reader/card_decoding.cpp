@@ -50,7 +50,10 @@ std::string ChannelText(std::uint32_t channelId) {
 
 std::string FrequencyText(std::uint32_t hertz) {
   if (hertz > 1000000) {
-    return Format("%ld.%ld MHz", static_cast<long>(hertz / 1000000), static_cast<long>((hertz % 1000000) / 10000));
+    // The fraction is hundredths: 4,050,000 Hz is "4.05", not "4.5". A whole
+    // number keeps its one "0" ("4.0 MHz").
+    const long hundredths = static_cast<long>((hertz % 1000000) / 10000);
+    return Format(hundredths == 0 ? "%ld.%ld MHz" : "%ld.%02ld MHz", static_cast<long>(hertz / 1000000), hundredths);
   }
   if (hertz == 0) return res::kNotAvailable;
   return Format("%ld.%ld kHz", static_cast<long>(hertz / 1000), static_cast<long>((hertz % 1000) / 100));

@@ -7,6 +7,8 @@
 #include <QPlainTextEdit>
 #include <QStyle>
 
+#include "app/property_page.h"
+
 QFormLayout* CFieldView::AddReaderGroup(QWidget* page, QBoxLayout* layout) {
   auto* group = new QGroupBox(QStringLiteral("Reader"), page);
   auto* row = new QHBoxLayout(group);
@@ -20,9 +22,7 @@ QFormLayout* CFieldView::AddReaderGroup(QWidget* page, QBoxLayout* layout) {
 }
 
 QLabel* CFieldView::AddLabel(QWidget* parent, Field field) {
-  auto* label = new QLabel(parent);
-  label->setTextFormat(Qt::PlainText);
-  label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  QLabel* label = MakeValueLabel(parent);
   m_values.push_back({field, label});
   return label;
 }

@@ -16,6 +16,7 @@ inline constexpr const char kGetVersionFailed[] = "Call to GetVersionEx failed w
 inline constexpr const char kUnknownOs[] = "Unknown operating system code %ld detected";
 inline constexpr const char kUnknownNtOs[] = "Unknown NT operating system code %ld detected";
 inline constexpr const char kWildcardMissing[] = "Please use option %s with at least one wildcard symbol \"%s\"";
+inline constexpr const char kConfigNotRead[] = "The configuration file %s was not read: %s.";
 
 // Main window menu.
 inline constexpr const char kMenuAbout[] = "&About ...";

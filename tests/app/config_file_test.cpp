@@ -135,21 +135,50 @@ TEST_F(ConfigFileTest, PatternsKeepFileOrderAndLaterDuplicatesReplaceText) {
   EXPECT_EQ(patterns.Entries()[1].pattern, "3B 01 ??");
 }
 
-TEST_F(ConfigFileTest, EmptyBinaryAndHugeFilesReadAsEmpty) {
+TEST_F(ConfigFileTest, EmptyAndBinaryFilesReadAsEmptyWithoutAWord) {
   WriteConfig("");
   EXPECT_TRUE(Read());
-  EXPECT_TRUE(mandatory.empty());
-
   std::string binary;
   for (int i = 0; i < 4096; ++i) binary += static_cast<char>((i * 7919) & 0xFF);
   WriteConfig(binary);
   EXPECT_TRUE(Read());
-
-  std::string huge = "[Files Linux]\nMFILE1=" + std::string(20 * 1024 * 1024, 'a') + "\n";
-  WriteConfig(huge);
-  EXPECT_TRUE(Read());
   EXPECT_TRUE(mandatory.empty());
   EXPECT_TRUE(messages.Shown().empty());
+}
+
+// A file that is there but cannot be read line by line still gives empty
+// lists, but the user is told which file it is and why.
+TEST_F(ConfigFileTest, UnreadableFileIsNamedWithItsReason) {
+  const auto utf16 = [](std::string_view text, bool bigEndian, bool mark) {
+    std::string out = mark ? (bigEndian ? "\xFE\xFF" : "\xFF\xFE") : "";
+    for (const char c : text) out += bigEndian ? std::string{'\0', c} : std::string{c, '\0'};
+    return out;
+  };
+  const std::string ini = "[Files Linux]\r\nMFILE1=pcscd\r\n";
+  const struct {
+    const char* what;
+    std::string content;
+    const char* reason;
+  } cases[] = {
+      {"huge", "[Files Linux]\nMFILE1=" + std::string(20 * 1024 * 1024, 'a') + "\n", "it is larger than 16 MiB"},
+      {"UTF-16LE", utf16(ini, false, true), "it is UTF-16 text; save it as UTF-8"},
+      {"UTF-16BE", utf16(ini, true, true), "it is UTF-16 text; save it as UTF-8"},
+      {"UTF-16LE without mark", utf16(ini, false, false), "it is UTF-16 text; save it as UTF-8"},
+      {"CR only", "[Files Linux]\rMFILE1=pcscd\r", "its lines end in CR alone; save it with LF or CR LF line ends"},
+  };
+  const std::string path = dir / "diagtool.ini";
+  for (const auto& c : cases) {
+    testing_support::RecordingDebugOutput debug;
+    RecordingMessageBox shown;
+    WriteConfig(c.content);
+    mandatory.clear();
+    EXPECT_TRUE(Read()) << c.what;
+    EXPECT_TRUE(mandatory.empty()) << c.what;
+    EXPECT_EQ(shown.Texts(), std::vector<std::string>{"The configuration file " + path + " was not read: " +
+                                                      c.reason + "."})
+        << c.what;
+    EXPECT_EQ(debug.Lines(), std::vector<std::string>{"config: " + path + ": " + c.reason}) << c.what;
+  }
 }
 
 TEST_F(ConfigFileTest, LongValuesAreCut) {

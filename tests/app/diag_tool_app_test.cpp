@@ -103,3 +103,14 @@ TEST_F(DiagToolAppTest, PatternSeparatorsAreNeverCompared) {
   EXPECT_EQ(app.MatchCardPattern("3B 77 14 50"), "Dashed");
   EXPECT_EQ(app.MatchCardPattern("3B 77 14 51"), "");
 }
+
+// A pattern that captures nothing into a text of just "!!" names nothing; it
+// does not stop a later pattern from naming the card.
+TEST_F(DiagToolAppTest, PatternThatNamesNothingCountsAsNoMatch) {
+  dir.Write("diagtool.ini",
+            "[Card 1]\nVARTEXT=!!\nVARATR=3B ??\n"
+            "[Card 2]\nVARTEXT=Later pattern\nVARATR=?? 01\n");
+  ASSERT_TRUE(app.LoadConfiguration());
+  EXPECT_EQ(app.MatchCardPattern("3B 01"), "Later pattern");
+  EXPECT_EQ(app.MatchCardPattern("3B 02"), "");
+}

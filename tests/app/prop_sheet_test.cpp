@@ -5,8 +5,10 @@
 #include <QAction>
 #include <QLabel>
 #include <QCloseEvent>
+#include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
+#include <QTabBar>
 #include <QTimer>
 #include <memory>
 
@@ -195,6 +197,24 @@ TEST_F(PropSheetTest, TabsAreAddedRemovedRelabelledAndActivated) {
   EXPECT_EQ(a->parentWidget(), nullptr);
   sheet->RemovePage(1);
   EXPECT_EQ(sheet->GetPageCount(), 1);
+}
+
+// Tab texts are reader names as their drivers give them: an "&" is shown, not
+// taken for the mark of a keyboard shortcut.
+TEST_F(PropSheetTest, TabTextsAreShownAsWritten) {
+  Build();
+  auto page = std::make_unique<CountingPage>("Smith & Sons 00 00");
+  sheet->AddPage(page.get());
+  const QTabBar* bar = sheet->findChild<QTabBar*>();
+  ASSERT_NE(bar, nullptr);
+  EXPECT_EQ(sheet->GetTabText(1), "Smith & Sons 00 00");
+  EXPECT_TRUE(QKeySequence::mnemonic(bar->tabText(1)).isEmpty());
+  for (const QString text : {"A&B", "&&x", "<b>bold</b> & more", "last&"}) {
+    sheet->SetTabText(1, text);
+    EXPECT_EQ(sheet->GetTabText(1), text);
+    EXPECT_TRUE(QKeySequence::mnemonic(bar->tabText(1)).isEmpty()) << text.toStdString();
+  }
+  sheet->RemovePage(page.get());
 }
 
 TEST_F(PropSheetTest, CloseActivatesGeneralStopsRefreshThenRemovesPages) {

@@ -38,6 +38,28 @@ TEST(ProfileFileTest, FirstSectionAndFirstKeyWin) {
   EXPECT_EQ(profile.KeyNames("a"), (std::vector<std::string>{"x"}));
 }
 
+// Long sections (numbered lists) are looked up through an index; the rules
+// stay those of short ones.
+TEST(ProfileFileTest, SectionsWithManyKeysKeepTheLookupRules) {
+  std::string text = "[List]\n";
+  std::vector<std::string> keys;
+  for (int n = 1; n <= 20; ++n) {
+    const std::string key = "Key" + std::to_string(n);
+    text += key + "=" + std::to_string(n) + "\n";
+    if (n < 20) keys.push_back(key);
+    if (n == 12) {
+      text += "KEY3=late\nkey20=early\n";
+      keys.push_back("key20");  // listed where it first appears, as written there
+    }
+  }
+  const auto profile = Parse(text);
+  EXPECT_EQ(profile.GetString("list", "KEY3"), "3");
+  EXPECT_EQ(profile.GetString("LIST", "key20"), "early");
+  EXPECT_EQ(profile.GetString("List", "Key11"), "11");
+  EXPECT_EQ(profile.GetString("List", "Key21", "dflt"), "dflt");
+  EXPECT_EQ(profile.KeyNames("list"), keys);
+}
+
 TEST(ProfileFileTest, OddLinesAreSkipped) {
   const auto profile = Parse(
       "orphan=outside any section\n"
@@ -93,7 +115,9 @@ TEST(ProfileFileTest, LoadReadsFilesAndTreatsTheUnreadableAsEmpty) {
 
   EXPECT_FALSE(profile.Load(dir / "missing.ini"));
   EXPECT_EQ(profile.GetString("S", "k"), "");
+  EXPECT_EQ(profile.LoadProblem(), "");  // a missing file is no problem
   EXPECT_FALSE(profile.Load(dir.path().string()));  // a directory
   EXPECT_TRUE(profile.SectionNames().empty());
+  EXPECT_EQ(profile.LoadProblem(), "it is not a regular file");
   EXPECT_EQ(velkaro::GetPrivateProfileString("S", "k", "d", dir.Write("b.ini", "[s]\nK=w\n")), "w");
 }

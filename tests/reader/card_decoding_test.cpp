@@ -5,14 +5,19 @@
 #include <vector>
 
 TEST(CardDecodingTest, ClockFrequency) {
-  EXPECT_EQ(FrequencyText(4000000), "4.0 MHz");
-  EXPECT_EQ(FrequencyText(3579545), "3.57 MHz");
-  EXPECT_EQ(FrequencyText(500000), "500.0 kHz");
-  EXPECT_EQ(FrequencyText(1000000), "1000.0 kHz");  // only above 1 MHz is shown in MHz
-  EXPECT_EQ(FrequencyText(13560000), "13.56 MHz");
-  EXPECT_EQ(FrequencyText(999), "0.9 kHz");
-  EXPECT_EQ(FrequencyText(0), "n/a");
-  EXPECT_EQ(FrequencyText(0xFFFFFFFF), "4294.96 MHz");
+  const struct {
+    std::uint32_t hertz;
+    const char* text;
+  } cases[] = {
+      {4000000, "4.0 MHz"},       {3579545, "3.57 MHz"},
+      {4050000, "4.05 MHz"},      {3031858, "3.03 MHz"},  // hundredths keep their leading zero
+      {4100000, "4.10 MHz"},      {1010000, "1.01 MHz"},
+      {13560000, "13.56 MHz"},    {0xFFFFFFFF, "4294.96 MHz"},
+      {1000000, "1000.0 kHz"},  // only above 1 MHz is shown in MHz
+      {500000, "500.0 kHz"},      {999, "0.9 kHz"},
+      {0, "n/a"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(FrequencyText(c.hertz), c.text) << c.hertz;
 }
 
 TEST(CardDecodingTest, ChannelId) {

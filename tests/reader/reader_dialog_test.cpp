@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QLabel>
 #include <QTest>
 #include <chrono>
 #include <memory>
@@ -21,12 +22,14 @@ using namespace std::chrono_literals;
 
 const auto* const g_environment = PcscdSandboxEnvironment::Install(VELKARO_TEST_DATA "/reader/pages");
 
-std::unique_ptr<CReaderDialog> OpenPage(const std::string& model, unsigned slot = 0) {
+std::unique_ptr<CReaderDialog> OpenPage(const std::string& model, unsigned slot = 0,
+                                        std::shared_ptr<const CCardNames> cardNames = nullptr) {
   static const CReaderModelMaps maps;
   const std::string reader = Sandbox().ReaderName(model, slot);
   std::unique_ptr<CReaderDialog> page(CReaderDialog::Create());
   page->SetReaderName(reader);
   page->SetModelFlags(maps.FindReaderModel(reader));
+  if (cardNames) page->SetCardNames(std::move(cardNames));
   page->Session().SetCtApiModule(VELKARO_ZELBRIC_MODULE);
   EXPECT_TRUE(page->EnsureInitialised());
   return page;
@@ -65,6 +68,34 @@ TEST(ReaderDialogTest, ContactlessPageRelabelsItsRateLines) {
   EXPECT_EQ(page->ShownText(&CReaderFields::m_strTA1InUse), "212 kbps");
   EXPECT_EQ(page->ShownText(&CReaderFields::m_strTA1), "424 kbps");
   EXPECT_EQ(page->ShownText(&CReaderFields::m_strCardName), "UID:5A 3C 01 99");
+}
+
+// Markup in a driver's serial number or a configured card name must not
+// restyle the window or fetch an image: such text is shown as written.
+TEST(ReaderDialogTest, DriverAndConfigurationTextIsShownAsWritten) {
+  VELKARO_REQUIRE_SANDBOX();
+  const std::string cardName = R"(<img src="/etc/hostname"> &amp; <b>card</b>)";
+  auto page = OpenPage("VELKARO CT 230", 0,
+                       std::make_shared<const CCardNames>(CardNameMap{{"3B 02 14 51", cardName}}, CardPatternMap{}));
+  ASSERT_TRUE(WaitForStatus(*page, kInserted));
+  const struct {
+    const std::string CReaderFields::*field;
+    std::string text;
+  } cases[] = {
+      {&CReaderFields::m_strSerialNumber, R"(<h1 style="color:red">X</h1>)"},
+      {&CReaderFields::m_strCardName, cardName},
+  };
+  for (const auto& c : cases) {
+    const QString text = QString::fromStdString(c.text);
+    EXPECT_EQ(page->ShownText(c.field), text);
+    int labels = 0;
+    for (const QLabel* label : page->findChildren<QLabel*>()) {
+      if (label->text() != text) continue;
+      ++labels;
+      EXPECT_EQ(label->textFormat(), Qt::PlainText) << c.text;
+    }
+    EXPECT_EQ(labels, 1) << c.text;
+  }
 }
 
 TEST(ReaderDialogTest, MuteCardIsShownAtOnce) {

@@ -84,6 +84,21 @@ std::int64_t ModifiedNs(const struct stat& info) {
   return static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
 }
 
+// File times older than this cannot hide a change: any later change gets a
+// later time, whatever the clock tick of the file system.
+constexpr std::int64_t kSettledNs = 2'000'000'000;
+
+std::int64_t ChangedNs(const struct stat& info) {
+  return static_cast<std::int64_t>(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
+}
+
+bool TimesAreSettled(const struct stat& info) {
+  struct timespec now {};
+  if (::clock_gettime(CLOCK_REALTIME, &now) != 0) return false;
+  const std::int64_t nowNs = static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+  return ChangedNs(info) + kSettledNs < nowNs && ModifiedNs(info) + kSettledNs < nowNs;
+}
+
 std::string Environment(const char* name) {
   const char* value = std::getenv(name);
   return value != nullptr ? value : "";
@@ -137,11 +152,17 @@ LSTATUS RegistryStore::ParseUncached(const std::string& text, RegKeyNode& top, s
   return ERROR_SUCCESS;
 }
 
-LSTATUS RegistryStore::Parse(const std::string& text, std::shared_ptr<const RegKeyNode>& top, std::string* message) {
+LSTATUS RegistryStore::Parse(const std::string& text, std::shared_ptr<const RegKeyNode>& top, std::string* message,
+                             const FileIdentity* identity, bool settled) {
+  const auto remember = [&] {
+    m_cachedIdentity = identity ? *identity : FileIdentity{};
+    m_identitySettled = identity != nullptr && settled;
+  };
   {
     std::lock_guard lock(m_cacheMutex);
     if (m_cachedTop && text == m_cachedText) {
       top = m_cachedTop;
+      remember();
       return ERROR_SUCCESS;
     }
   }
@@ -151,6 +172,7 @@ LSTATUS RegistryStore::Parse(const std::string& text, std::shared_ptr<const RegK
   std::lock_guard lock(m_cacheMutex);
   m_cachedText = text;
   m_cachedTop = std::move(parsed);
+  remember();
   return ERROR_SUCCESS;
 }
 
@@ -167,6 +189,19 @@ LSTATUS RegistryStore::Read(RegSnapshot& snapshot, std::string* message) {
     return Failure(IsPermissionError(error) ? ERROR_ACCESS_DENIED : ERROR_CANTREAD, "cannot open: " + Describe(error),
                    message);
   }
+  const FileIdentity identity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+                              static_cast<std::int64_t>(info.st_size), ModifiedNs(info), ChangedNs(info)};
+  {
+    // Without this, every call of a walk over many values reads the whole
+    // file again, and the walk grows with the square of the store.
+    std::lock_guard lock(m_cacheMutex);
+    if (m_cachedTop && m_identitySettled && m_cachedIdentity == identity) {
+      snapshot.top = m_cachedTop;
+      snapshot.modifiedNs = ModifiedNs(info);
+      return ERROR_SUCCESS;
+    }
+  }
+  const bool settled = TimesAreSettled(info);  // judged before the bytes are read
   std::string text;
   if (const int readError = ReadAll(fd.Get(), info, text)) {
     if (readError == EFBIG) {
@@ -176,7 +211,7 @@ LSTATUS RegistryStore::Read(RegSnapshot& snapshot, std::string* message) {
   }
   fd.Reset();  // the content is in memory; let writers go on
   std::shared_ptr<const RegKeyNode> top;
-  if (const LSTATUS status = Parse(text, top, message)) return status;
+  if (const LSTATUS status = Parse(text, top, message, &identity, settled)) return status;
   snapshot.top = std::move(top);
   snapshot.modifiedNs = ModifiedNs(info);
   return ERROR_SUCCESS;
@@ -245,6 +280,7 @@ LSTATUS RegistryStore::Modify(const Change& change, std::string* message) {
   std::lock_guard lock(m_cacheMutex);
   m_cachedText = std::move(newText);
   m_cachedTop = std::move(updated);
+  m_identitySettled = false;  // the new file has not been looked at yet
   return ERROR_SUCCESS;
   // The lock goes with `fd`, after the new file is in place.
 }

@@ -42,9 +42,10 @@ constexpr std::uint32_t kStartManual = 3;
 constexpr std::uint32_t kStartDisabled = 4;
 constexpr std::size_t kStringValueSize = 255;
 
-// Module state kept between checks; used from the UI thread only.
-int g_osCode = OS_UNKNOWN;
-std::string g_servicePack;
+// Module state kept between checks, per thread: the General page checks on
+// its thread while the log checks on its own.
+thread_local int g_osCode = OS_UNKNOWN;
+thread_local std::string g_servicePack;
 
 // Opens a key for queries and closes it with the object.
 class QueryKey {

@@ -31,6 +31,9 @@ CDiagToolDlg* AddGeneralPage(CDiagToolPropSheet& sheet, CDiagToolApp& app) {
         return page;
       });
   general->SetApiPageFactory([] { return CApiDialog::Create(); });
+  // The button and the menu entry both simply write the log.
+  general->SetCreateLogfileHandler([&app] { app.CreateLogfile(); });
+  sheet.SetCreateLogfileHandler([&app] { app.CreateLogfile(); });
   // The window owns the General page and destroys it first.
   sheet.AddPage(general);
   return general;
@@ -50,9 +53,11 @@ ProgramServices::ProgramServices() : m_messageBox(res::kAppTitle) {
   velkaro::InstallMessageBox(&m_messageBox);
   velkaro::InstallSaveFileDialog(&m_saveDialog);
   velkaro::InstallServiceControl(&m_serviceControl);
+  velkaro::InstallBackgroundRunner(&m_backgroundRunner);
 }
 
 ProgramServices::~ProgramServices() {
+  velkaro::InstallBackgroundRunner(nullptr);
   velkaro::InstallServiceControl(nullptr);
   velkaro::InstallMessageBox(nullptr);
   velkaro::InstallSaveFileDialog(nullptr);

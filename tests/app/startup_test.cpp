@@ -4,14 +4,17 @@
 
 #include <QApplication>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QTimer>
 #include <filesystem>
 
 #include "app/diag_tool_app.h"
 #include "app/prop_sheet.h"
 #include "fakes.h"
+#include "status/diag_tool_dlg.h"
 #include "temp_dir.h"
 
+using testing_support::FakeSaveFileDialog;
 using testing_support::FakeSystemInfo;
 using testing_support::RecordingMessageBox;
 using testing_support::TempDir;
@@ -86,4 +89,18 @@ TEST_F(StartupTest, BrokenConfigurationEndsBeforeAnyWindow) {
   EXPECT_EQ(RunDiagTool(app), 1);
   EXPECT_FALSE(windowSeen);
   EXPECT_EQ(messages.Texts().back(), "Read config file failed");
+}
+
+TEST_F(StartupTest, ButtonAndMenuBothCreateTheLogfile) {
+  dir.Write("diagtool.ini", "[Files Linux]\nMFILE1=pcscd\n");
+  CDiagToolApp app;
+  ASSERT_TRUE(app.LoadConfiguration());
+  FakeSaveFileDialog dialog;  // the user cancels: nothing is written
+  CDiagToolPropSheet sheet(QStringLiteral("title"));
+  CDiagToolDlg* general = AddGeneralPage(sheet, app);
+  general->CreateLogfileButton()->click();
+  sheet.OnSysCommand(IDM_CREATE_LOGFILE);
+  ASSERT_EQ(dialog.requests.size(), 2u);
+  EXPECT_TRUE(dialog.requests[1].defaultPath.ends_with("/diagtool.log"));
+  EXPECT_TRUE(messages.Shown().empty());
 }

@@ -6,11 +6,15 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTimer>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "app/diag_tool_app.h"
 #include "app/prop_sheet.h"
 #include "fakes.h"
+#include "platform/qt_dialogs.h"
 #include "status/diag_tool_dlg.h"
 #include "temp_dir.h"
 
@@ -103,4 +107,22 @@ TEST_F(StartupTest, ButtonAndMenuBothCreateTheLogfile) {
   ASSERT_EQ(dialog.requests.size(), 2u);
   EXPECT_TRUE(dialog.requests[1].defaultPath.ends_with("/diagtool.log"));
   EXPECT_TRUE(messages.Shown().empty());
+}
+
+// The log's work runs off the user-interface thread, whose events (the
+// refresh, drawing) go on meanwhile.
+TEST(BackgroundRunnerTest, TheWindowsEventsGoOnWhileTheWorkRuns) {
+  velkaro::QtBackgroundRunner runner;
+  std::atomic<bool> timerFired{false};
+  bool sawTimer = false;
+  std::thread::id workThread;
+  QTimer::singleShot(0, [&] { timerFired = true; });
+  runner.Run([&] {
+    workThread = std::this_thread::get_id();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!timerFired && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    sawTimer = timerFired;
+  });
+  EXPECT_TRUE(sawTimer);
+  EXPECT_NE(workThread, std::this_thread::get_id());
 }

@@ -99,8 +99,11 @@ TEST_F(DiagLogTest, FailuresAreNeverReportedAsSuccess) {
   CreateLogfile(out / "gone/diag.log");
   EXPECT_EQ(LastMessage(), "FILE CANNOT BE CREATED\n" + out / "gone/diag.log" + ": No such file or directory");
   {
+    // The disk is full for one line of the report and has room again after.
     FakeLogFileSystem disk;
-    disk.capacity = 200;  // full within the report
+    disk.onWrite = [&](std::string_view bytes) {
+      disk.capacity = bytes.starts_with("Present reader 1:") ? disk.written : SIZE_MAX;
+    };
     CreateLogfile(out / "full.log");
     EXPECT_EQ(LastMessage(), "File-IO error\nErrorcode: -3\n" + out / "full.log" + ": No space left on device");
   }

@@ -128,9 +128,14 @@ TEST_F(RegistryDumpTest, AStoreThatBecomesUnreadableEndsTheDumpAsAFailure) {
 
 TEST_F(RegistryDumpTest, AFullDiskStopsTheDump) {
   std::string store = "[HKEY_LOCAL_MACHINE\\K]\n";
-  for (int i = 0; i < 20; ++i) store += "[HKEY_LOCAL_MACHINE\\K\\S" + std::to_string(i) + "]\n\"v\"=\"x\"\n\n";
+  for (int i = 0; i < 5; ++i) store += "[HKEY_LOCAL_MACHINE\\K\\S" + std::to_string(i) + "]\n\"v\"=\"x\"\n\n";
+  // The disk is full for one value line of the third subkey, and has room
+  // again right after (another program freed some).
   FakeLogFileSystem disk;
-  disk.capacity = 300;  // runs out inside a subkey
+  int values = 0;
+  disk.onWrite = [&](std::string_view bytes) {
+    disk.capacity = bytes.starts_with("\"v\"") && ++values == 3 ? disk.written : SIZE_MAX;
+  };
   EXPECT_EQ(Dump("[Reg_Linux]\nHKEY_LOCAL_MACHINE\\K=\n", store), DUMP_E_WRITE);
   EXPECT_NE(detail.find("No space left on device"), std::string::npos) << detail;
   EXPECT_EQ(dumped.find("access denied!"), std::string::npos);

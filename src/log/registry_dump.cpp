@@ -73,9 +73,10 @@ const std::array<RootName, 7>& RootNames() {
   return roots;
 }
 
+// By type number; other types show empty parentheses.
 constexpr std::array<const char*, 9> kTypeNames = {
-    "REG_NONE",  "REG_SZ",       "REG_EXPAND_SZ", "REG_BINARY",       "REG_DWORD",
-    "REG_DWORD_BIG_ENDIAN", "REG_LINK", "REG_MULTI_SZ", "REG_RESOURCE_LIST",
+    "REG_NONE", "REG_SZ",   "REG_EXPAND_SZ", "REG_BINARY",        "REG_DWORD", "REG_DWORD_BIG_ENDIAN",
+    "REG_LINK", "REG_MULTI_SZ", "REG_RESOURCE_LIST",
 };
 
 // Store key names fit 255 bytes; value names are longer than the 511

@@ -129,6 +129,7 @@ int OpenWithoutUserLinks(const std::string& path, int flags, LogFileHandle& hand
     if (++links > kMaxLinks) return ELOOP;
     std::string target;
     if (const int linkError = ReadLink(directory.Get(), name, target)) return linkError;
+    if (target.empty()) return ENOENT;
     std::deque<std::string> parts = Components(target);
     if (last && (parts.empty() || target.back() == '/')) return EISDIR;
     rest.insert(rest.begin(), parts.begin(), parts.end());

@@ -37,9 +37,8 @@ class CCardMonitor {
   SCARD_READERSTATE ReaderState();
   // The page's context; kNoContext while pcscd cannot be reached.
   SCARDCONTEXT Context() const { return m_hContext.load(); }
-  // Held for a whole card update or register read; timed, so a register
-  // read on another thread can give up.
-  std::timed_mutex& PageLock() { return m_pageLock; }
+  // Held for a whole card update or register read.
+  std::mutex& PageLock() { return m_pageLock; }
   // The page has applied the change: the thread waits for the next one.
   void SetReady();
 
@@ -61,7 +60,7 @@ class CCardMonitor {
   const std::string* m_pReaderName = nullptr;
   PostFunction m_post;
 
-  std::timed_mutex m_pageLock;
+  std::mutex m_pageLock;
   std::atomic<SCARDCONTEXT> m_hContext{kNoContext};
 
   std::mutex m_readyLock;  // guards m_bReady, m_readerState and m_bThreadDone

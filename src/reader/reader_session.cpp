@@ -13,8 +13,10 @@
 
 namespace {
 
-// A register read waits this long for a card update to let go of the reader.
+// A register read waits this long for a card update to let go of the reader,
+// trying the lock this often (a plain mutex, which every sanitizer follows).
 constexpr std::chrono::seconds kRegisterLockWait{10};
+constexpr std::chrono::milliseconds kRegisterLockRetry{5};
 constexpr std::size_t kRegisterReadAntennaByte = 5;
 
 void ResetCardTexts(CReaderFields& f) {
@@ -59,6 +61,15 @@ const char* ReadAntennas(const CMSCard& pcsc, SCARDHANDLE card, std::vector<CAnt
   return nullptr;
 }
 
+bool LockWithin(std::unique_lock<std::mutex>& lock, std::chrono::milliseconds wait) {
+  const auto deadline = std::chrono::steady_clock::now() + wait;
+  while (!lock.try_lock()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(kRegisterLockRetry);
+  }
+  return true;
+}
+
 }  // namespace
 
 CReaderSession::CReaderSession(const std::string& pcscLibrary) : m_card(pcscLibrary) {}
@@ -73,7 +84,7 @@ void CReaderSession::Stop() {
 CRegisterRead CReaderSession::ReadRegisters() {
   CRegisterRead read;
   std::unique_lock page(m_monitor.PageLock(), std::defer_lock);
-  if (!page.try_lock_for(kRegisterLockWait)) {
+  if (!LockWithin(page, kRegisterLockWait)) {
     read.failure = kRegisterReadFailed;
     return read;
   }

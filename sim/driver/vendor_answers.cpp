@@ -65,11 +65,9 @@ VendorAnswer ContactlessInfo(const std::optional<CardFacts>& card, std::span<con
   return answer;
 }
 
-}  // namespace
-
-VendorAnswer AnswerControl(const Scenario& scenario, const std::optional<CardFacts>& card, std::uint32_t function,
-                           std::span<const std::uint8_t> input) {
-  if (scenario.Fails(std::to_string(function))) return Fail();
+// The answer before any `short` entry cuts it.
+VendorAnswer AnswerFullControl(const Scenario& scenario, const std::optional<CardFacts>& card, std::uint32_t function,
+                               std::span<const std::uint8_t> input) {
   switch (function) {
     case kFirmwareVersion: return Value(scenario.reader.firmware);
     case kLibraryVersion: return Value(scenario.reader.library);
@@ -80,6 +78,18 @@ VendorAnswer AnswerControl(const Scenario& scenario, const std::optional<CardFac
     case kContactlessInfo: return ContactlessInfo(card, input);
     default: return {Outcome::NotSupported, {}};
   }
+}
+
+}  // namespace
+
+VendorAnswer AnswerControl(const Scenario& scenario, const std::optional<CardFacts>& card, std::uint32_t function,
+                           std::span<const std::uint8_t> input) {
+  if (scenario.Fails(std::to_string(function))) return Fail();
+  VendorAnswer answer = AnswerFullControl(scenario, card, function, input);
+  if (scenario.Shortens(std::to_string(function)) && answer.data.size() == sizeof(std::uint32_t)) {
+    answer.data.resize(sizeof(std::uint16_t));
+  }
+  return answer;
 }
 
 VendorAnswer AnswerAttribute(const Scenario& scenario, const std::optional<CardFacts>& card, std::uint32_t attribute) {

@@ -117,7 +117,7 @@ struct CardFact {
   Problem (*apply)(std::string_view value, CardFacts& card);
 };
 
-const std::array<ReaderFact, 9> kReaderFacts = {{
+const std::array<ReaderFact, 10> kReaderFacts = {{
     {"name", false,
      [](std::string_view v, ReaderFacts& r) -> Problem {
        // pcscd takes the name from a quoted reader.conf entry and appends " 00 00".
@@ -143,6 +143,16 @@ const std::array<ReaderFact, 9> kReaderFacts = {{
          const auto id = CanonicalFailure(word);
          if (!id) return "'" + word + "' is not a code the driver answers; known: " + KnownFailures();
          r.failing.insert(*id);
+       }
+       return std::nullopt;
+     }},
+    {"short", true,
+     [](std::string_view v, ReaderFacts& r) -> Problem {
+       static constexpr std::array<std::string_view, 5> kFourByteCodes = {"3001", "3041", "3042", "3043", "3056"};
+       for (const std::string& word : Words(v)) {
+         if (std::find(kFourByteCodes.begin(), kFourByteCodes.end(), word) == kFourByteCodes.end())
+           return "'" + word + "' is not a code with a 4-byte answer; known: 3001 3041 3042 3043 3056";
+         r.shortened.insert(word);
        }
        return std::nullopt;
      }},

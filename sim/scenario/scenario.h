@@ -55,6 +55,7 @@ struct ReaderFacts {
   unsigned slots = 1;
   bool plugged = true;
   std::set<std::string> failing;  // canonical ids: "3042", "3105:FA", "serial", "channel"
+  std::set<std::string> shortened;  // 4-byte answers cut to 2 bytes: "3001", "3041", ...
   std::vector<Bytes> antennas;    // register records of each antenna
   std::optional<unsigned> antennaCount;  // answered to the count query instead of antennas.size()
 };
@@ -64,6 +65,7 @@ struct Scenario {
   std::vector<CardFacts> cards;
 
   bool Fails(std::string_view id) const { return reader.failing.count(std::string(id)) != 0; }
+  bool Shortens(std::string_view id) const { return reader.shortened.count(std::string(id)) != 0; }
   // Whether the reader answers the antenna count query at all.
   bool HasRegisters() const { return reader.antennaCount.has_value() || !reader.antennas.empty(); }
   unsigned AntennaCount() const {

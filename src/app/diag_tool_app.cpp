@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "platform/background.h"
 #include "platform/package_note.h"
 #include "platform/services.h"
 #include "platform/text.h"
@@ -9,6 +10,10 @@
 
 namespace {
 std::atomic<CDiagToolApp*> g_theApp{nullptr};
+
+// Linux has no "*.*": every file matches "*".
+constexpr char kLogFileFilter[] = "LogFiles (*.log);;RegFiles (*.reg);;All Files (*)";
+constexpr char kLogFileExtension[] = "log";
 }  // namespace
 
 CDiagToolApp::CDiagToolApp() { g_theApp.store(this); }
@@ -65,4 +70,25 @@ void CDiagToolApp::LookupCardName(const std::string& atrText, std::string& name)
 
 std::string CDiagToolApp::MatchCardPattern(const std::string& atrText) const {
   return m_cardNames->MatchCardPattern(atrText);
+}
+
+bool CDiagToolApp::IsAdministrator() { return velkaro::IsUserAnAdmin(); }
+
+LogOutcome CDiagToolApp::WriteLog(const std::string& path) {
+  LogSetting setting;
+  setting.mandatoryFiles = m_lstMandatoryFiles;
+  setting.optionalFiles = m_lstOptionalFiles;
+  setting.isAdditionalReader = [this](const std::string& name) { return IsAdditionalReader(name); };
+  setting.configPath = GetConfigFilePath();
+  setting.administrator = IsAdministrator();
+  return WriteDiagnosticLog(path, setting);
+}
+
+void CDiagToolApp::CreateLogfile() {
+  const velkaro::SaveFileRequest request{{}, ProposedLogPath(), kLogFileFilter, kLogFileExtension};
+  const auto path = velkaro::SaveFileDialog().Ask(request);
+  if (!path) return;
+  LogOutcome outcome;
+  velkaro::BackgroundRunner().Run([&] { outcome = WriteLog(*path); });
+  for (const LogMessage& message : outcome.messages) velkaro::ShowMessageBox(message.text, message.caption, message.style);
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/config_file.h"
+#include "log/log_writer.h"
 
 class CDiagToolApp {
  public:
@@ -35,6 +36,16 @@ class CDiagToolApp {
   // The product version of our own package note, read once; empty when the
   // running program carries none.
   std::string GetProductVersion();
+
+  // "Create Logfile": asks for the file (proposed: diagtool.log in $TEMP,
+  // $TMP or /tmp), writes the log off the user-interface thread and shows
+  // how it ended. Returns at once when the user cancels.
+  void CreateLogfile();
+  // The log for `path` without any dialog: what "Create Logfile" writes
+  // after its file dialog, and what velkaro-diag-log writes.
+  LogOutcome WriteLog(const std::string& path);
+  // Whether the settings dump may run: the effective user is root.
+  static bool IsAdministrator();
 
   // The card name for an ATR text from the exact table. Does nothing when the
   // text is empty or `name` already holds a name.

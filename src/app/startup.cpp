@@ -43,6 +43,9 @@ CDiagToolDlg* AddGeneralPage(CDiagToolPropSheet& sheet, CDiagToolApp& app) {
     CAboutDlg about(&sheet);
     about.exec();
   });
+  // The button and the menu entry both simply write the log.
+  general->SetCreateLogfileHandler([&app] { app.CreateLogfile(); });
+  sheet.SetCreateLogfileHandler([&app] { app.CreateLogfile(); });
   // The window owns the General page and destroys it first.
   sheet.AddPage(general);
   return general;
@@ -65,9 +68,11 @@ ProgramServices::ProgramServices() : m_messageBox(res::kAppTitle) {
   velkaro::InstallSaveFileDialog(&m_saveDialog);
   velkaro::InstallUrlOpener(&m_urlOpener);
   velkaro::InstallServiceControl(&m_serviceControl);
+  velkaro::InstallBackgroundRunner(&m_backgroundRunner);
 }
 
 ProgramServices::~ProgramServices() {
+  velkaro::InstallBackgroundRunner(nullptr);
   velkaro::InstallServiceControl(nullptr);
   velkaro::InstallMessageBox(nullptr);
   velkaro::InstallSaveFileDialog(nullptr);

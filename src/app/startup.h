@@ -18,8 +18,8 @@ CDiagToolDlg* AddGeneralPage(CDiagToolPropSheet& sheet, CDiagToolApp& app);
 int RunDiagTool(CDiagToolApp& app);
 
 // The services the program runs with (the window system's message box and
-// save dialog, systemd's view of pcscd), installed for the object's lifetime
-// in place of the fallbacks.
+// save dialog, systemd's view of pcscd, long work off the user-interface
+// thread), installed for the object's lifetime in place of the fallbacks.
 class ProgramServices {
  public:
   ProgramServices();
@@ -32,4 +32,5 @@ class ProgramServices {
   velkaro::QtSaveFileDialog m_saveDialog;
   velkaro::QtUrlOpener m_urlOpener;
   velkaro::SystemdServiceControl m_serviceControl;
+  velkaro::QtBackgroundRunner m_backgroundRunner;
 };

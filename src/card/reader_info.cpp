@@ -20,8 +20,10 @@ struct QueryError {
 DriverValue ReadValue(SCARDHANDLE card, VendorFunction function) {
   DriverValue value = 0;
   DWORD returned = 0;
+  // A shorter answer would leave part of the value unset.
   if (SCardControl(card, VendorControlCode(function), nullptr, 0, &value, sizeof value, &returned) !=
-      SCARD_S_SUCCESS) {
+          SCARD_S_SUCCESS ||
+      returned != sizeof value) {
     throw QueryError{"Error: SCardControl()!"};
   }
   return value;

@@ -41,6 +41,9 @@ bool IsBrandReader(std::string_view upperBaseName);
 class CReaderModelMaps {
  public:
   CReaderModelMaps();
+  // Maps not built yet, as a General page holds them before its
+  // initialisation: no reader is a model or an alias.
+  static CReaderModelMaps Unbuilt() { return CReaderModelMaps(UnbuiltTag{}); }
 
   // The model row for a reader name as PC/SC lists it; null when none.
   const ReaderModel* FindReaderModel(std::string_view readerName) const;
@@ -52,6 +55,9 @@ class CReaderModelMaps {
   const std::unordered_map<std::string, std::string>& Aliases() const { return m_mapReaderAliases; }
 
  private:
+  struct UnbuiltTag {};
+  explicit CReaderModelMaps(UnbuiltTag) {}
+
   std::unordered_map<std::string, const ReaderModel*> m_mapReaderModels;
   std::unordered_map<std::string, std::string> m_mapReaderAliases;
 };

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 
 #include "platform/text.h"
 #include "platform/unique_fd.h"
@@ -202,6 +204,35 @@ std::string GetPrivateProfileString(std::string_view section, std::string_view k
   ProfileFile profile;
   profile.Load(path);
   return profile.GetString(section, key, defaultValue);
+}
+
+std::optional<std::vector<ProfileSectionKeys>> ReadRawProfileSections(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+      static_cast<unsigned long long>(st.st_size) > ProfileFile::kMaxFileSize) {
+    return std::nullopt;
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) return std::nullopt;
+
+  std::string_view content = text;
+  if (content.starts_with("\xEF\xBB\xBF")) content.remove_prefix(3);
+  std::vector<ProfileSectionKeys> sections;
+  while (!content.empty()) {
+    const size_t end = content.find('\n');
+    std::string_view line = TrimSpaces(content.substr(0, end));
+    content.remove_prefix(end == std::string_view::npos ? content.size() : end + 1);
+    if (line.empty() || line.front() == ';' || line.front() == '#') continue;
+    if (line.front() == '[') {
+      line.remove_prefix(1);
+      sections.push_back({std::string(TrimSpaces(line.substr(0, line.find(']')))), {}});
+    } else if (const size_t equals = line.find('='); equals != std::string_view::npos && !sections.empty()) {
+      sections.back().keys.emplace_back(TrimSpaces(line.substr(0, equals)));
+    }
+  }
+  return sections;
 }
 
 }  // namespace velkaro

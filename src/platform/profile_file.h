@@ -6,6 +6,7 @@
 // default, and a value is cut to the 255 characters of a 256-byte buffer.
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -80,6 +81,17 @@ class ProfileFile {
   NameIndex m_sectionIndex;         // name -> m_sections
   std::string m_loadProblem;
 };
+
+// Every section of a file exactly as written, for readers that must tell
+// "Reg_Linux" from "reg_linux": names keep their case, and sections or keys
+// that repeat are listed again. Same line rules as ProfileFile, but apart
+// from it, so it does not depend on how ProfileFile merges or indexes its
+// sections. Nothing when the file cannot be read.
+struct ProfileSectionKeys {
+  std::string name;
+  std::vector<std::string> keys;  // in file order
+};
+std::optional<std::vector<ProfileSectionKeys>> ReadRawProfileSections(const std::string& path);
 
 // One-shot lookup in the manner of GetPrivateProfileString.
 std::string GetPrivateProfileString(std::string_view section, std::string_view key,

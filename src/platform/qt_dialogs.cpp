@@ -1,8 +1,10 @@
 #include "platform/qt_dialogs.h"
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <thread>
 
 namespace velkaro {
 
@@ -43,6 +45,19 @@ std::optional<std::string> QtSaveFileDialog::Ask(const SaveFileRequest& request)
   if (!request.defaultExtension.empty()) dialog.setDefaultSuffix(QString::fromStdString(request.defaultExtension));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
   return dialog.selectedFiles().front().toStdString();
+}
+
+void QtBackgroundRunner::Run(const std::function<void()>& work) {
+  QEventLoop loop;
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  std::thread worker([&work, &loop] {
+    work();
+    // The loop is the context: should it be gone, the call is dropped.
+    QMetaObject::invokeMethod(&loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+  });
+  loop.exec(QEventLoop::ExcludeUserInputEvents);
+  worker.join();
+  QApplication::restoreOverrideCursor();
 }
 
 }  // namespace velkaro

@@ -1,6 +1,7 @@
 #pragma once
 // Qt implementations of the message box and save dialog services.
 
+#include "platform/background.h"
 #include "platform/services.h"
 
 namespace velkaro {
@@ -18,6 +19,13 @@ class QtMessageBox final : public IMessageBox {
 class QtSaveFileDialog final : public ISaveFileDialog {
  public:
   std::optional<std::string> Ask(const SaveFileRequest& request) override;
+};
+
+// Runs the work on a thread of its own and keeps the user-interface thread's
+// events going meanwhile, apart from user input, with a busy cursor.
+class QtBackgroundRunner final : public IBackgroundRunner {
+ public:
+  void Run(const std::function<void()>& work) override;
 };
 
 }  // namespace velkaro

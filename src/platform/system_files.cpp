@@ -82,6 +82,8 @@ std::optional<std::string> FindSystemFile(const std::string& name) {
   if (name.find('/') != std::string::npos) {
     const std::string path = name.front() == '/' ? root + name : name;
     if (IsRegularFile(path)) return path;
+    // The running program itself lies outside a fake system tree.
+    if (!root.empty() && name.front() == '/' && IsRegularFile(name)) return name;
   } else {
     for (const std::string& directory : FirstSearchDirectories(root, name)) {
       const std::string path = directory + "/" + name;

@@ -60,8 +60,10 @@ bool ReadPort(const CMSCard& pcsc, SCARDHANDLE card, CReaderFields& fields) {
 std::optional<DriverValue> ReadDriverValue(const CMSCard& pcsc, SCARDHANDLE card, VendorFunction function) {
   DriverValue value = 0;
   DWORD returned = 0;
+  // A shorter answer would leave part of the value unset.
   if (pcsc.Control(card, VendorControlCode(function), nullptr, 0, &value, sizeof value, &returned) !=
-      SCARD_S_SUCCESS) {
+          SCARD_S_SUCCESS ||
+      returned != sizeof value) {
     return std::nullopt;
   }
   return value;

@@ -38,7 +38,8 @@ std::optional<bool> ConnectAndNameCard(const CMSCard& pcsc, SCARDCONTEXT context
 // The port from the channel id; false when the attribute cannot be read.
 bool ReadPort(const CMSCard& pcsc, SCARDHANDLE card, CReaderFields& fields);
 
-// A 4-byte driver value; nothing when the control code fails.
+// A 4-byte driver value; nothing when the control code fails or answers
+// another length.
 std::optional<DriverValue> ReadDriverValue(const CMSCard& pcsc, SCARDHANDLE card, VendorFunction function);
 
 // Appends "UID:<hex>" to the card name (after a space when it has one) for a

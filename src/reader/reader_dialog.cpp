@@ -9,6 +9,9 @@
 #include <QVBoxLayout>
 
 #include "card/reader_models.h"
+#include "platform/services.h"
+#include "res/strings.h"
+#include "rfid/reg_entries.h"
 
 CReaderDialog::CReaderDialog()
     : CPropertyPage(QStringLiteral("ReaderNameX")), m_session(std::make_unique<CReaderSession>()) {
@@ -86,6 +89,31 @@ bool CReaderDialog::OnInitDialog() {
 
 void CReaderDialog::OnCommand(int id, int parameter) {
   if (id == ID_CARD_STATUS_CHANGED) m_session->UpdateCardInfo(parameter == 1);
+}
+
+void CReaderDialog::ReadRegisterDump(bool forLog) {
+  m_session->ReadRegistersInBackground([this, forLog](CRegisterRead read) {
+    // The page is the context: a read that ends after the page has gone
+    // shows nothing.
+    QMetaObject::invokeMethod(
+        this, [this, forLog, read = std::move(read)] { OnRegistersRead(forLog, read); }, Qt::QueuedConnection);
+  });
+}
+
+void CReaderDialog::OnRegistersRead(bool forLog, const CRegisterRead& read) {
+  if (forLog) {
+    if (!read.failure) m_strRegDump = ::FormatDump(read.antennas);
+    return;
+  }
+  if (read.failure) {
+    velkaro::ShowMessageBox(read.failure, res::kCaptionNotice, velkaro::MB_ICONEXCLAMATION | velkaro::MB_OK);
+    return;
+  }
+  // Owned by the main window, so an open view outlives its reader's tab.
+  auto* view = new CRegEntries(window());
+  view->FormatDump(read.antennas);
+  view->setWindowTitle(QString::fromStdString(m_session->ReaderName()));
+  view->show();
 }
 
 void CReaderDialog::UpdateData() { m_view.Update(m_session->Fields()); }

@@ -14,7 +14,7 @@ struct ReaderModel;
 // Page command: the monitor saw a change of the card status.
 inline constexpr int ID_CARD_STATUS_CHANGED = 4003;
 
-class CReaderDialog : public CPropertyPage {
+class CReaderDialog : public CPropertyPage, public IRegisterViewPage {
   Q_OBJECT
 
  public:
@@ -28,6 +28,13 @@ class CReaderDialog : public CPropertyPage {
 
   // Page commands; 4003 runs the card update (parameter 1: without redraw).
   void OnCommand(int id, int parameter);
+
+  // "RFID registers": reads the registers off the user-interface thread,
+  // then opens one more register view with them, or shows the notice that
+  // says why there are none. For the log, keeps the dump in m_strRegDump
+  // instead and shows nothing.
+  void ReadRegisterDump(bool forLog) override;
+  const std::string& RegDump() const { return m_strRegDump; }
 
   CReaderSession& Session() { return *m_session; }
   const CReaderFields& Fields() const { return m_session->Fields(); }
@@ -49,7 +56,9 @@ class CReaderDialog : public CPropertyPage {
  private:
   // Copies the fields into the controls.
   void UpdateData();
+  void OnRegistersRead(bool forLog, const CRegisterRead& read);
 
+  std::string m_strRegDump;
   std::unique_ptr<CReaderSession> m_session;
   CFieldView m_view;
   QLabel* m_lblTa1InUse = nullptr;

@@ -1,7 +1,9 @@
 #include "reader/reader_session.h"
 
 #include <array>
+#include <chrono>
 #include <span>
+#include <system_error>
 
 #include "card/ct_api.h"
 #include "card/reader_info.h"
@@ -10,6 +12,12 @@
 #include "res/strings.h"
 
 namespace {
+
+// A register read waits this long for a card update to let go of the reader,
+// trying the lock this often (a plain mutex, which every sanitizer follows).
+constexpr std::chrono::seconds kRegisterLockWait{10};
+constexpr std::chrono::milliseconds kRegisterLockRetry{5};
+constexpr std::size_t kRegisterReadAntennaByte = 5;
 
 void ResetCardTexts(CReaderFields& f) {
   for (std::string* text : {&f.m_strProtocol, &f.m_strSubProtocol, &f.m_strPort, &f.m_strFrequency,
@@ -20,11 +28,110 @@ void ResetCardTexts(CReaderFields& f) {
   f.m_strCardName.clear();
 }
 
+// The antenna count, then each antenna's records; a notice when they cannot
+// be read.
+const char* ReadAntennas(const CMSCard& pcsc, SCARDHANDLE card, std::vector<CAntennaBuffer>& antennas) {
+  static_assert(kMaxAntennas >= 255, "every antenna the count byte names is read");
+  std::array<std::uint8_t, kEscapeCommandSize> command{};
+  command[0] = kEscapeRegisterInfo;
+  std::array<std::uint8_t, kEscapeAnswerSize> answer{};
+  DWORD returned = 0;
+  if (pcsc.Control(card, VendorControlCode(kCtlEscape), command.data(), command.size(), answer.data(), answer.size(),
+                   &returned) != SCARD_S_SUCCESS ||
+      returned < 1) {
+    return kNoRfidRegisters;
+  }
+  const unsigned count = answer[0];
+  if (count == 0) return kNoAntenna;
+  antennas.resize(count);
+  for (unsigned i = 0; i < count; ++i) {
+    command.fill(0);
+    command[0] = kEscapeRegisterRead;
+    command[1] = 1;  // the number 1, least significant byte first
+    command[kRegisterReadAntennaByte] = static_cast<std::uint8_t>(i);
+    CAntennaBuffer& buffer = antennas[i];
+    DWORD length = 0;
+    if (pcsc.Control(card, VendorControlCode(kCtlEscape), command.data(), command.size(), buffer.data.data(),
+                     buffer.data.size(), &length) != SCARD_S_SUCCESS) {
+      antennas.clear();
+      return kRegisterReadFailed;
+    }
+    buffer.length = std::min<std::size_t>(length, buffer.data.size());
+  }
+  return nullptr;
+}
+
+bool LockWithin(std::unique_lock<std::mutex>& lock, std::chrono::milliseconds wait) {
+  const auto deadline = std::chrono::steady_clock::now() + wait;
+  while (!lock.try_lock()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(kRegisterLockRetry);
+  }
+  return true;
+}
+
 }  // namespace
 
 CReaderSession::CReaderSession(const std::string& pcscLibrary) : m_card(pcscLibrary) {}
 
-CReaderSession::~CReaderSession() { m_monitor.Stop(); }
+CReaderSession::~CReaderSession() { Stop(); }
+
+void CReaderSession::Stop() {
+  m_monitor.Stop();
+  JoinRegisterReads(true);
+}
+
+CRegisterRead CReaderSession::ReadRegisters() {
+  CRegisterRead read;
+  std::unique_lock page(m_monitor.PageLock(), std::defer_lock);
+  if (!LockWithin(page, kRegisterLockWait)) {
+    read.failure = kRegisterReadFailed;
+    return read;
+  }
+  // Only the contactless models carry these letters in their names.
+  if (m_strReaderName.find("CL") == std::string::npos && m_strReaderName.find("Cl") == std::string::npos) {
+    read.failure = kNoRfidRegisters;
+    return read;
+  }
+  SCARDCONTEXT context = kNoContext;
+  if (m_card.EstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context) != SCARD_S_SUCCESS) {
+    read.failure = kConnectingFailed;
+    return read;
+  }
+  SCARDHANDLE card = kNoCard;
+  DWORD protocol = 0;
+  if (m_card.Connect(context, m_strReaderName.c_str(), SCARD_SHARE_DIRECT, 0, &card, &protocol) != SCARD_S_SUCCESS) {
+    read.failure = kConnectingFailed;
+  } else {
+    read.failure = ReadAntennas(m_card, card, read.antennas);
+    card_steps::Disconnect(m_card, card);
+  }
+  m_card.ReleaseContext(context);
+  return read;
+}
+
+void CReaderSession::ReadRegistersInBackground(std::function<void(CRegisterRead)> done) {
+  JoinRegisterReads(false);
+  auto finished = std::make_shared<std::atomic<bool>>(false);
+  try {
+    std::thread thread([this, finished, done] {
+      CRegisterRead read = ReadRegisters();
+      if (done) done(std::move(read));
+      finished->store(true);
+    });
+    m_registerReads.push_back({std::move(thread), std::move(finished)});
+  } catch (const std::system_error&) {
+    if (done) done(CRegisterRead{{}, kRegisterReadFailed});
+  }
+}
+
+void CReaderSession::JoinRegisterReads(bool all) {
+  std::erase_if(m_registerReads, [all](RegisterReadThread& read) {
+    if (!all && !read.finished->load()) return false;
+    read.thread.join();
+    return true;
+  });
+}
 
 bool CReaderSession::Initialise(PostFunction post, RedrawFunction redraw) {
   m_redraw = std::move(redraw);

@@ -5,16 +5,27 @@
 // notifications to the user-interface thread; tests drive a session without
 // any window.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "card/card_names.h"
 #include "card/ct_api.h"
 #include "card/ms_card.h"
 #include "reader/card_monitor.h"
 #include "reader/reader_fields.h"
+#include "rfid/register_dump.h"
+
+// What a register read brought: the antennas' bytes, or the notice that
+// says why there are none.
+struct CRegisterRead {
+  std::vector<CAntennaBuffer> antennas;
+  const char* failure = nullptr;  // one of the register view's notices
+};
 
 // Columns 1 to 5 of the reader's model row.
 struct CReaderModelFlags {
@@ -58,8 +69,19 @@ class CReaderSession {
   // skips the final redraw.
   void UpdateCardInfo(bool noRedraw = false);
 
-  // Stops and joins the monitor thread (also done by the destructor).
-  void Stop() { m_monitor.Stop(); }
+  // Stops and joins the monitor thread and any register read (also done by
+  // the destructor).
+  void Stop();
+
+  // The reader's RFID registers. Read on a PC/SC context of the read's own,
+  // since pcsc-lite would hold a call on the monitor's context for up to a
+  // whole status-change wait, and with the page lock held, so that the card
+  // update cannot use the reader meanwhile. Blocks: not for the
+  // user-interface thread.
+  CRegisterRead ReadRegisters();
+  // The same on a thread of its own; `done` runs on that thread. Every call
+  // starts one more read.
+  void ReadRegistersInBackground(std::function<void(CRegisterRead)> done);
 
   // The texts; read and written on the user-interface thread only.
   CReaderFields& Fields() { return m_fields; }
@@ -80,6 +102,8 @@ class CReaderSession {
   // The steps after the status line, with the page lock held; they end
   // early where a driver query fails.
   void ReadArrivedCard(const SCARD_READERSTATE& state, SCARDCONTEXT context, bool noRedraw);
+  // Joins the register reads that have finished (all of them with `all`).
+  void JoinRegisterReads(bool all);
 
   CMSCard m_card;
   std::string m_strReaderName;
@@ -89,5 +113,10 @@ class CReaderSession {
   CReaderFields m_fields;
   SCARDHANDLE m_hCard = kNoCard;
   RedrawFunction m_redraw;
+  struct RegisterReadThread {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> finished;
+  };
+  std::vector<RegisterReadThread> m_registerReads;  // user-interface thread only
   CCardMonitor m_monitor{m_card};  // last: its thread stops before the members above go
 };

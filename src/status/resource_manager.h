@@ -22,8 +22,8 @@ inline constexpr RmStatus RMS_STOPPED = 0x80008106;
 const char* ResourceManagerStatusText(RmStatus status);
 
 // Runs the check for the running system. Uses the version record, the
-// settings store and the service control of the platform layer; must be
-// called from one thread only (it keeps the OS code between calls).
+// settings store and the service control of the platform layer. What it
+// keeps between calls (the OS code, the service pack) is kept per thread.
 RmStatus CheckResourceManager();
 
 // The service-pack text of this thread's last check (NT family only).

@@ -4,14 +4,21 @@
 
 #include <QApplication>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QTimer>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "app/diag_tool_app.h"
 #include "app/prop_sheet.h"
 #include "fakes.h"
+#include "platform/qt_dialogs.h"
+#include "status/diag_tool_dlg.h"
 #include "temp_dir.h"
 
+using testing_support::FakeSaveFileDialog;
 using testing_support::FakeSystemInfo;
 using testing_support::RecordingMessageBox;
 using testing_support::TempDir;
@@ -86,4 +93,36 @@ TEST_F(StartupTest, BrokenConfigurationEndsBeforeAnyWindow) {
   EXPECT_EQ(RunDiagTool(app), 1);
   EXPECT_FALSE(windowSeen);
   EXPECT_EQ(messages.Texts().back(), "Read config file failed");
+}
+
+TEST_F(StartupTest, ButtonAndMenuBothCreateTheLogfile) {
+  dir.Write("diagtool.ini", "[Files Linux]\nMFILE1=pcscd\n");
+  CDiagToolApp app;
+  ASSERT_TRUE(app.LoadConfiguration());
+  FakeSaveFileDialog dialog;  // the user cancels: nothing is written
+  CDiagToolPropSheet sheet(QStringLiteral("title"));
+  CDiagToolDlg* general = AddGeneralPage(sheet, app);
+  general->CreateLogfileButton()->click();
+  sheet.OnSysCommand(IDM_CREATE_LOGFILE);
+  ASSERT_EQ(dialog.requests.size(), 2u);
+  EXPECT_TRUE(dialog.requests[1].defaultPath.ends_with("/diagtool.log"));
+  EXPECT_TRUE(messages.Shown().empty());
+}
+
+// The log's work runs off the user-interface thread, whose events (the
+// refresh, drawing) go on meanwhile.
+TEST(BackgroundRunnerTest, TheWindowsEventsGoOnWhileTheWorkRuns) {
+  velkaro::QtBackgroundRunner runner;
+  std::atomic<bool> timerFired{false};
+  bool sawTimer = false;
+  std::thread::id workThread;
+  QTimer::singleShot(0, [&] { timerFired = true; });
+  runner.Run([&] {
+    workThread = std::this_thread::get_id();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!timerFired && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    sawTimer = timerFired;
+  });
+  EXPECT_TRUE(sawTimer);
+  EXPECT_NE(workThread, std::this_thread::get_id());
 }

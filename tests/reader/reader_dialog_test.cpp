@@ -8,11 +8,14 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QTest>
 #include <chrono>
 #include <memory>
 
 #include "card/reader_models.h"
+#include "fakes.h"
+#include "rfid/reg_entries.h"
 #include "sandbox_environment.h"
 
 namespace {
@@ -152,4 +155,38 @@ TEST(ReaderDialogTest, NotificationForADestroyedPageIsDropped) {
   page.reset();
   // Delivering it now would touch freed memory (caught by ASan and TSan).
   QApplication::processEvents();
+}
+
+// "RFID registers" reads off the user-interface thread and then opens one
+// more view per use, titled with the reader's name; Escape closes one.
+TEST(ReaderDialogTest, RegisterViewShowsTheReadersDump) {
+  VELKARO_REQUIRE_SANDBOX();
+  RecordingMessageBox messages;
+  auto page = OpenPage("VELKARO CL 3700");
+  const auto views = [&] { return page->findChildren<CRegEntries*>(); };
+  page->ReadRegisterDump(false);
+  page->ReadRegisterDump(false);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return views().size() == 2; }, 5000));
+  CRegEntries* view = views().front();
+  EXPECT_EQ(view->windowTitle().toStdString(), Sandbox().ReaderName("VELKARO CL 3700"));
+  EXPECT_TRUE(view->isVisible());
+  EXPECT_EQ(view->Text(),
+            "Antenna 1\r\n\r\nISO14443A [00] 11 [01] 22\r\nISO15693  [10] 3f\r\n\r\nAntenna 2\r\n\r\n\r\n");
+  EXPECT_TRUE(view->TextField()->isReadOnly());
+  QTest::keyClick(view, Qt::Key_Escape);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return views().size() == 1; }, 5000));
+  EXPECT_TRUE(messages.Shown().empty());
+}
+
+TEST(ReaderDialogTest, ReaderWithoutRegistersGivesTheNotice) {
+  VELKARO_REQUIRE_SANDBOX();
+  RecordingMessageBox messages;
+  auto page = OpenPage("VELKARO CT 200");
+  page->ReadRegisterDump(false);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !messages.Shown().empty(); }, 5000));
+  const ShownMessage notice = messages.Shown().front();
+  EXPECT_EQ(notice.text, "This reader does not support any RFID registers");
+  EXPECT_EQ(notice.caption, "Notice");
+  EXPECT_EQ(notice.style, velkaro::MB_ICONEXCLAMATION | velkaro::MB_OK);
+  EXPECT_TRUE(page->findChildren<CRegEntries*>().isEmpty());
 }

@@ -2,11 +2,15 @@
 // Recording fakes of the platform services. Each installs itself for its own
 // lifetime and restores the previous service when it goes.
 
+#include <cerrno>
+#include <functional>
+#include <limits>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/log_files.h"
 #include "platform/services.h"
 
 namespace testing_support {
@@ -110,6 +114,41 @@ class FakeSystemInfo final : public velkaro::ISystemInfo {
 
  private:
   velkaro::ScopedService<velkaro::ISystemInfo> m_scope;
+};
+
+// The log's files on a disk of `capacity` bytes: a write that does not fit
+// puts what fits and fails with ENOSPC. `onWrite` sees each write first.
+// The bytes go to the real files.
+class FakeLogFileSystem final : public velkaro::ILogFileSystem {
+ public:
+  FakeLogFileSystem()
+      : m_real(velkaro::LogFileSystem()), m_scope(*this, &velkaro::LogFileSystem, &velkaro::InstallLogFileSystem) {}
+
+  int Open(const std::string& path, velkaro::LogOpenMode mode, velkaro::LogFileHandle& handle,
+           std::string& reason) override {
+    return m_real.Open(path, mode, handle, reason);
+  }
+  int SeekToEnd(velkaro::LogFileHandle handle) override { return m_real.SeekToEnd(handle); }
+  int Write(velkaro::LogFileHandle handle, std::string_view bytes) override {
+    if (onWrite) onWrite(bytes);
+    const std::size_t room = capacity - written;
+    if (bytes.size() > room) {
+      m_real.Write(handle, bytes.substr(0, room));
+      written = capacity;
+      return ENOSPC;
+    }
+    written += bytes.size();
+    return m_real.Write(handle, bytes);
+  }
+  int Close(velkaro::LogFileHandle handle) override { return m_real.Close(handle); }
+
+  std::size_t capacity = std::numeric_limits<std::size_t>::max();
+  std::size_t written = 0;
+  std::function<void(std::string_view)> onWrite;
+
+ private:
+  velkaro::ILogFileSystem& m_real;
+  velkaro::ScopedService<velkaro::ILogFileSystem> m_scope;
 };
 
 }  // namespace testing_support

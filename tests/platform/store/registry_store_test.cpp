@@ -404,3 +404,31 @@ TEST(RegistryStoreTest, NothingIsCreatedUntilThereIsSomethingToWrite) {
             ERROR_SUCCESS);
   EXPECT_TRUE(std::filesystem::exists(path));
 }
+
+// The parsed store is reused on the file's identity alone only once its
+// times are seconds old; an edit in place, even of the same size and in the
+// same clock tick, is seen at once either way.
+TEST(RegistryStoreTest, EditsInPlaceAreSeenBeforeAndAfterTheFileSettles) {
+  RegistryStores stores;
+  const auto valueNow = [] {
+    HKEY key = nullptr;
+    std::uint32_t value = 0;
+    std::uint32_t size = sizeof value;
+    if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\Edited", 0, KEY_READ, &key) != ERROR_SUCCESS) return 0u;
+    const ScopedHKey owned(key);
+    RegQueryValueEx(key, "V", nullptr, nullptr, reinterpret_cast<std::uint8_t*>(&value), &size);
+    return value;
+  };
+  const auto edit = [&](char digit) {
+    stores.WriteMachine(std::string("Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Edited]\n"
+                                    "\"V\"=dword:0000000") + digit + "\n");
+  };
+  edit('1');
+  EXPECT_EQ(valueNow(), 1u);
+  edit('2');
+  EXPECT_EQ(valueNow(), 2u);
+  std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+  EXPECT_EQ(valueNow(), 2u);
+  edit('3');
+  EXPECT_EQ(valueNow(), 3u);
+}

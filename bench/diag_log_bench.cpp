@@ -1,0 +1,208 @@
+// The diagnostic log with 8 simulated readers behind a private pcscd and a
+// settings store of 10,000 and then 100,000 values (keys of 100 values under
+// the configured HKEY_LOCAL_MACHINE\SOFTWARE\VELKARO). Prints, per store size,
+// the whole log's time and the settings dump's alone (median of three runs
+// after a first one), and how they grow. Then the register read that the
+// "RFID registers" menu entry runs, for a two-antenna reader whose tab
+// monitor waits on its own context, against the same calls made on the
+// monitor's context.
+//
+// Root needed (the private pcscd). Uses the program's own diagtool.ini from
+// its directory, and the machine's files for the report.
+//
+//   diag_log_bench [RUNS]     (default 3)
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/diag_tool_app.h"
+#include "log/registry_dump.h"
+#include "pcscd_sandbox.h"
+#include "platform/services.h"
+#include "reader/reader_session.h"
+#include "temp_dir.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kReaders = 8;
+constexpr int kValuesPerKey = 100;
+constexpr int kRegisterReads = 20;
+// A store that has been there a while: the store trusts an unchanged file's
+// identity only once its times are seconds old.
+constexpr auto kStoreAge = std::chrono::milliseconds(2500);
+
+double Milliseconds(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values.empty() ? 0 : values[values.size() / 2];
+}
+
+std::optional<std::string> WriteScenario(testing_support::PcscdSandbox& sandbox) {
+  for (int i = 0; i < kReaders; ++i) {
+    std::string text;
+    if (i % 2 == 0) {
+      text = "name = VELKARO CL 3700\nantenna = 80 04 00 11 01 22 82 02 10 3F\n"
+             "antenna = 81 0E 00 01 01 02 02 03 03 04 04 05 05 06 06 07\n";
+    } else {
+      text = "name = VELKARO CT 200\n[card]\natr = 3B DA 18 FF 81 B1 FE 75 1F 03 00 31 C5 73 C0 01 40 00 90 00 0C\n";
+    }
+    text += "serial = BENCH-" + std::to_string(i) + "\n";
+    char file[32];
+    std::snprintf(file, sizeof file, "r%02d.reader", i);
+    if (auto problem = sandbox.WriteReader(file, text)) return problem;
+  }
+  return std::nullopt;
+}
+
+void WriteStore(const std::string& path, int values) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << "Windows Registry Editor Version 5.00\n\n";
+  for (int key = 0; key < values / kValuesPerKey; ++key) {
+    out << "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELKARO\\Bench\\K" << key << "]\n";
+    for (int i = 0; i < kValuesPerKey; ++i) out << "\"Value" << i << "\"=dword:" << std::hex << (key * 131 + i) << std::dec << "\n";
+    out << "\n";
+  }
+}
+
+long FileSize(const std::string& path) {
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  return in ? static_cast<long>(in.tellg()) : -1;
+}
+
+struct Timing {
+  double first = 0;
+  double log = 0;   // median
+  double dump = 0;  // median
+  long bytes = 0;
+};
+
+bool TimeLog(CDiagToolApp& app, const std::string& directory, int runs, Timing& timing) {
+  const std::string path = directory + "/bench.log";
+  std::vector<double> logs;
+  for (int run = 0; run <= runs; ++run) {
+    const auto start = Clock::now();
+    const LogOutcome outcome = app.WriteLog(path);
+    const double took = Milliseconds(Clock::now() - start);
+    if (outcome.result != LogResult::kComplete) {
+      for (const LogMessage& message : outcome.messages) std::fprintf(stderr, "%s\n", message.text.c_str());
+      return false;
+    }
+    if (run == 0) {
+      timing.first = took;
+    } else {
+      logs.push_back(took);
+    }
+  }
+  timing.bytes = FileSize(path);
+  std::vector<double> dumps;
+  const std::string dumpPath = directory + "/dump.log";
+  for (int run = 0; run < runs; ++run) {
+    std::ofstream(dumpPath, std::ios::trunc).close();
+    const auto start = Clock::now();
+    if (DumpRegistry(dumpPath, GetConfigFilePath()) != DUMP_SUCCESS) return false;
+    dumps.push_back(Milliseconds(Clock::now() - start));
+  }
+  timing.log = Median(logs);
+  timing.dump = Median(dumps);
+  return true;
+}
+
+// Connect, antenna count, disconnect on `context`: the calls of a register read.
+double TimeRegisterCalls(const CMSCard& pcsc, SCARDCONTEXT context, const std::string& reader) {
+  const auto start = Clock::now();
+  SCARDHANDLE card = kNoCard;
+  DWORD protocol = 0;
+  if (pcsc.Connect(context, reader.c_str(), SCARD_SHARE_DIRECT, 0, &card, &protocol) == SCARD_S_SUCCESS) {
+    std::array<std::uint8_t, kEscapeCommandSize> command{};
+    command[0] = kEscapeRegisterInfo;
+    std::array<std::uint8_t, kEscapeAnswerSize> answer{};
+    DWORD returned = 0;
+    pcsc.Control(card, VendorControlCode(kCtlEscape), command.data(), command.size(), answer.data(), answer.size(),
+                 &returned);
+    pcsc.Disconnect(card, SCARD_LEAVE_CARD);
+  }
+  return Milliseconds(Clock::now() - start);
+}
+
+void TimeRegisterRead(const std::string& reader) {
+  CReaderSession session;
+  session.SetReaderName(reader);
+  session.SetCtApiModule("velkaro-bench-no-ctapi");
+  // The page applies each change at once, so the monitor goes back to its wait.
+  if (!session.Initialise([&session] { session.Monitor().SetReady(); }, [] {})) {
+    std::fprintf(stderr, "the reader's monitor did not start\n");
+    return;
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the monitor waits now
+  std::vector<double> own;
+  for (int i = 0; i < kRegisterReads; ++i) {
+    const auto start = Clock::now();
+    const CRegisterRead read = session.ReadRegisters();
+    own.push_back(Milliseconds(Clock::now() - start));
+    if (read.failure || read.antennas.size() != 2) {
+      std::fprintf(stderr, "register read failed: %s\n", read.failure ? read.failure : "wrong antenna count");
+      return;
+    }
+  }
+  std::vector<double> shared;
+  for (int i = 0; i < 5; ++i) shared.push_back(TimeRegisterCalls(session.Pcsc(), session.Context(), reader));
+  std::sort(own.begin(), own.end());
+  std::sort(shared.begin(), shared.end());
+  std::printf("register read, two antennas, %d reads on its own context: median %.1f ms, max %.1f ms\n",
+              kRegisterReads, Median(own), own.back());
+  std::printf("  the same connect and count on the monitor's context:  median %.1f ms, max %.1f ms\n",
+              Median(shared), shared.back());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+  if (::geteuid() != 0) {
+    std::fprintf(stderr, "diag_log_bench needs root (a private pcscd)\n");
+    return 1;
+  }
+  testing_support::PcscdSandbox sandbox;
+  std::optional<std::string> problem = WriteScenario(sandbox);
+  if (!problem) problem = sandbox.Start();
+  if (problem) {
+    std::fprintf(stderr, "private pcscd: %s\n", problem->c_str());
+    return 1;
+  }
+  testing_support::TempDir work;
+  const std::string store = work / "registry.reg";
+  ::setenv("VELKARO_REGISTRY", store.c_str(), 1);
+  ::setenv("VELKARO_USER_REGISTRY", (work / "user.reg").c_str(), 1);
+
+  CDiagToolApp app;
+  if (!app.LoadConfiguration()) return 1;
+  std::printf("diagnostic log, %d readers (4 with two antennas), configuration %s\n", kReaders,
+              GetConfigFilePath().c_str());
+  std::vector<Timing> timings;
+  for (const int values : {10000, 100000}) {
+    WriteStore(store, values);
+    std::this_thread::sleep_for(kStoreAge);
+    Timing timing;
+    if (!TimeLog(app, work.path().string(), runs, timing)) return 1;
+    std::printf("%7d values (store %ld KiB): log %.0f ms (first run %.0f ms), settings dump %.0f ms, log %ld KiB\n",
+                values, FileSize(store) / 1024, timing.log, timing.first, timing.dump, timing.bytes / 1024);
+    timings.push_back(timing);
+  }
+  std::printf("ten times the values: the log takes %.1f times as long, the dump %.1f times\n",
+              timings[1].log / timings[0].log, timings[1].dump / timings[0].dump);
+
+  TimeRegisterRead(sandbox.ReaderName("VELKARO CL 3700"));
+  return 0;
+}

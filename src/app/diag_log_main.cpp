@@ -1,0 +1,78 @@
+// velkaro-diag-log [FILE]: the diagnostic log without a window, for machines
+// reached over SSH. The same report and settings dump as the window's
+// "Create Logfile", from the same code; no dialogs. The messages go to
+// standard error, the path of a written log to standard output.
+
+#include <QCoreApplication>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "app/diag_tool_app.h"
+#include "platform/systemd_service.h"
+
+namespace {
+
+enum ExitStatus : int {
+  kExitComplete = 0,         // report and settings dump written
+  kExitFailed = 1,           // no log, or an incomplete one
+  kExitUsage = 2,            // wrong command line
+  kExitWithoutRegistry = 3,  // report written; the dump needs root
+};
+
+constexpr char kUsage[] =
+    "Usage: velkaro-diag-log [FILE]\n"
+    "Writes the diagnostic log to FILE (default: diagtool.log in $TEMP, $TMP or /tmp).\n"
+    "Run it as root: without root the settings dump is left out.\n"
+    "Exit status: 0 written, 1 failed, 2 wrong command line, 3 written without the settings dump.\n";
+
+std::string ForConsole(std::string text) {
+  for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) text.erase(at, 1);
+  return text;
+}
+
+class InstalledServiceControl {
+ public:
+  InstalledServiceControl() { velkaro::InstallServiceControl(&m_control); }
+  ~InstalledServiceControl() { velkaro::InstallServiceControl(nullptr); }
+  InstalledServiceControl(const InstalledServiceControl&) = delete;
+  InstalledServiceControl& operator=(const InstalledServiceControl&) = delete;
+
+ private:
+  velkaro::SystemdServiceControl m_control;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc > 2) {
+    std::fputs(kUsage, stderr);
+    return kExitUsage;
+  }
+  if (argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
+    std::fputs(kUsage, stdout);
+    return kExitComplete;
+  }
+  const std::string path = argc == 2 ? argv[1] : ProposedLogPath();
+
+  // systemd answers over the system bus, and Qt's bus wants an application
+  // object; no display is needed.
+  int qtArgc = 1;
+  QCoreApplication qapp(qtArgc, argv);
+  const InstalledServiceControl serviceControl;
+
+  CDiagToolApp app;
+  if (!app.LoadConfiguration()) return kExitFailed;  // its message is on standard error
+  const LogOutcome outcome = app.WriteLog(path);
+  for (const LogMessage& message : outcome.messages) std::fprintf(stderr, "%s\n", ForConsole(message.text).c_str());
+  switch (outcome.result) {
+    case LogResult::kComplete:
+      std::printf("%s\n", path.c_str());
+      return kExitComplete;
+    case LogResult::kWithoutRegistry:
+      std::printf("%s\n", path.c_str());
+      return kExitWithoutRegistry;
+    case LogResult::kFailed: break;
+  }
+  return kExitFailed;
+}

@@ -1,0 +1,41 @@
+#pragma once
+// The diagnostic log's own texts. Support reads them, so they are stable and
+// never translated; numbers in comments are the string table's.
+
+namespace logtext {
+
+// The report.
+inline constexpr char kGeneralInformation[] = "General Information: ";
+inline constexpr char kToolVersion[] = "Diagnostic tool version:   ";
+inline constexpr char kRmStatus[] = "Resource Manager Status: ";
+inline constexpr char kFiles[] = "Files: ";
+inline constexpr char kInstalledApi[] = "Installed API: %s, File: %s (Version: %s)";
+inline constexpr char kPresentReader[] =
+    "Present reader %i: %s, FW Version = %s, Lib Version = %s, Serial Number = %s";
+inline constexpr char kOsVersionUnknown[] = "OS Version: n/a";  // the version record could not be read
+inline constexpr char kBuildNumber[] = "  BuildNumber: ";
+inline constexpr char kUnknownOsVersion[] = "Unknown OS MajorVersion = %d MinorVersion = %d\n";
+inline constexpr char kRegistryScanSkipped[] = "Registry scan skipped";
+inline constexpr char kNoAdministrator[] = "You do not have administration privileges on this machine";
+
+// The messages.
+inline constexpr char kGetVersionFailed[] = "%ld : Call to GetVersionEx failed!!";
+inline constexpr char kFileCannotBeCreated[] = "FILE CANNOT BE CREATED";
+inline constexpr char kLogCreated[] = "LogFile created successfully";
+inline constexpr char kCaptionDiagnosticTool[] = "Diagnostic Tool";
+inline constexpr char kErrorScanningRegistry[] = "Error scanning registry";
+inline constexpr char kOsUnknown[] = "Can not determinate OS Version";
+inline constexpr char kInvalidConfiguration[] = "Invalid ";
+inline constexpr char kFileIoError[] = "File-IO error";
+inline constexpr char kUnknownError[] = "Unknown Error";
+inline constexpr char kErrorCode[] = "\nErrorcode: ";
+
+// The registry dump.
+inline constexpr char kDumpHeading[] = "General Information";
+inline constexpr char kSeparator[] = "*****************************************************************************";
+inline constexpr char kUnableToOpenKey[] = "Unable to open key ";
+inline constexpr char kAccessDenied[] = "access denied!";
+inline constexpr char kUndefinedType[] = "Error ReadValuesFromRegistry - undefined type";
+inline constexpr char kValueBufferFailed[] = "realloc szValueData failed!!!";
+
+}  // namespace logtext

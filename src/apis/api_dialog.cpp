@@ -33,9 +33,24 @@ bool CApiDialog::OnInitDialog() {
   try {
     m_search = std::thread([this] {
       std::vector<InstalledApiRow> rows = FindInstalledApis();
-      // The page is the context: rows for a page that is gone are dropped.
+      {
+        // The rows travel beside the post: the order inside Qt's event queue
+        // is invisible to the thread checker.
+        std::lock_guard lock(m_rowsLock);
+        m_foundRows = std::move(rows);
+      }
+      // The page is the context: a post for a page that is gone is dropped.
       QMetaObject::invokeMethod(
-          this, [this, rows = std::move(rows)] { FillApiList(rows); }, Qt::QueuedConnection);
+          this,
+          [this] {
+            std::vector<InstalledApiRow> found;
+            {
+              std::lock_guard lock(m_rowsLock);
+              found = std::move(m_foundRows);
+            }
+            FillApiList(found);
+          },
+          Qt::QueuedConnection);
     });
   } catch (const std::system_error&) {
     FillApiList(FindInstalledApis());

@@ -3,6 +3,7 @@
 // The libraries are looked for on a thread of the page's own; the list fills
 // when their facts arrive.
 
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -33,5 +34,7 @@ class CApiDialog : public CPropertyPage {
  private:
   QTreeWidget* m_ctlApis;
   std::thread m_search;
+  std::mutex m_rowsLock;  // guards m_foundRows
+  std::vector<InstalledApiRow> m_foundRows;
   bool m_bFilled = false;
 };

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstring>
+#include <mutex>
 
 #include "res/strings.h"
 
@@ -14,6 +15,10 @@ constexpr std::uint16_t kLastPort = 255;
 constexpr std::size_t kResponseSize = 128;
 // Asks the terminal for its name.
 constexpr std::array<std::uint8_t, 5> kGetTerminalName = {0x20, 0xFF, 0x00, 0x00, 0x00};
+
+// Every search uses the same terminal number, so searches of several pages'
+// threads must not overlap: the library refuses a second open of a number.
+std::mutex g_searchLock;
 
 }  // namespace
 
@@ -37,6 +42,7 @@ CCtApi::CCtApi(const std::string& moduleName) : m_library(CtApiLibraryFileName(m
 
 std::string CCtApi::GetCtApiPort(const std::string& readerName) const {
   if (!m_pInit) return res::kNotAvailable;
+  const std::lock_guard search(g_searchLock);
   for (std::uint16_t port = 1; port <= kLastPort; ++port) {
     if (m_pInit(kTerminalNumber, port) != 0) continue;
     std::uint8_t destination = kAddressTerminal;

@@ -16,9 +16,7 @@ constexpr std::size_t kResponseSize = 128;
 // Asks the terminal for its name.
 constexpr std::array<std::uint8_t, 5> kGetTerminalName = {0x20, 0xFF, 0x00, 0x00, 0x00};
 
-// Every search uses the same terminal number, so searches of several pages'
-// threads must not overlap: the library refuses a second open of a number.
-std::mutex g_searchLock;
+std::mutex g_searchLock;  // see FindCtApiPort
 
 }  // namespace
 
@@ -27,6 +25,12 @@ std::string CtApiLibraryFileName(const std::string& moduleName) {
   const size_t slash = moduleName.rfind('/');
   const size_t base = slash == std::string::npos ? 0 : slash + 1;
   return moduleName.substr(0, base) + "lib" + moduleName.substr(base) + ".so";
+}
+
+std::string FindCtApiPort(const std::string& moduleName, const std::string& readerName) {
+  const std::lock_guard search(g_searchLock);
+  const CCtApi ctApi(moduleName);
+  return ctApi.GetCtApiPort(readerName);
 }
 
 CCtApi::CCtApi(const std::string& moduleName) : m_library(CtApiLibraryFileName(moduleName)) {
@@ -42,7 +46,6 @@ CCtApi::CCtApi(const std::string& moduleName) : m_library(CtApiLibraryFileName(m
 
 std::string CCtApi::GetCtApiPort(const std::string& readerName) const {
   if (!m_pInit) return res::kNotAvailable;
-  const std::lock_guard search(g_searchLock);
   for (std::uint16_t port = 1; port <= kLastPort; ++port) {
     if (m_pInit(kTerminalNumber, port) != 0) continue;
     std::uint8_t destination = kAddressTerminal;

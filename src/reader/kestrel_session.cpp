@@ -37,12 +37,7 @@ bool CKestrelSession::Initialise(PostFunction post, RedrawFunction redraw, PostF
   // The port search tries up to 255 ports: on the monitor thread, before its
   // first wait.
   auto searchPort = [this, reader = m_strReaderName, module = m_strCtApiModule, postFacts = std::move(postFacts)] {
-    std::string port;
-    {
-      // Loaded only while the port is searched.
-      const CCtApi ctApi(module);
-      port = ctApi.GetCtApiPort(reader);
-    }
+    std::string port = FindCtApiPort(module, reader);  // loaded only for the search
     {
       const std::lock_guard lock(m_factsLock);
       m_pendingCtApiPort = std::move(port);

@@ -33,11 +33,7 @@ bool CReaderSession::Initialise(PostFunction post, RedrawFunction redraw, PostFu
   // driver: both run on the monitor thread, before its first wait.
   auto gatherFacts = [this, reader = m_strReaderName, module = m_strCtApiModule, postFacts = std::move(postFacts)] {
     ReaderFacts facts;
-    {
-      // Loaded only while the facts are gathered.
-      const CCtApi ctApi(module);
-      facts.ctApiPort = ctApi.GetCtApiPort(reader);
-    }
+    facts.ctApiPort = FindCtApiPort(module, reader);  // loaded only for the search
     facts.firmware = GetReaderInfo(reader, facts.library, facts.serialNumber);
     {
       const std::lock_guard lock(m_factsLock);

@@ -1,27 +1,27 @@
-// The window at rest with many readers: runs the program's real start-up
-// against a private pcscd with 4 and with 16 simulated readers (most of them
-// with a card), brings every reader tab forward once so that each page's
-// monitor runs, and then watches the window for a while with the General page
-// in front. Prints, per reader count:
-//   - the duration of the General page's refresh (command 4001), median and
-//     maximum, and of the refreshes that added the reader pages;
-//   - how long bringing a reader tab forward the first time took (the page's
-//     initialisation: CT-API port search, reader facts, monitor start);
-//   - the process's CPU time over the watched time, as a share of one core;
-//   - the longest gap between the ticks of a 10 ms timer on the UI thread,
-//     watched for the same time again (the ticks would add to the CPU time).
-// Root needed (the private pcscd). Without a display Qt runs offscreen.
+// The window with many readers against a private pcscd, in separate
+// processes (each needs a pcscd of its own), RUNS times each:
+//   - 16 readers, 2 of them holding mute cards: the longest gap between the
+//     ticks of a 10 ms timer on the UI thread over 30 s with the General
+//     page in front, and over 10 s with pcscd stopped (SIGSTOP);
+//   - 8 readers: start to window shown and to every reader tab filled
+//     (status and CT-API port shown), then, at rest with the General page
+//     in front, CPU share and context switches per second of the tool and
+//     of pcscd, pcscd's connections opened by the tool (its threads beyond
+//     those it had before the tool started), and `pcsc_scan` on the same
+//     readers for comparison.
+// Prints n, median and maximum of each. Root needed (the private pcscd).
+// Without a display Qt runs offscreen.
 //
-//   general_page_bench [SECONDS]        (default 10; runs 4 and 16 readers)
-//   general_page_bench --readers N [SECONDS]
+//   general_page_bench [RUNS]                  (default 3)
+//   general_page_bench --child READERS MUTE    (one run; prints "key value")
 
+#include <dirent.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <QApplication>
-#include <QTest>
-#include <QElapsedTimer>
 #include <QEvent>
 #include <QEventLoop>
 #include <QLabel>
@@ -30,9 +30,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <iterator>
+#include <map>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -40,15 +43,20 @@
 #include "app/prop_sheet.h"
 #include "app/startup.h"
 #include "pcscd_sandbox.h"
+#include "reader/kestrel_dialog.h"
+#include "reader/reader_dialog.h"
 #include "status/diag_tool_dlg.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kDefaultSeconds = 10;
+constexpr int kDefaultRuns = 3;
 constexpr int kTabsDeadlineMs = 30000;
-constexpr int kSettleMs = 1500;  // after the tab tour, for the pages' card updates
+constexpr int kSettleMs = 2000;  // after the tab tour, for the pages' card updates
+constexpr int kStallWatchMs = 30000;
+constexpr int kStopMs = 10000;
+constexpr int kIdleMs = 10000;
 constexpr int kTickMs = 10;
 
 // The readers of the generated scenario, in turn: two of every three hold a card.
@@ -64,41 +72,59 @@ constexpr ReaderKind kReaderKinds[] = {
 
 double Milliseconds(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
-double CpuSeconds() {
+// CPU seconds and context switches of a process, over all its threads.
+struct Load {
+  double cpu = 0;
+  long switches = 0;
+};
+
+Load SelfLoad() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
-  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  return {static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+              static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6,
+          usage.ru_nvcsw + usage.ru_nivcsw};
 }
 
-struct Stats {
-  double median = 0;
-  double max = 0;
-};
-
-Stats Summarise(std::vector<double> values) {
-  if (values.empty()) return {};
-  std::sort(values.begin(), values.end());
-  return {values[values.size() / 2], values.back()};
-}
-
-// Times every command the refresh thread hands to the General page.
-class TimingApplication : public QApplication {
- public:
-  using QApplication::QApplication;
-
-  bool notify(QObject* receiver, QEvent* event) override {
-    if (event->type() != QEvent::MetaCall || !qobject_cast<CDiagToolDlg*>(receiver)) {
-      return QApplication::notify(receiver, event);
+std::vector<std::string> Threads(pid_t pid) {
+  std::vector<std::string> names;
+  const std::string dir = "/proc/" + std::to_string(pid) + "/task";
+  if (DIR* d = opendir(dir.c_str())) {
+    while (const dirent* e = readdir(d)) {
+      if (e->d_name[0] != '.') names.push_back(dir + "/" + e->d_name);
     }
-    const auto start = Clock::now();
-    const bool result = QApplication::notify(receiver, event);
-    refreshes.push_back(Milliseconds(Clock::now() - start));
-    return result;
+    closedir(d);
   }
+  return names;
+}
 
-  std::vector<double> refreshes;
-};
+// Threads that ended within the watched time are not counted.
+Load ProcessLoad(pid_t pid) {
+  Load load;
+  const double tick = static_cast<double>(sysconf(_SC_CLK_TCK));
+  for (const std::string& task : Threads(pid)) {
+    std::ifstream stat(task + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), {});
+    const auto close = text.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream fields(text.substr(close + 2));
+    std::string field;
+    unsigned long long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+      if (i == 14) utime = std::stoull(field);
+      if (i == 15) stime = std::stoull(field);
+    }
+    load.cpu += static_cast<double>(utime + stime) / tick;
+    std::ifstream status(task + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+      if (line.rfind("voluntary_ctxt_switches:", 0) == 0 || line.rfind("nonvoluntary_ctxt_switches:", 0) == 0) {
+        load.switches += std::stol(line.substr(line.find(':') + 1));
+      }
+    }
+  }
+  return load;
+}
 
 // The offscreen platform says this whenever a window is shown.
 void DropOffscreenNoise(QtMsgType, const QMessageLogContext&, const QString& message) {
@@ -107,8 +133,68 @@ void DropOffscreenNoise(QtMsgType, const QMessageLogContext&, const QString& mes
   }
 }
 
-// Runs the event loop until `done` holds or `milliseconds` have passed.
-bool WaitUntil(const std::function<bool()>& done, int milliseconds) { return QTest::qWaitFor(done, milliseconds); }
+// Runs the event loop for `milliseconds` and sleeps in it meanwhile, unlike
+// QTest::qWaitFor, which wakes 100 times a second and adds to the measured load.
+void RunEvents(int milliseconds) {
+  QEventLoop loop;
+  QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+// For the start-up only: checks `done` every 20 ms.
+bool WaitUntil(const std::function<bool()>& done, int milliseconds) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+  while (!done()) {
+    if (Clock::now() >= deadline) return false;
+    RunEvents(20);
+  }
+  return true;
+}
+
+// The longest gap between the ticks of a 10 ms timer over `milliseconds`.
+double LongestGap(int milliseconds, const std::function<void()>& atStart = {}) {
+  QTimer ticker;
+  ticker.setTimerType(Qt::PreciseTimer);
+  double longest = 0;
+  auto last = Clock::now();
+  QObject::connect(&ticker, &QTimer::timeout, [&] {
+    const auto now = Clock::now();
+    longest = std::max(longest, Milliseconds(now - last));
+    last = now;
+  });
+  ticker.start(kTickMs);
+  if (atStart) atStart();
+  RunEvents(milliseconds);
+  return longest;
+}
+
+// Status and CT-API port shown: the page's first fill has arrived.
+bool PageFilled(CPropertyPage* page) {
+  if (auto* reader = dynamic_cast<CReaderDialog*>(page)) {
+    return !reader->ShownText(&CReaderFields::m_strStatus).isEmpty() &&
+           !reader->ShownText(&CReaderFields::m_strCtApiPort).isEmpty();
+  }
+  if (auto* kestrel = dynamic_cast<CKestrel*>(page)) {
+    return !kestrel->ShownText(&CReaderFields::m_strStatus).isEmpty() &&
+           !kestrel->ShownText(&CReaderFields::m_strCtApiPort).isEmpty();
+  }
+  return true;
+}
+
+class ShowWatcher : public QObject {
+ public:
+  explicit ShowWatcher(Clock::time_point start) : m_start(start) {}
+  bool eventFilter(QObject* object, QEvent* event) override {
+    if (!shownMs && event->type() == QEvent::Show && qobject_cast<CDiagToolPropSheet*>(object)) {
+      shownMs = Milliseconds(Clock::now() - m_start);
+    }
+    return false;
+  }
+  std::optional<double> shownMs;
+
+ private:
+  Clock::time_point m_start;
+};
 
 std::optional<std::string> WriteScenario(testing_support::PcscdSandbox& sandbox, int readers) {
   for (int i = 0; i < readers; ++i) {
@@ -122,128 +208,172 @@ std::optional<std::string> WriteScenario(testing_support::PcscdSandbox& sandbox,
   return std::nullopt;
 }
 
-int RunOne(int argc, char** argv, int readers, int seconds) {
+// pcsc_scan on the same readers: its own load and pcscd's while it runs.
+void ComparePcscScan(pid_t pcscd) {
+  std::fflush(stdout);  // or the child would write the buffered lines again
+  const pid_t scan = fork();
+  if (scan < 0) return;
+  if (scan == 0) {
+    if (std::freopen("/dev/null", "w", stdout) == nullptr) _exit(126);
+    execlp("pcsc_scan", "pcsc_scan", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  usleep(kSettleMs * 1000);
+  int status = 0;
+  if (waitpid(scan, &status, WNOHANG) == 0) {
+    const Load scanBefore = ProcessLoad(scan);
+    const Load pcscdBefore = ProcessLoad(pcscd);
+    const auto wallBefore = Clock::now();
+    usleep(kIdleMs * 1000);
+    const double wall = std::chrono::duration<double>(Clock::now() - wallBefore).count();
+    const Load scanAfter = ProcessLoad(scan);
+    const Load pcscdAfter = ProcessLoad(pcscd);
+    std::printf("scan_cpu %.4f\n", (scanAfter.cpu - scanBefore.cpu) / wall * 100);
+    std::printf("scan_switches %.2f\n", static_cast<double>(scanAfter.switches - scanBefore.switches) / wall);
+    std::printf("scan_pcscd_cpu %.4f\n", (pcscdAfter.cpu - pcscdBefore.cpu) / wall * 100);
+    std::printf("scan_pcscd_switches %.2f\n",
+                static_cast<double>(pcscdAfter.switches - pcscdBefore.switches) / wall);
+  }
+  kill(scan, SIGTERM);
+  waitpid(scan, &status, 0);
+}
+
+int RunChild(int argc, char** argv, int readers, int mute) {
   testing_support::PcscdSandbox sandbox;
   std::optional<std::string> problem = WriteScenario(sandbox, readers);
   if (!problem) problem = sandbox.Start();
+  // Mute cards in the contact readers that hold one (r00, r03, ...).
+  for (int i = 0; !problem && i < mute; ++i) {
+    char stem[16];
+    std::snprintf(stem, sizeof stem, "r%02d", i * 3);
+    if (sandbox.Sim({"mute", stem}).exitCode != 0) problem = std::string("velkaro-sim mute ") + stem + " failed";
+  }
   if (problem) {
     std::fprintf(stderr, "general_page_bench: %s\n", problem->c_str());
     return 1;
   }
+  const pid_t pcscd = sandbox.Pid();
+  usleep(500 * 1000);
+  const std::size_t pcscdThreadsBefore = Threads(pcscd).size();
   if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) setenv("QT_QPA_PLATFORM", "offscreen", 0);
 
-  TimingApplication qapp(argc, argv);
+  const auto start = Clock::now();
+  QApplication qapp(argc, argv);
   if (QGuiApplication::platformName() == QStringLiteral("offscreen")) qInstallMessageHandler(DropOffscreenNoise);
+  ShowWatcher shown(start);
+  qapp.installEventFilter(&shown);
   const ProgramServices services;
   CDiagToolApp app;
 
   bool complete = false;
-  std::size_t startupRefreshes = 0;
-  std::vector<double> startupDurations;
-  std::vector<double> activations;
-  std::vector<double> steadyRefreshes;
-  double cpuShare = 0;
-  double longestGap = 0;
-  int tabs = 0;
-  QString status;
-
   QTimer::singleShot(0, [&] {
     CDiagToolPropSheet* sheet = CDiagToolPropSheet::MainWindow();
-    auto* general = sheet ? dynamic_cast<CDiagToolDlg*>(sheet->GetPage(0)) : nullptr;
-    if (!general) return;
+    if (!sheet) return;
     const bool allTabs = WaitUntil([&] { return sheet->GetPageCount() >= readers + 1; }, kTabsDeadlineMs);
-    tabs = sheet->GetPageCount() - 1;
-    startupDurations = qapp.refreshes;
-    startupRefreshes = qapp.refreshes.size();
-
-    for (int index = 1; index < sheet->GetPageCount(); ++index) {
-      const auto start = Clock::now();
-      sheet->SetActivePage(index);  // the page initialises now
-      activations.push_back(Milliseconds(Clock::now() - start));
-      QApplication::processEvents();
-    }
+    for (int index = 1; index < sheet->GetPageCount(); ++index) sheet->SetActivePage(index);
+    const bool filled = WaitUntil(
+        [&] {
+          for (int index = 1; index < sheet->GetPageCount(); ++index) {
+            if (!PageFilled(sheet->GetPage(index))) return false;
+          }
+          return true;
+        },
+        kTabsDeadlineMs);
+    if (mute == 0 && shown.shownMs) std::printf("shown_ms %.1f\n", *shown.shownMs);
+    if (mute == 0 && filled) std::printf("filled_ms %.1f\n", Milliseconds(Clock::now() - start));
     sheet->SetActivePage(0);
-    WaitUntil([] { return false; }, kSettleMs);
+    RunEvents(kSettleMs);
 
-    // The watched time: first the CPU time alone, then the UI thread's gaps
-    // (the ticker's own wake-ups would count as the program's CPU time).
-    qapp.refreshes.clear();
-    const double cpuBefore = CpuSeconds();
-    const auto wallBefore = Clock::now();
-    WaitUntil([] { return false; }, seconds * 1000);
-    cpuShare = (CpuSeconds() - cpuBefore) / std::chrono::duration<double>(Clock::now() - wallBefore).count();
-
-    QTimer ticker;
-    ticker.setTimerType(Qt::PreciseTimer);
-    auto lastTick = Clock::now();
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-      const auto now = Clock::now();
-      longestGap = std::max(longestGap, Milliseconds(now - lastTick));
-      lastTick = now;
-    });
-    ticker.start(kTickMs);
-    QEventLoop watch;
-    QTimer::singleShot(seconds * 1000, &watch, &QEventLoop::quit);
-    watch.exec();
-    ticker.stop();
-    steadyRefreshes = qapp.refreshes;
-    status = general->StatusText()->text();
-    complete = allTabs;
+    if (mute > 0) {
+      std::printf("stall_ms %.1f\n", LongestGap(kStallWatchMs));
+      std::fflush(stdout);
+      std::printf("stopped_stall_ms %.1f\n", LongestGap(kStopMs, [&] { kill(pcscd, SIGSTOP); }));
+      kill(pcscd, SIGCONT);
+      RunEvents(kSettleMs);
+    } else {
+      std::printf("pcscd_connections %zu\n", Threads(pcscd).size() - pcscdThreadsBefore);
+      const Load selfBefore = SelfLoad();
+      const Load pcscdBefore = ProcessLoad(pcscd);
+      const auto wallBefore = Clock::now();
+      RunEvents(kIdleMs);
+      const double wall = std::chrono::duration<double>(Clock::now() - wallBefore).count();
+      const Load selfAfter = SelfLoad();
+      const Load pcscdAfter = ProcessLoad(pcscd);
+      std::printf("tool_cpu %.4f\n", (selfAfter.cpu - selfBefore.cpu) / wall * 100);
+      std::printf("tool_switches %.2f\n", static_cast<double>(selfAfter.switches - selfBefore.switches) / wall);
+      std::printf("pcscd_cpu %.4f\n", (pcscdAfter.cpu - pcscdBefore.cpu) / wall * 100);
+      std::printf("pcscd_switches %.2f\n", static_cast<double>(pcscdAfter.switches - pcscdBefore.switches) / wall);
+    }
+    complete = allTabs && filled;
     sheet->close();
   });
   const int exitStatus = RunDiagTool(app);
-
-  const Stats steady = Summarise(steadyRefreshes);
-  const Stats startup = Summarise(startupDurations);
-  const Stats activation = Summarise(activations);
-  std::printf("%d readers: %d reader tabs; status \"%s\"\n", readers, tabs, qPrintable(status));
-  std::printf("  refresh at rest (%zu in 2 x %d s): median %.2f ms, max %.2f ms\n", steadyRefreshes.size(), seconds,
-              steady.median, steady.max);
-  std::printf("  refreshes until every tab was there (%zu): max %.2f ms\n", startupRefreshes, startup.max);
-  std::printf("  first activation of a reader tab (%zu): median %.2f ms, max %.2f ms\n", activations.size(),
-              activation.median, activation.max);
-  std::printf("  CPU at rest (%d s): %.2f %% of one core\n", seconds, cpuShare * 100);
-  std::printf("  longest gap between %d ms ticks on the UI thread (%d s): %.2f ms\n", kTickMs, seconds, longestGap);
+  if (mute == 0 && exitStatus == 0) ComparePcscScan(pcscd);
   std::fflush(stdout);
   if (exitStatus != 0 || !complete) {
-    std::fprintf(stderr, "general_page_bench: the run was incomplete (exit %d, %d of %d tabs)\n", exitStatus, tabs,
-                 readers);
+    std::fprintf(stderr, "general_page_bench: the run was incomplete (exit %d)\n", exitStatus);
     return 1;
   }
   return 0;
 }
 
-// One process per reader count: the PC/SC client library reads the socket
-// path once per process, and each count needs a pcscd of its own.
-int RunChild(const char* self, int readers, int seconds) {
-  const std::string count = std::to_string(readers);
-  const std::string duration = std::to_string(seconds);
-  const pid_t pid = fork();
-  if (pid < 0) return 1;
-  if (pid == 0) {
-    execl(self, self, "--readers", count.c_str(), duration.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
+// Runs one child and collects its "key value" lines.
+bool Collect(int readers, int mute, std::map<std::string, std::vector<double>>& values) {
+  const std::string command =
+      "/proc/" + std::to_string(getpid()) + "/exe --child " + std::to_string(readers) + " " + std::to_string(mute);
+  FILE* child = popen(command.c_str(), "r");
+  if (!child) return false;
+  char line[256];
+  while (std::fgets(line, sizeof line, child)) {
+    char key[64];
+    double value = 0;
+    if (std::sscanf(line, "%63s %lf", key, &value) == 2) values[key].push_back(value);
   }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+  return pclose(child) == 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc >= 3 && std::string(argv[1]) == "--readers") {
-    const int readers = std::atoi(argv[2]);
-    const int seconds = argc >= 4 ? std::atoi(argv[3]) : kDefaultSeconds;
-    if (readers <= 0 || seconds <= 0) return 2;
-    return RunOne(argc, argv, readers, seconds);
+  if (argc >= 4 && std::string(argv[1]) == "--child") {
+    return RunChild(argc, argv, std::atoi(argv[2]), std::atoi(argv[3]));
   }
-  const int seconds = argc >= 2 ? std::atoi(argv[1]) : kDefaultSeconds;
-  if (seconds <= 0) {
-    std::fprintf(stderr, "usage: general_page_bench [SECONDS] | --readers N [SECONDS]\n");
+  const int runs = argc >= 2 ? std::atoi(argv[1]) : kDefaultRuns;
+  if (runs <= 0) {
+    std::fprintf(stderr, "usage: general_page_bench [RUNS]\n");
     return 2;
   }
-  int result = 0;
-  for (const int readers : {4, 16}) result |= RunChild("/proc/self/exe", readers, seconds);
-  return result;
+  std::map<std::string, std::vector<double>> values;
+  bool ok = true;
+  for (int run = 0; run < runs; ++run) {
+    ok = Collect(16, 2, values) && ok;
+    ok = Collect(8, 0, values) && ok;
+  }
+  const std::pair<const char*, const char*> rows[] = {
+      {"stall_ms", "16 readers, 2 mute: longest UI-thread stall over 30 s (ms)"},
+      {"stopped_stall_ms", "16 readers, pcscd stopped 10 s: longest UI-thread stall (ms)"},
+      {"shown_ms", "8 readers: start to window shown (ms)"},
+      {"filled_ms", "8 readers: start to all tabs filled (ms)"},
+      {"tool_cpu", "8 readers at rest: tool CPU (% of a core)"},
+      {"tool_switches", "8 readers at rest: tool context switches/s"},
+      {"pcscd_cpu", "8 readers at rest: pcscd CPU beside the tool (% of a core)"},
+      {"pcscd_switches", "8 readers at rest: pcscd context switches/s beside the tool"},
+      {"pcscd_connections", "8 readers, 8 tabs open: pcscd connections of the tool"},
+      {"scan_cpu", "8 readers: pcsc_scan CPU (% of a core)"},
+      {"scan_switches", "8 readers: pcsc_scan context switches/s"},
+      {"scan_pcscd_cpu", "8 readers: pcscd CPU beside pcsc_scan (% of a core)"},
+      {"scan_pcscd_switches", "8 readers: pcscd context switches/s beside pcsc_scan"},
+  };
+  std::printf("| What | n | median | max |\n|---|---|---|---|\n");
+  for (const auto& [key, label] : rows) {
+    std::vector<double> v = values[key];
+    if (v.empty()) {
+      std::printf("| %s | 0 | - | - |\n", label);
+      continue;
+    }
+    std::sort(v.begin(), v.end());
+    std::printf("| %s | %zu | %.2f | %.2f |\n", label, v.size(), v[v.size() / 2], v.back());
+  }
+  if (!ok) std::fprintf(stderr, "general_page_bench: some runs were incomplete\n");
+  return ok ? 0 : 1;
 }

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstring>
+#include <mutex>
 
 #include "res/strings.h"
 
@@ -15,6 +16,8 @@ constexpr std::size_t kResponseSize = 128;
 // Asks the terminal for its name.
 constexpr std::array<std::uint8_t, 5> kGetTerminalName = {0x20, 0xFF, 0x00, 0x00, 0x00};
 
+std::mutex g_searchLock;  // see FindCtApiPort
+
 }  // namespace
 
 std::string CtApiLibraryFileName(const std::string& moduleName) {
@@ -22,6 +25,12 @@ std::string CtApiLibraryFileName(const std::string& moduleName) {
   const size_t slash = moduleName.rfind('/');
   const size_t base = slash == std::string::npos ? 0 : slash + 1;
   return moduleName.substr(0, base) + "lib" + moduleName.substr(base) + ".so";
+}
+
+std::string FindCtApiPort(const std::string& moduleName, const std::string& readerName) {
+  const std::lock_guard search(g_searchLock);
+  const CCtApi ctApi(moduleName);
+  return ctApi.GetCtApiPort(readerName);
 }
 
 CCtApi::CCtApi(const std::string& moduleName) : m_library(CtApiLibraryFileName(moduleName)) {

@@ -14,6 +14,12 @@ inline constexpr char kCtApiModuleName[] = "zelbric";
 
 std::string CtApiLibraryFileName(const std::string& moduleName);
 
+// Loads the module, searches the reader's CT-API port and unloads it again.
+// Searches from several threads take turns: they share one terminal number,
+// which the library opens only once, and a library's load and unload must not
+// meet another thread's.
+std::string FindCtApiPort(const std::string& moduleName, const std::string& readerName);
+
 class CCtApi {
  public:
   using InitFunction = std::int8_t (*)(std::uint16_t ctn, std::uint16_t pn);

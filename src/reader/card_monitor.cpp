@@ -25,10 +25,11 @@ CCardMonitor::~CCardMonitor() {
   if (context != kNoContext) m_card.ReleaseContext(context);
 }
 
-bool CCardMonitor::Start(const std::string& readerName, PostFunction post) {
+bool CCardMonitor::Start(const std::string& readerName, PostFunction post, std::function<void()> firstTask) {
   Stop();
   m_pReaderName = &readerName;
   m_post = std::move(post);
+  m_firstTask = std::move(firstTask);
   if (m_hContext.load() == kNoContext) {
     SCARDCONTEXT context = kNoContext;
     if (m_card.EstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context) == SCARD_S_SUCCESS) {
@@ -111,6 +112,7 @@ void CCardMonitor::RenewContext() {
 }
 
 void CCardMonitor::MonitorThread() {
+  if (m_firstTask && !m_bStop.load()) m_firstTask();
   SCARD_READERSTATE local = ReaderState();
   while (!m_bStop.load()) {
     const SCARDCONTEXT context = m_hContext.load();

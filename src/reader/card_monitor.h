@@ -28,8 +28,10 @@ class CCardMonitor {
 
   // Establishes the page's context (none when pcscd cannot be reached; the
   // thread then keeps trying) and starts the thread for `readerName`, which
-  // must outlive the monitor. False when the thread cannot be started.
-  bool Start(const std::string& readerName, PostFunction post);
+  // must outlive the monitor. The thread runs `firstTask` before its first
+  // wait, so slow reader queries never hold the page's thread and a Stop()
+  // joins them too. False when the thread cannot be started.
+  bool Start(const std::string& readerName, PostFunction post, std::function<void()> firstTask = {});
   // Stops and joins the thread; a pending status-change wait is cancelled.
   void Stop();
 
@@ -59,6 +61,7 @@ class CCardMonitor {
   const CMSCard& m_card;
   const std::string* m_pReaderName = nullptr;
   PostFunction m_post;
+  std::function<void()> m_firstTask;
 
   std::mutex m_pageLock;
   std::atomic<SCARDCONTEXT> m_hContext{kNoContext};

@@ -56,7 +56,11 @@ bool CKestrel::OnInitDialog() {
         // the context, so a notification for a destroyed page is dropped.
         QMetaObject::invokeMethod(this, [this] { OnCommand(ID_CARD_STATUS_CHANGED, 0); }, Qt::QueuedConnection);
       },
-      [this] { UpdateData(); });
+      [this] { UpdateData(); },
+      [this] {
+        // The reader facts, by the same way and ahead of the first change.
+        QMetaObject::invokeMethod(this, [this] { OnCommand(ID_READER_FACTS_READY, 0); }, Qt::QueuedConnection);
+      });
   if (!started) return false;
   {
     const QSignalBlocker quiet(m_cboAirSpeed);
@@ -74,6 +78,7 @@ bool CKestrel::OnInitDialog() {
 
 void CKestrel::OnCommand(int id, int /*parameter*/) {
   if (id == ID_CARD_STATUS_CHANGED) m_session->UpdateCardInfo();
+  if (id == ID_READER_FACTS_READY) m_session->ApplyReaderFacts();
 }
 
 void CKestrel::OnAirSpeedChanged() { m_btnApply->setEnabled(m_cboAirSpeed->currentIndex() != m_session->AirSpeed()); }

@@ -32,14 +32,31 @@ CKestrelSession::CKestrelSession(const std::string& pcscLibrary) : m_card(pcscLi
 
 CKestrelSession::~CKestrelSession() { m_monitor.Stop(); }
 
-bool CKestrelSession::Initialise(PostFunction post, RedrawFunction redraw) {
+bool CKestrelSession::Initialise(PostFunction post, RedrawFunction redraw, PostFunction postFacts) {
   m_redraw = std::move(redraw);
+  // The port search tries up to 255 ports: on the monitor thread, before its
+  // first wait.
+  auto searchPort = [this, reader = m_strReaderName, module = m_strCtApiModule, postFacts = std::move(postFacts)] {
+    std::string port = FindCtApiPort(module, reader);  // loaded only for the search
+    {
+      const std::lock_guard lock(m_factsLock);
+      m_pendingCtApiPort = std::move(port);
+    }
+    if (postFacts) postFacts();
+  };
+  return m_monitor.Start(m_strReaderName, std::move(post), std::move(searchPort));
+}
+
+bool CKestrelSession::ApplyReaderFacts() {
+  std::optional<std::string> port;
   {
-    // Loaded only while the page initialises.
-    const CCtApi ctApi(m_strCtApiModule);
-    m_fields.m_strCtApiPort = ctApi.GetCtApiPort(m_strReaderName);
+    const std::lock_guard lock(m_factsLock);
+    port.swap(m_pendingCtApiPort);
   }
-  return m_monitor.Start(m_strReaderName, std::move(post));
+  if (!port) return false;
+  m_fields.m_strCtApiPort = std::move(*port);
+  if (m_redraw) m_redraw();
+  return true;
 }
 
 void CKestrelSession::UpdateCardInfo() {

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -43,10 +44,13 @@ class CKestrelSession {
   // Column 1 of the model row: kept, it changes nothing.
   void SetColumn1(std::uint32_t value) { m_dwColumn1 = value; }
 
-  // Fills the CT-API port, takes the page's context and starts the monitor
-  // thread. Firmware and library come with the first card. False when the
-  // thread cannot be started.
-  bool Initialise(PostFunction post, RedrawFunction redraw);
+  // Takes the page's context and starts the monitor thread, which first
+  // searches the CT-API port and calls `postFacts` for ApplyReaderFacts
+  // before it posts any change. Firmware and library come with the first
+  // card. False when the thread cannot be started.
+  bool Initialise(PostFunction post, RedrawFunction redraw, PostFunction postFacts = {});
+  // Shows the CT-API port the monitor thread found; false when none waits.
+  bool ApplyReaderFacts();
   // The card update for the state the monitor handed over; it redraws
   // whatever the command's parameter.
   void UpdateCardInfo();
@@ -79,5 +83,7 @@ class CKestrelSession {
   int m_nAirSpeed = 0;
   SCARDHANDLE m_hCard = kNoCard;
   RedrawFunction m_redraw;
+  std::mutex m_factsLock;
+  std::optional<std::string> m_pendingCtApiPort;  // from the monitor thread, guarded by m_factsLock
   CCardMonitor m_monitor{m_card};  // last: its thread stops before the members above go
 };

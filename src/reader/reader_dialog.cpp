@@ -81,7 +81,11 @@ bool CReaderDialog::OnInitDialog() {
         // the context, so a notification for a destroyed page is dropped.
         QMetaObject::invokeMethod(this, [this] { OnCommand(ID_CARD_STATUS_CHANGED, 0); }, Qt::QueuedConnection);
       },
-      [this] { UpdateData(); });
+      [this] { UpdateData(); },
+      [this] {
+        // The reader facts, by the same way and ahead of the first change.
+        QMetaObject::invokeMethod(this, [this] { OnCommand(ID_READER_FACTS_READY, 0); }, Qt::QueuedConnection);
+      });
   if (!started) return false;
   UpdateData();
   return true;
@@ -89,6 +93,7 @@ bool CReaderDialog::OnInitDialog() {
 
 void CReaderDialog::OnCommand(int id, int parameter) {
   if (id == ID_CARD_STATUS_CHANGED) m_session->UpdateCardInfo(parameter == 1);
+  if (id == ID_READER_FACTS_READY) m_session->ApplyReaderFacts();
 }
 
 void CReaderDialog::ReadRegisterDump(bool forLog) {

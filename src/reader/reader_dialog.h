@@ -13,6 +13,8 @@ struct ReaderModel;
 
 // Page command: the monitor saw a change of the card status.
 inline constexpr int ID_CARD_STATUS_CHANGED = 4003;
+// Page command: the monitor thread has gathered the reader's facts.
+inline constexpr int ID_READER_FACTS_READY = 4004;
 
 class CReaderDialog : public CPropertyPage, public IRegisterViewPage {
   Q_OBJECT
@@ -26,7 +28,8 @@ class CReaderDialog : public CPropertyPage, public IRegisterViewPage {
   void SetModelFlags(const ReaderModel* row);
   void SetCardNames(std::shared_ptr<const CCardNames> names) { m_session->SetCardNames(std::move(names)); }
 
-  // Page commands; 4003 runs the card update (parameter 1: without redraw).
+  // Page commands; 4003 runs the card update (parameter 1: without redraw),
+  // 4004 shows the reader facts.
   void OnCommand(int id, int parameter);
 
   // "RFID registers": reads the registers off the user-interface thread,

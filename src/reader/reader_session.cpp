@@ -133,16 +133,37 @@ void CReaderSession::JoinRegisterReads(bool all) {
   });
 }
 
-bool CReaderSession::Initialise(PostFunction post, RedrawFunction redraw) {
+bool CReaderSession::Initialise(PostFunction post, RedrawFunction redraw, PostFunction postFacts) {
   m_redraw = std::move(redraw);
-  {
-    // Loaded only while the page initialises.
-    const CCtApi ctApi(m_strCtApiModule);
-    m_fields.m_strCtApiPort = ctApi.GetCtApiPort(m_strReaderName);
-  }
   ResetCardTexts(m_fields);
-  m_fields.m_strFirmware = GetReaderInfo(m_strReaderName, m_fields.m_strLibrary, m_fields.m_strSerialNumber);
-  return m_monitor.Start(m_strReaderName, std::move(post));
+  // The port search tries up to 255 ports and the reader query waits for the
+  // driver: both run on the monitor thread, before its first wait.
+  auto gatherFacts = [this, reader = m_strReaderName, module = m_strCtApiModule, postFacts = std::move(postFacts)] {
+    ReaderFacts facts;
+    facts.ctApiPort = FindCtApiPort(module, reader);  // loaded only for the search
+    facts.firmware = GetReaderInfo(reader, facts.library, facts.serialNumber);
+    {
+      const std::lock_guard lock(m_factsLock);
+      m_pendingFacts = std::move(facts);
+    }
+    if (postFacts) postFacts();
+  };
+  return m_monitor.Start(m_strReaderName, std::move(post), std::move(gatherFacts));
+}
+
+bool CReaderSession::ApplyReaderFacts() {
+  std::optional<ReaderFacts> facts;
+  {
+    const std::lock_guard lock(m_factsLock);
+    facts.swap(m_pendingFacts);
+  }
+  if (!facts) return false;
+  m_fields.m_strCtApiPort = std::move(facts->ctApiPort);
+  m_fields.m_strFirmware = std::move(facts->firmware);
+  m_fields.m_strLibrary = std::move(facts->library);
+  m_fields.m_strSerialNumber = std::move(facts->serialNumber);
+  if (m_redraw) m_redraw();
+  return true;
 }
 
 void CReaderSession::UpdateCardInfo(bool noRedraw) {

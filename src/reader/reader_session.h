@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -60,10 +62,16 @@ class CReaderSession {
   CReaderModelFlags& ModelFlags() { return m_flags; }
   bool IsContactless() const { return m_flags.m_bContactless != 0; }
 
-  // Fills the reader facts (CT-API port, firmware, library, serial number),
-  // sets the card texts to "n/a", takes the page's context and starts the
-  // monitor thread. False when the thread cannot be started.
-  bool Initialise(PostFunction post, RedrawFunction redraw);
+  // Sets the card texts to "n/a", takes the page's context and starts the
+  // monitor thread, which first gathers the reader facts (CT-API port,
+  // firmware, library, serial number) and calls `postFacts` for
+  // ApplyReaderFacts before it posts any change. False when the thread
+  // cannot be started.
+  bool Initialise(PostFunction post, RedrawFunction redraw, PostFunction postFacts = {});
+
+  // Shows the reader facts gathered by the monitor thread; false when none
+  // are waiting.
+  bool ApplyReaderFacts();
 
   // The card update for the state the monitor handed over. `noRedraw`
   // skips the final redraw.
@@ -99,6 +107,13 @@ class CReaderSession {
   int WaitCount() const { return m_monitor.WaitCount(); }
 
  private:
+  struct ReaderFacts {
+    std::string ctApiPort;
+    std::string firmware;
+    std::string library;
+    std::string serialNumber;
+  };
+
   // The steps after the status line, with the page lock held; they end
   // early where a driver query fails.
   void ReadArrivedCard(const SCARD_READERSTATE& state, SCARDCONTEXT context, bool noRedraw);
@@ -118,5 +133,7 @@ class CReaderSession {
     std::shared_ptr<std::atomic<bool>> finished;
   };
   std::vector<RegisterReadThread> m_registerReads;  // user-interface thread only
+  std::mutex m_factsLock;
+  std::optional<ReaderFacts> m_pendingFacts;  // from the monitor thread, guarded by m_factsLock
   CCardMonitor m_monitor{m_card};  // last: its thread stops before the members above go
 };

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <thread>
+#include <vector>
 
 #include "app/diag_tool_app.h"
 #include "fakes.h"
@@ -71,6 +73,23 @@ TEST_F(ReaderSessionTest, CardAlreadyInIsShownInTheFirstCycle) {
   EXPECT_EQ(f.m_strTA1InUse, "0x18");
   EXPECT_EQ(f.m_strTA1, "n/a");
   EXPECT_EQ(f.m_strLibrary, "3.10");
+}
+
+// Pages opened together search the CT-API ports at the same time, each on
+// its own thread, with the library's one terminal number.
+TEST_F(ReaderSessionTest, PagesOpenedTogetherEachFindTheirCtApiPort) {
+  VELKARO_REQUIRE_SANDBOX();
+  std::vector<std::string> readers;
+  std::vector<std::unique_ptr<SessionDriver>> drivers;
+  for (const char* model : {"VELKARO CT 200", "VELKARO CT 220", "HALVORN KR210 Proximity"}) {
+    readers.push_back(Sandbox().ReaderName(model));
+    drivers.push_back(std::make_unique<SessionDriver>(readers.back()));
+  }
+  for (auto& driver : drivers) ASSERT_TRUE(driver->Begin());
+  for (std::size_t i = 0; i < drivers.size(); ++i) {
+    ASSERT_TRUE(drivers[i]->WaitForFacts()) << readers[i];
+    EXPECT_EQ(drivers[i]->Fields().m_strCtApiPort, CtApiPortOf(readers[i])) << readers[i];
+  }
 }
 
 TEST_F(ReaderSessionTest, InsertionAndRemovalAreEachShown) {

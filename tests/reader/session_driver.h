@@ -20,7 +20,11 @@ class SessionDriver {
     m_session.ModelFlags().m_bContactless = contactless ? 1 : 0;
   }
 
-  bool Start() {
+  // Starts the session and waits for the reader facts its monitor thread
+  // gathers before any change, as the page shows them.
+  bool Start() { return Begin() && WaitForFacts(); }
+
+  bool Begin() {
     return m_session.Initialise(
         [this] {
           {
@@ -29,7 +33,21 @@ class SessionDriver {
           }
           m_posted_cv.notify_all();
         },
-        [] {});
+        [] {},
+        [this] {
+          {
+            std::lock_guard lock(m_mutex);
+            m_factsPosted = true;
+          }
+          m_posted_cv.notify_all();
+        });
+  }
+
+  bool WaitForFacts(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+    std::unique_lock lock(m_mutex);
+    if (!m_posted_cv.wait_for(lock, timeout, [this] { return m_factsPosted; })) return false;
+    lock.unlock();
+    return m_session.ApplyReaderFacts();
   }
 
   // Waits for the next notification and runs its update.
@@ -60,5 +78,6 @@ class SessionDriver {
   std::condition_variable m_posted_cv;
   int m_posted = 0;
   int m_handled = 0;
+  bool m_factsPosted = false;
   CReaderSession m_session;  // last: its thread stops before the members above go
 };

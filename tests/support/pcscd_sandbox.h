@@ -73,6 +73,8 @@ class PcscdSandbox {
   // (clients keep their PCSCLITE_CSOCK_NAME, so they find the new pcscd).
   void Stop();
   bool IsRunning() const { return m_pid > 0; }
+  // pcscd's process id while it runs (benchmarks stop it and read its load).
+  pid_t Pid() const { return m_pid; }
 
   std::string Directory() const { return m_dir.path().string(); }
   std::string ScenarioDir() const { return Directory() + "/scenario"; }

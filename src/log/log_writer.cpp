@@ -123,8 +123,8 @@ LogOutcome WriteDiagnosticLog(const std::string& path, const LogSetting& setting
   }
   {
     CLogFileGuard guard(file);
-    // The design ignored the report's write errors; a disk that fills must
-    // not end in a message of success.
+    // A disk that fills while the report is written must not end in a
+    // message of success.
     if (!WriteReport(file, setting, version)) {
       outcome.messages.push_back(Failure(DUMP_E_WRITE, Where(path, file)));
       return outcome;

@@ -306,8 +306,8 @@ int CRegistryDump::DumpKey(HKEY key, std::string& path) {
     const int status = ReadValue(key, index, nameLength, type, size);
     if (status == DUMP_E_WRITE) return DUMP_E_WRITE;
     if (status == ERROR_NO_MORE_ITEMS) break;
-    // A value that cannot be read leaves the key incomplete: the design ended
-    // the list silently there; that would report a shortened dump as whole.
+    // A value that cannot be read leaves the key incomplete: ending the list
+    // silently there would report a shortened dump as whole.
     if (status != ERROR_SUCCESS) return KeyFailure(status, path);
 
     const char* typeName = type < kTypeNames.size() ? kTypeNames[type] : "";
@@ -345,8 +345,8 @@ int CRegistryDump::DumpKey(HKEY key, std::string& path) {
       result = DumpKey(subkey, path);
     }
     path.resize(restore);
-    // A log that cannot be written stops the dump; the design wrote "access
-    // denied!" and went on, and could end a truncated log as a success.
+    // A log that cannot be written stops the dump: writing "access denied!"
+    // and going on could end a truncated log as a success.
     if (result == DUMP_E_WRITE) return result;
     if (result != DUMP_SUCCESS && !Write(logtext::kAccessDenied)) return WriteFailure();
   }

@@ -87,7 +87,7 @@ void InstallMessageBox(IMessageBox* service);
 void InstallSaveFileDialog(ISaveFileDialog* service);
 void InstallDebugOutput(IDebugOutput* service);
 
-// Convenience wrappers with the designed names.
+// Convenience wrappers with the Win32 names.
 int ShowMessageBox(const std::string& text, const std::string& caption = {}, unsigned style = MB_OK);
 bool IsUserAnAdmin();
 void OutputDebugString(std::string_view line);

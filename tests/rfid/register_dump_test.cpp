@@ -25,7 +25,7 @@ struct DumpCase {
 
 }  // namespace
 
-TEST(RegisterDumpTest, LaysOutEachAntennaAsDesigned) {
+TEST(RegisterDumpTest, LaysOutEachAntennaWithItsHeaderAndPairs) {
   const DumpCase cases[] = {
       {"two antennas, the second without records",
        {Antenna({0x80, 0x04, 0x00, 0x11, 0x01, 0x22, 0x82, 0x02, 0x10, 0x3f}), Antenna({})},

@@ -27,6 +27,21 @@ std::int64_t ModifiedNs(const struct stat& info) {
   return static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
 }
 
+std::int64_t ChangedNs(const struct stat& info) {
+  return static_cast<std::int64_t>(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
+}
+
+// File times older than this cannot hide a change: any later change gets a
+// later time, whatever the clock tick of the file system.
+constexpr std::int64_t kSettledNs = 2'000'000'000;
+
+bool TimesAreSettled(const struct stat& info) {
+  struct timespec now {};
+  if (::clock_gettime(CLOCK_REALTIME, &now) != 0) return false;
+  const std::int64_t nowNs = static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+  return ChangedNs(info) + kSettledNs < nowNs && ModifiedNs(info) + kSettledNs < nowNs;
+}
+
 std::string Environment(const char* name) {
   const char* value = std::getenv(name);
   return value != nullptr ? value : "";
@@ -74,11 +89,14 @@ LSTATUS RegistryStore::ParseUncached(const std::string& text, RegKeyNode& top, s
   return ERROR_SUCCESS;
 }
 
-LSTATUS RegistryStore::Parse(const std::string& text, std::shared_ptr<const RegKeyNode>& top, std::string* message) {
+LSTATUS RegistryStore::Parse(const std::string& text, std::shared_ptr<const RegKeyNode>& top, std::string* message,
+                             const FileIdentity& identity, bool settled) {
   {
     std::lock_guard lock(m_cacheMutex);
     if (m_cachedTop && text == m_cachedText) {
       top = m_cachedTop;
+      m_cachedIdentity = identity;
+      m_identitySettled = settled;
       return ERROR_SUCCESS;
     }
   }
@@ -88,6 +106,8 @@ LSTATUS RegistryStore::Parse(const std::string& text, std::shared_ptr<const RegK
   std::lock_guard lock(m_cacheMutex);
   m_cachedText = text;
   m_cachedTop = std::move(parsed);
+  m_cachedIdentity = identity;
+  m_identitySettled = settled;
   return ERROR_SUCCESS;
 }
 
@@ -96,8 +116,24 @@ LSTATUS RegistryStore::Read(RegSnapshot& snapshot, std::string* message) {
   std::string why;
   std::string text;
   struct stat info {};
+  UniqueFd file;
   int error = directory.Open(m_path, false, why);
-  if (error == 0) error = directory.Read(text, info, why);
+  if (error == 0) error = directory.OpenFile(file, info, why);
+  const FileIdentity identity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+                              static_cast<std::int64_t>(info.st_size), ModifiedNs(info), ChangedNs(info)};
+  if (error == 0) {
+    // Without this, every call of a walk over many values reads the whole
+    // file again, and the walk grows with the square of the store.
+    std::lock_guard lock(m_cacheMutex);
+    if (m_cachedTop && m_identitySettled && m_cachedIdentity == identity) {
+      snapshot.top = m_cachedTop;
+      snapshot.modifiedNs = ModifiedNs(info);
+      return ERROR_SUCCESS;
+    }
+  }
+  const bool settled = error == 0 && TimesAreSettled(info);  // judged before the bytes are read
+  if (error == 0) error = StoreDirectory::ReadOpened(file, info, text, why);
+  file.Reset();
   if (error == ENOENT || error == ENOTDIR) {
     snapshot.top = std::make_shared<const RegKeyNode>(EmptyTop(m_kind));
     snapshot.modifiedNs = 0;
@@ -108,7 +144,7 @@ LSTATUS RegistryStore::Read(RegSnapshot& snapshot, std::string* message) {
                    message);
   }
   std::shared_ptr<const RegKeyNode> top;
-  if (const LSTATUS status = Parse(text, top, message)) return status;
+  if (const LSTATUS status = Parse(text, top, message, identity, settled)) return status;
   snapshot.top = std::move(top);
   snapshot.modifiedNs = ModifiedNs(info);
   return ERROR_SUCCESS;
@@ -182,6 +218,7 @@ LSTATUS RegistryStore::Commit(PendingWrite& write, std::string* message) {
     std::lock_guard lock(m_cacheMutex);
     m_cachedText = std::move(write.m_text);
     m_cachedTop = std::move(write.m_top);
+    m_identitySettled = false;  // the new file has not been looked at yet
   }
   write.m_lock.Reset();  // the new file is in place; let other writers go on
   return ERROR_SUCCESS;

@@ -8,8 +8,11 @@
 //    and renamed over the store, and the directory is synced; a crash or a
 //    full disk leaves the old file or the new one, never a mixture;
 //  - a file that cannot be parsed is never written over;
-//  - every operation reads the file again, so another process's change is
-//    seen at once (the parsed content is reused while the bytes are the same);
+//  - every operation looks at the file again, so another process's change is
+//    seen at once. The parsed content is reused while the bytes are the
+//    same, and without reading them while the file is the same: same inode,
+//    size and times, where those times were already seconds old when the
+//    content was read (a change in the same clock tick could keep them);
 //  - a store that another user could steer (store_files.h) is not used.
 
 #include <chrono>
@@ -84,8 +87,20 @@ class RegistryStore {
   static RegKeyNode EmptyTop(RegStoreKind kind);
 
  private:
-  // The content of `text`, from the cache while the bytes are the same.
-  LSTATUS Parse(const std::string& text, std::shared_ptr<const RegKeyNode>& top, std::string* message);
+  struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    std::int64_t modifiedNs = 0;
+    std::int64_t changedNs = 0;
+    bool operator==(const FileIdentity&) const = default;
+  };
+
+  // The content of `text`, from the cache while the bytes are the same;
+  // `identity` is the file they were read from, `settled` whether its times
+  // were old enough then to tell any later change.
+  LSTATUS Parse(const std::string& text, std::shared_ptr<const RegKeyNode>& top, std::string* message,
+                const FileIdentity& identity, bool settled);
   LSTATUS ParseUncached(const std::string& text, RegKeyNode& top, std::string* message) const;
   LSTATUS Failure(LSTATUS code, const std::string& text, std::string* message) const;
 
@@ -96,6 +111,8 @@ class RegistryStore {
   std::mutex m_cacheMutex;
   std::string m_cachedText;
   std::shared_ptr<const RegKeyNode> m_cachedTop;
+  FileIdentity m_cachedIdentity;
+  bool m_identitySettled = false;  // the cache may be used on the identity alone
 };
 
 // The store files as the environment names them now (see registry.h).

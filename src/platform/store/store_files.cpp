@@ -233,11 +233,10 @@ int StoreDirectory::Inspect(std::string& why) const {
   return 0;
 }
 
-int StoreDirectory::Read(std::string& text, struct stat& info, std::string& why) const {
-  text.clear();
+int StoreDirectory::OpenFile(UniqueFd& fd, struct stat& info, std::string& why) const {
   // Look before opening: opening a device or a FIFO can block or act.
   if (const int error = Inspect(why)) return error;
-  UniqueFd fd(::openat(m_dir.Get(), m_name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  fd.Reset(::openat(m_dir.Get(), m_name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (fd.Get() < 0) {
     const int error = errno;
     why = error == ELOOP ? "is a symbolic link; the store is never read or written through a link"
@@ -253,11 +252,23 @@ int StoreDirectory::Read(std::string& text, struct stat& info, std::string& why)
     why = unsafe + "; the store is not used";
     return EACCES;
   }
+  return 0;
+}
+
+int StoreDirectory::ReadOpened(const UniqueFd& fd, const struct stat& info, std::string& text, std::string& why) {
+  text.clear();
   if (const int error = ReadAll(fd.Get(), info, text)) {
     why = error == EFBIG ? "larger than " + std::to_string(kMaxRegTextSize) + " bytes" : "cannot read: " + Describe(error);
     return error;
   }
   return 0;
+}
+
+int StoreDirectory::Read(std::string& text, struct stat& info, std::string& why) const {
+  text.clear();
+  UniqueFd fd;
+  if (const int error = OpenFile(fd, info, why)) return error;
+  return ReadOpened(fd, info, text, why);
 }
 
 int StoreDirectory::Lock(std::chrono::milliseconds wait, UniqueFd& lock, std::string& why) const {

@@ -43,6 +43,10 @@ class StoreDirectory {
   int Inspect(std::string& why) const;
   // Reads the store file whole; ENOENT when there is none.
   int Read(std::string& text, struct stat& info, std::string& why) const;
+  // Read in two steps, for a reader that may not need the bytes: opens the
+  // store file as Read does and gives its status; then reads it whole.
+  int OpenFile(UniqueFd& fd, struct stat& info, std::string& why) const;
+  static int ReadOpened(const UniqueFd& fd, const struct stat& info, std::string& text, std::string& why);
 
   // Takes the writers' lock, waiting at most `wait`; ETIMEDOUT names the
   // holder where the system tells.

@@ -30,12 +30,6 @@ bool CCardMonitor::Start(const std::string& readerName, PostFunction post, std::
   m_pReaderName = &readerName;
   m_post = std::move(post);
   m_firstTask = std::move(firstTask);
-  if (m_hContext.load() == kNoContext) {
-    SCARDCONTEXT context = kNoContext;
-    if (m_card.EstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context) == SCARD_S_SUCCESS) {
-      m_hContext.store(context);
-    }
-  }
   {
     std::lock_guard lock(m_readyLock);
     m_bReady = true;
@@ -112,6 +106,9 @@ void CCardMonitor::RenewContext() {
 }
 
 void CCardMonitor::MonitorThread() {
+  // The context is taken here, not by Start(): a pcscd that does not answer
+  // must not hold the page's thread.
+  if (m_hContext.load() == kNoContext && !m_bStop.load()) RenewContext();
   if (m_firstTask && !m_bStop.load()) m_firstTask();
   SCARD_READERSTATE local = ReaderState();
   while (!m_bStop.load()) {

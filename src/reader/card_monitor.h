@@ -26,9 +26,9 @@ class CCardMonitor {
   CCardMonitor(const CCardMonitor&) = delete;
   CCardMonitor& operator=(const CCardMonitor&) = delete;
 
-  // Establishes the page's context (none when pcscd cannot be reached; the
-  // thread then keeps trying) and starts the thread for `readerName`, which
-  // must outlive the monitor. The thread runs `firstTask` before its first
+  // Starts the thread for `readerName`, which must outlive the monitor. The
+  // thread establishes the page's context (none while pcscd cannot be
+  // reached; it then keeps trying). The thread runs `firstTask` before its first
   // wait, so slow reader queries never hold the page's thread and a Stop()
   // joins them too. False when the thread cannot be started.
   bool Start(const std::string& readerName, PostFunction post, std::function<void()> firstTask = {});

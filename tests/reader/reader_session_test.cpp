@@ -2,7 +2,9 @@
 // simulated driver.
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
+#include <atomic>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -187,6 +189,29 @@ TEST_F(ReaderSessionTest, MonitorRestsWhilePcscdIsGoneAndComesBackWithIt) {
   ASSERT_TRUE(driver.Update(10s));
   EXPECT_EQ(driver.Fields().m_strStatus, "Smart card inserted");
   EXPECT_EQ(driver.Fields().m_strATR, kSignatureAtr);
+}
+
+// A pcscd that does not answer holds the monitor thread, never the caller:
+// Begin() returns while pcscd is still stopped (a watchdog lets pcscd go on
+// after 5 s, so a caller that waits fails instead of hanging).
+TEST_F(ReaderSessionTest, StartingWhilePcscdIsFrozenReturnsAtOnce) {
+  VELKARO_REQUIRE_SANDBOX();
+  SessionDriver driver(Sandbox().ReaderName("VELKARO CT 200"));
+  const pid_t pcscd = Sandbox().Pid();
+  ASSERT_EQ(::kill(pcscd, SIGSTOP), 0);
+  std::atomic<bool> begun{false};
+  std::atomic<bool> rescued{false};
+  std::thread watchdog([&] {
+    for (int i = 0; i < 500 && !begun.load(); ++i) std::this_thread::sleep_for(10ms);
+    rescued = !begun.load();
+    ::kill(pcscd, SIGCONT);
+  });
+  const bool started = driver.Begin();
+  begun = true;
+  watchdog.join();
+  ASSERT_TRUE(started);
+  EXPECT_FALSE(rescued.load());
+  ASSERT_TRUE(driver.UpdateUntilStatus("Smart card inserted"));
 }
 
 TEST_F(ReaderSessionTest, SessionWithoutPcscLibraryStaysQuiet) {

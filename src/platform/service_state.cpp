@@ -34,9 +34,9 @@ bool PcscdSocketAccepts() {
 
 bool SocketProbeServiceControl::QueryServiceState(const std::string&, std::uint32_t&) { return false; }
 
-SmartCardServiceStatus SocketProbeServiceControl::QuerySmartCardService() {
+SmartCardServiceStatus SocketProbeServiceControl::QuerySmartCardService(bool pcscdAnswered) {
   SmartCardServiceStatus status;
-  status.runState = PcscdSocketAccepts() ? ServiceRunState::kRunning : ServiceRunState::kStopped;
+  status.runState = pcscdAnswered || PcscdSocketAccepts() ? ServiceRunState::kRunning : ServiceRunState::kStopped;
   struct stat st {};
   const std::string root = SystemRoot();
   status.installed = status.runState == ServiceRunState::kRunning ||

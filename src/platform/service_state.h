@@ -42,8 +42,10 @@ class IServiceControl {
   // The current state of a service by its Windows name; false when the
   // service manager cannot be asked or does not know the service.
   virtual bool QueryServiceState(const std::string& name, std::uint32_t& state) = 0;
-  // pcscd's configuration and state.
-  virtual SmartCardServiceStatus QuerySmartCardService() = 0;
+  // pcscd's configuration and state. `pcscdAnswered`: the caller's own PC/SC
+  // context has just had an answer, so pcscd runs and its socket need not
+  // be probed (each probe is a connection pcscd makes a thread for).
+  virtual SmartCardServiceStatus QuerySmartCardService(bool pcscdAnswered) = 0;
   // The Windows directory, for the checks of the Windows 95 family; empty
   // where there is none.
   virtual std::string WindowsDirectory() = 0;
@@ -59,7 +61,7 @@ bool PcscdSocketAccepts();
 class SocketProbeServiceControl : public IServiceControl {
  public:
   bool QueryServiceState(const std::string& name, std::uint32_t& state) override;
-  SmartCardServiceStatus QuerySmartCardService() override;
+  SmartCardServiceStatus QuerySmartCardService(bool pcscdAnswered) override;
   std::string WindowsDirectory() override { return {}; }
 };
 

@@ -58,17 +58,17 @@ SystemdServiceControl::~SystemdServiceControl() {
   if (!m_busAddress.empty()) QDBusConnection::disconnectFromBus(ConnectionName(m_busAddress));
 }
 
-SmartCardServiceStatus SystemdServiceControl::QuerySmartCardService() {
-  if (std::getenv("PCSCLITE_CSOCK_NAME")) return SocketProbeServiceControl::QuerySmartCardService();
+SmartCardServiceStatus SystemdServiceControl::QuerySmartCardService(bool pcscdAnswered) {
+  if (std::getenv("PCSCLITE_CSOCK_NAME")) return SocketProbeServiceControl::QuerySmartCardService(pcscdAnswered);
   const QDBusConnection bus =
       m_busAddress.empty() ? QDBusConnection::systemBus() : QDBusConnection(ConnectionName(m_busAddress));
-  if (!bus.isConnected()) return SocketProbeServiceControl::QuerySmartCardService();
+  if (!bus.isConnected()) return SocketProbeServiceControl::QuerySmartCardService(pcscdAnswered);
 
   const QDBusPendingCall serviceCall = AskUnit(bus, kServicePath);
   const QDBusPendingCall socketCall = AskUnit(bus, kSocketPath);
   const auto service = UnitFacts(serviceCall);
   const auto socket = UnitFacts(socketCall);
-  if (!service || !socket) return SocketProbeServiceControl::QuerySmartCardService();
+  if (!service || !socket) return SocketProbeServiceControl::QuerySmartCardService(pcscdAnswered);
   return StatusFromSystemdUnits(*service, *socket);
 }
 

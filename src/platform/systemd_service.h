@@ -25,7 +25,7 @@ class SystemdServiceControl final : public SocketProbeServiceControl {
   SystemdServiceControl& operator=(const SystemdServiceControl&) = delete;
 
   // Waits for no more than one call time-out (both units are asked at once).
-  SmartCardServiceStatus QuerySmartCardService() override;
+  SmartCardServiceStatus QuerySmartCardService(bool pcscdAnswered) override;
 
  private:
   std::string m_busAddress;  // empty: the system bus

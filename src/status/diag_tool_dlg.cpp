@@ -198,8 +198,13 @@ bool CDiagToolDlg::OnInitDialog() {
 
 CDiagToolDlg::RefreshFacts CDiagToolDlg::GatherRefreshFacts(CReaderEnumerator& enumerator) const {
   RefreshFacts facts;
-  facts.status = CheckResourceManager();
-  facts.listed = facts.status != RMS_RUNNING || enumerator.Enumerate(facts.present, m_maps, m_isAdditionalReader);
+  // The readers are asked first: a pcscd that answers the kept context needs
+  // no probe of its socket.
+  std::vector<std::string> present;
+  const bool answered = enumerator.Enumerate(present, m_maps, m_isAdditionalReader);
+  facts.status = CheckResourceManager(answered);
+  facts.listed = facts.status != RMS_RUNNING || answered;
+  if (facts.status == RMS_RUNNING) facts.present = std::move(present);
   return facts;
 }
 

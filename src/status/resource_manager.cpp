@@ -126,10 +126,10 @@ RmStatus CheckWindows95Family() {
   return SmallValue(run, "ScardSvr") || SmallValue(run, "DelayedScardSvr") ? RMS_RUNNING : RMS_NOT_INSTALLED;
 }
 
-RmStatus CheckLinux() {
+RmStatus CheckLinux(bool pcscdAnswered) {
   using velkaro::ServiceRunState;
   using velkaro::ServiceStartType;
-  const auto status = velkaro::ServiceControl().QuerySmartCardService();
+  const auto status = velkaro::ServiceControl().QuerySmartCardService(pcscdAnswered);
   if (!status.installed && status.runState != ServiceRunState::kRunning) return RMS_NOT_INSTALLED;
   switch (status.startType) {
     case ServiceStartType::kDisabled:
@@ -158,7 +158,7 @@ const char* ResourceManagerStatusText(RmStatus status) {
 
 const std::string& CheckedServicePack() { return g_servicePack; }
 
-RmStatus CheckResourceManager() {
+RmStatus CheckResourceManager(bool pcscdAnswered) {
   g_servicePack.clear();
   // The code is written only for known systems; start from "unknown" so a
   // check never answers for an earlier record.
@@ -176,7 +176,7 @@ RmStatus CheckResourceManager() {
     case OS_W98:
     case OS_W98SE:
     case OS_WME: return CheckWindows95Family();
-    case OS_LINUX: return CheckLinux();
+    case OS_LINUX: return CheckLinux(pcscdAnswered);
     default: return RMS_UNKNOWN_OS;
   }
 }

@@ -24,7 +24,8 @@ const char* ResourceManagerStatusText(RmStatus status);
 // Runs the check for the running system. Uses the version record, the
 // settings store and the service control of the platform layer. What it
 // keeps between calls (the OS code, the service pack) is kept per thread.
-RmStatus CheckResourceManager();
+// `pcscdAnswered` as IServiceControl::QuerySmartCardService has it.
+RmStatus CheckResourceManager(bool pcscdAnswered = false);
 
 // The service-pack text of this thread's last check (NT family only).
 const std::string& CheckedServicePack();

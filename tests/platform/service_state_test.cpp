@@ -47,7 +47,9 @@ TEST(ServiceStateTest, SocketProbeSeesAListeningPcscd) {
   const std::string path = dir / "pcscd.comm";
   setenv("PCSCLITE_CSOCK_NAME", path.c_str(), 1);
   velkaro::SocketProbeServiceControl probe;
-  EXPECT_EQ(probe.QuerySmartCardService().runState, ServiceRunState::kStopped);
+  EXPECT_EQ(probe.QuerySmartCardService(false).runState, ServiceRunState::kStopped);
+  // A caller whose own context was answered knows better than the probe.
+  EXPECT_EQ(probe.QuerySmartCardService(true).runState, ServiceRunState::kRunning);
 
   const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
   sockaddr_un address{};
@@ -55,12 +57,12 @@ TEST(ServiceStateTest, SocketProbeSeesAListeningPcscd) {
   std::strcpy(address.sun_path, path.c_str());
   ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
   ASSERT_EQ(::listen(listener, 4), 0);
-  const auto status = probe.QuerySmartCardService();
+  const auto status = probe.QuerySmartCardService(false);
   EXPECT_EQ(status.runState, ServiceRunState::kRunning);
   EXPECT_TRUE(status.installed);
   EXPECT_EQ(status.startType, ServiceStartType::kUnknown);
   ::close(listener);
-  EXPECT_EQ(probe.QuerySmartCardService().runState, ServiceRunState::kStopped);
+  EXPECT_EQ(probe.QuerySmartCardService(false).runState, ServiceRunState::kStopped);
 
   std::uint32_t state = 0;
   EXPECT_FALSE(probe.QueryServiceState("ScardSvr", state));

@@ -55,12 +55,12 @@ class SystemdServiceTest : public ::testing::Test {
     velkaro::SystemdServiceControl control(address);
     QElapsedTimer clock;
     clock.start();
-    const SmartCardServiceStatus status = control.QuerySmartCardService();
+    const SmartCardServiceStatus status = control.QuerySmartCardService(false);
     return {status, clock.elapsed()};
   }
 
   static void ExpectSocketProbeAnswer(const SmartCardServiceStatus& status) {
-    const SmartCardServiceStatus probe = velkaro::SocketProbeServiceControl().QuerySmartCardService();
+    const SmartCardServiceStatus probe = velkaro::SocketProbeServiceControl().QuerySmartCardService(false);
     EXPECT_TRUE(status.installed);
     EXPECT_EQ(status.startType, ServiceStartType::kUnknown);
     EXPECT_EQ(status.runState, probe.runState);

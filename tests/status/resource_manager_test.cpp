@@ -32,7 +32,7 @@ class FakeServiceControl final : public velkaro::IServiceControl {
     state = *serviceState;
     return true;
   }
-  velkaro::SmartCardServiceStatus QuerySmartCardService() override { return pcscd; }
+  velkaro::SmartCardServiceStatus QuerySmartCardService(bool) override { return pcscd; }
   std::string WindowsDirectory() override { return windowsDirectory; }
 
   std::optional<std::uint32_t> serviceState;

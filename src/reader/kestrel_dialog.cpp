@@ -66,11 +66,7 @@ bool CKestrel::OnInitDialog() {
     const QSignalBlocker quiet(m_cboAirSpeed);
     for (const int kbd : kAirSpeedKbd) m_cboAirSpeed->addItem(QString::number(kbd));
     m_cboAirSpeed->setCurrentIndex(0);
-    if (m_session->ReadAirSpeed()) {
-      m_cboAirSpeed->setCurrentIndex(m_session->AirSpeed());
-    } else {
-      m_cboAirSpeed->setEnabled(false);
-    }
+    m_cboAirSpeed->setEnabled(false);  // until the monitor thread has read the store
   }
   UpdateData();
   return true;
@@ -78,7 +74,15 @@ bool CKestrel::OnInitDialog() {
 
 void CKestrel::OnCommand(int id, int /*parameter*/) {
   if (id == ID_CARD_STATUS_CHANGED) m_session->UpdateCardInfo();
-  if (id == ID_READER_FACTS_READY) m_session->ApplyReaderFacts();
+  if (id == ID_READER_FACTS_READY) {
+    const bool loaded = m_session->AirSpeedLoaded();
+    m_session->ApplyReaderFacts();
+    if (!loaded && m_session->AirSpeedLoaded()) {
+      const QSignalBlocker quiet(m_cboAirSpeed);
+      if (m_session->AirSpeedReadable()) m_cboAirSpeed->setCurrentIndex(m_session->AirSpeed());
+      m_cboAirSpeed->setEnabled(m_session->AirSpeedReadable());
+    }
+  }
 }
 
 void CKestrel::OnAirSpeedChanged() { m_btnApply->setEnabled(m_cboAirSpeed->currentIndex() != m_session->AirSpeed()); }

@@ -1,5 +1,6 @@
 #include "reader/kestrel_session.h"
 
+#include <utility>
 
 #include "card/reader_info.h"
 #include "platform/store/registry.h"
@@ -34,9 +35,17 @@ CKestrelSession::~CKestrelSession() { m_monitor.Stop(); }
 
 bool CKestrelSession::Initialise(PostFunction post, RedrawFunction redraw, PostFunction postFacts) {
   m_redraw = std::move(redraw);
-  // The port search tries up to 255 ports: on the monitor thread, before its
-  // first wait.
-  auto searchPort = [this, reader = m_strReaderName, module = m_strCtApiModule, postFacts = std::move(postFacts)] {
+  // The air speed read may wait for the store's lock (it creates the key)
+  // and the port search tries up to 255 ports: both on the monitor thread,
+  // before its first wait, each posted as soon as it is known.
+  auto gatherFacts = [this, reader = m_strReaderName, module = m_strCtApiModule, postFacts = std::move(postFacts)] {
+    std::optional<int> speed = LoadAirSpeed();
+    {
+      const std::lock_guard lock(m_factsLock);
+      m_pendingAirSpeed = speed;
+      m_bAirSpeedPending = true;
+    }
+    if (postFacts) postFacts();
     std::string port = FindCtApiPort(module, reader);  // loaded only for the search
     {
       const std::lock_guard lock(m_factsLock);
@@ -44,19 +53,29 @@ bool CKestrelSession::Initialise(PostFunction post, RedrawFunction redraw, PostF
     }
     if (postFacts) postFacts();
   };
-  return m_monitor.Start(m_strReaderName, std::move(post), std::move(searchPort));
+  return m_monitor.Start(m_strReaderName, std::move(post), std::move(gatherFacts));
 }
 
 bool CKestrelSession::ApplyReaderFacts() {
   std::optional<std::string> port;
+  std::optional<int> speed;
+  bool speedArrived = false;
   {
     const std::lock_guard lock(m_factsLock);
     port.swap(m_pendingCtApiPort);
+    speedArrived = std::exchange(m_bAirSpeedPending, false);
+    speed = m_pendingAirSpeed;
   }
-  if (!port) return false;
-  m_fields.m_strCtApiPort = std::move(*port);
-  if (m_redraw) m_redraw();
-  return true;
+  if (speedArrived) {
+    m_bAirSpeedLoaded = true;
+    m_bAirSpeedReadable = speed.has_value();
+    if (speed) m_nAirSpeed = *speed;
+  }
+  if (port) {
+    m_fields.m_strCtApiPort = std::move(*port);
+    if (m_redraw) m_redraw();
+  }
+  return port || speedArrived;
 }
 
 void CKestrelSession::UpdateCardInfo() {
@@ -101,17 +120,21 @@ void CKestrelSession::ReadArrivedCard(const SCARD_READERSTATE& state, SCARDCONTE
 }
 
 bool CKestrelSession::ReadAirSpeed() {
-  velkaro::ScopedHKey key;
-  if (key.Create(HKEY_LOCAL_MACHINE, kAirSpeedKey, KEY_ALL_ACCESS) != ERROR_SUCCESS) return false;
-  // The type is not asked; a missing value means the fastest speed.
-  std::uint32_t stored = kAirSpeedMissing;
-  const LSTATUS result = key.QueryNumber(kAirSpeedValue, stored);
-  if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND) return false;
-  if (result == ERROR_FILE_NOT_FOUND) stored = kAirSpeedMissing;
-  const auto index = AirSpeedIndex(stored);
+  const std::optional<int> index = LoadAirSpeed();
   if (!index) return false;
   m_nAirSpeed = *index;
   return true;
+}
+
+std::optional<int> CKestrelSession::LoadAirSpeed() {
+  velkaro::ScopedHKey key;
+  if (key.Create(HKEY_LOCAL_MACHINE, kAirSpeedKey, KEY_ALL_ACCESS) != ERROR_SUCCESS) return std::nullopt;
+  // The type is not asked; a missing value means the fastest speed.
+  std::uint32_t stored = kAirSpeedMissing;
+  const LSTATUS result = key.QueryNumber(kAirSpeedValue, stored);
+  if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND) return std::nullopt;
+  if (result == ERROR_FILE_NOT_FOUND) stored = kAirSpeedMissing;
+  return AirSpeedIndex(stored);
 }
 
 bool CKestrelSession::WriteAirSpeed(int selection, long* result) {

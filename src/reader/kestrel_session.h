@@ -44,12 +44,13 @@ class CKestrelSession {
   // Column 1 of the model row: kept, it changes nothing.
   void SetColumn1(std::uint32_t value) { m_dwColumn1 = value; }
 
-  // Takes the page's context and starts the monitor thread, which first
-  // searches the CT-API port and calls `postFacts` for ApplyReaderFacts
-  // before it posts any change. Firmware and library come with the first
-  // card. False when the thread cannot be started.
+  // Starts the monitor thread, which first reads the air speed and then
+  // searches the CT-API port, calling `postFacts` for ApplyReaderFacts after
+  // each, before it posts any change. Firmware and library come with the
+  // first card. False when the thread cannot be started.
   bool Initialise(PostFunction post, RedrawFunction redraw, PostFunction postFacts = {});
-  // Shows the CT-API port the monitor thread found; false when none waits.
+  // Takes over the air speed and shows the CT-API port the monitor thread
+  // found; false when nothing waits.
   bool ApplyReaderFacts();
   // The card update for the state the monitor handed over; it redraws
   // whatever the command's parameter.
@@ -60,6 +61,12 @@ class CKestrelSession {
   // counts as 848 kBd. On success m_nAirSpeed is the stored entry's index;
   // on failure (key, query, or a value not in the list) nothing changes.
   bool ReadAirSpeed();
+  // The stored entry's index, as ReadAirSpeed finds it; for any thread.
+  static std::optional<int> LoadAirSpeed();
+  // Whether the first read's answer has been taken over, and whether it
+  // found a speed of the list.
+  bool AirSpeedLoaded() const { return m_bAirSpeedLoaded; }
+  bool AirSpeedReadable() const { return m_bAirSpeedReadable; }
   // Stores the entry `selection` (0 to 3). On failure `result` tells why and
   // m_nAirSpeed is what the store holds afterwards, as far as it can tell.
   bool WriteAirSpeed(int selection, long* result = nullptr);
@@ -85,5 +92,9 @@ class CKestrelSession {
   RedrawFunction m_redraw;
   std::mutex m_factsLock;
   std::optional<std::string> m_pendingCtApiPort;  // from the monitor thread, guarded by m_factsLock
+  std::optional<int> m_pendingAirSpeed;           // likewise, with whether it is new
+  bool m_bAirSpeedPending = false;
+  bool m_bAirSpeedLoaded = false;
+  bool m_bAirSpeedReadable = false;
   CCardMonitor m_monitor{m_card};  // last: its thread stops before the members above go
 };

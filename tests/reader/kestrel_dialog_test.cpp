@@ -28,6 +28,8 @@ std::unique_ptr<CKestrel> OpenPage(const std::string& reader) {
   page->SetReaderName(reader);
   page->Session().SetCtApiModule(VELKARO_ZELBRIC_MODULE);
   EXPECT_TRUE(page->EnsureInitialised());
+  // The air speed list is decided when the monitor thread has read the store.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return page->Session().AirSpeedLoaded(); }, 10000));
   return page;
 }
 

@@ -3,6 +3,9 @@
 //   - 16 readers, 2 of them holding mute cards: the longest gap between the
 //     ticks of a 10 ms timer on the UI thread over 30 s with the General
 //     page in front, and over 10 s with pcscd stopped (SIGSTOP);
+//   - the same 16 readers with the service check asking a stand-in systemd
+//     on a private bus that answers after 100 ms, and one that never
+//     answers: the longest gap over 10 s each;
 //   - 8 readers: start to window shown and to every reader tab filled
 //     (status and CT-API port shown), then, at rest with the General page
 //     in front, CPU share and context switches per second of the tool and
@@ -13,7 +16,8 @@
 // Without a display Qt runs offscreen.
 //
 //   general_page_bench [RUNS]                  (default 3)
-//   general_page_bench --child READERS MUTE    (one run; prints "key value")
+//   general_page_bench --child READERS MUTE [SYSTEMD]
+//                        (one run; prints "key value"; SYSTEMD: 100 or silent)
 
 #include <dirent.h>
 #include <signal.h>
@@ -30,10 +34,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -43,6 +49,8 @@
 #include "app/prop_sheet.h"
 #include "app/startup.h"
 #include "pcscd_sandbox.h"
+#include "platform/systemd_service.h"
+#include "stand_in_systemd.h"
 #include "reader/kestrel_dialog.h"
 #include "reader/reader_dialog.h"
 #include "status/diag_tool_dlg.h"
@@ -238,7 +246,7 @@ void ComparePcscScan(pid_t pcscd) {
   waitpid(scan, &status, 0);
 }
 
-int RunChild(int argc, char** argv, int readers, int mute) {
+int RunChild(int argc, char** argv, int readers, int mute, const char* systemdMode) {
   testing_support::PcscdSandbox sandbox;
   std::optional<std::string> problem = WriteScenario(sandbox, readers);
   if (!problem) problem = sandbox.Start();
@@ -263,6 +271,18 @@ int RunChild(int argc, char** argv, int readers, int mute) {
   ShowWatcher shown(start);
   qapp.installEventFilter(&shown);
   const ProgramServices services;
+  // The service check asks the stand-in's bus instead of the system's.
+  testing_support::StandInSystemd standIn;
+  std::unique_ptr<velkaro::SystemdServiceControl> standInControl;
+  if (systemdMode) {
+    std::string error;
+    if (!standIn.Start(systemdMode, error)) {
+      std::fprintf(stderr, "general_page_bench: %s\n", error.c_str());
+      return 1;
+    }
+    standInControl = std::make_unique<velkaro::SystemdServiceControl>(standIn.Address());
+    velkaro::InstallServiceControl(standInControl.get());
+  }
   CDiagToolApp app;
 
   bool complete = false;
@@ -284,7 +304,10 @@ int RunChild(int argc, char** argv, int readers, int mute) {
     sheet->SetActivePage(0);
     RunEvents(kSettleMs);
 
-    if (mute > 0) {
+    if (systemdMode) {
+      std::printf("%s %.1f\n", std::strcmp(systemdMode, "silent") == 0 ? "silent_systemd_stall_ms" : "slow_systemd_stall_ms",
+                  LongestGap(kStopMs));
+    } else if (mute > 0) {
       std::printf("stall_ms %.1f\n", LongestGap(kStallWatchMs));
       std::fflush(stdout);
       std::printf("stopped_stall_ms %.1f\n", LongestGap(kStopMs, [&] { kill(pcscd, SIGSTOP); }));
@@ -308,6 +331,7 @@ int RunChild(int argc, char** argv, int readers, int mute) {
     sheet->close();
   });
   const int exitStatus = RunDiagTool(app);
+  if (standInControl) velkaro::InstallServiceControl(nullptr);
   if (mute == 0 && exitStatus == 0) ComparePcscScan(pcscd);
   std::fflush(stdout);
   if (exitStatus != 0 || !complete) {
@@ -318,9 +342,10 @@ int RunChild(int argc, char** argv, int readers, int mute) {
 }
 
 // Runs one child and collects its "key value" lines.
-bool Collect(int readers, int mute, std::map<std::string, std::vector<double>>& values) {
-  const std::string command =
-      "/proc/" + std::to_string(getpid()) + "/exe --child " + std::to_string(readers) + " " + std::to_string(mute);
+bool Collect(int readers, int mute, std::map<std::string, std::vector<double>>& values,
+             const std::string& systemdMode = {}) {
+  const std::string command = "/proc/" + std::to_string(getpid()) + "/exe --child " + std::to_string(readers) + " " +
+                              std::to_string(mute) + " " + systemdMode;
   FILE* child = popen(command.c_str(), "r");
   if (!child) return false;
   char line[256];
@@ -336,7 +361,7 @@ bool Collect(int readers, int mute, std::map<std::string, std::vector<double>>& 
 
 int main(int argc, char** argv) {
   if (argc >= 4 && std::string(argv[1]) == "--child") {
-    return RunChild(argc, argv, std::atoi(argv[2]), std::atoi(argv[3]));
+    return RunChild(argc, argv, std::atoi(argv[2]), std::atoi(argv[3]), argc >= 5 ? argv[4] : nullptr);
   }
   const int runs = argc >= 2 ? std::atoi(argv[1]) : kDefaultRuns;
   if (runs <= 0) {
@@ -347,11 +372,15 @@ int main(int argc, char** argv) {
   bool ok = true;
   for (int run = 0; run < runs; ++run) {
     ok = Collect(16, 2, values) && ok;
+    ok = Collect(16, 2, values, "100") && ok;
+    ok = Collect(16, 2, values, "silent") && ok;
     ok = Collect(8, 0, values) && ok;
   }
   const std::pair<const char*, const char*> rows[] = {
       {"stall_ms", "16 readers, 2 mute: longest UI-thread stall over 30 s (ms)"},
       {"stopped_stall_ms", "16 readers, pcscd stopped 10 s: longest UI-thread stall (ms)"},
+      {"slow_systemd_stall_ms", "16 readers, systemd answering after 100 ms: longest UI-thread stall over 10 s (ms)"},
+      {"silent_systemd_stall_ms", "16 readers, systemd silent: longest UI-thread stall over 10 s (ms)"},
       {"shown_ms", "8 readers: start to window shown (ms)"},
       {"filled_ms", "8 readers: start to all tabs filled (ms)"},
       {"tool_cpu", "8 readers at rest: tool CPU (% of a core)"},

@@ -11,7 +11,6 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QProcess>
 #include <algorithm>
 #include <cstdio>
 #include <functional>
@@ -20,6 +19,7 @@
 
 #include "app/diag_tool_app.h"
 #include "platform/systemd_service.h"
+#include "stand_in_systemd.h"
 #include "status/file_info.h"
 
 namespace {
@@ -37,20 +37,6 @@ void Measure(const char* what, int runs, const std::function<void()>& run) {
               durations.back());
 }
 
-// A process that this program stops when it goes.
-struct Child {
-  QProcess process;
-  ~Child() {
-    process.kill();
-    process.waitForFinished(5000);
-  }
-  QByteArray FirstLine(const QString& program, const QStringList& arguments) {
-    process.start(program, arguments);
-    if (!process.waitForReadyRead(5000)) return {};
-    return process.readLine().trimmed();
-  }
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -60,17 +46,13 @@ int main(int argc, char** argv) {
 
   std::printf("pcscd's state through systemd (call time-out %d ms):\n", velkaro::kSystemdCallTimeoutMs);
   for (const char* mode : {"100", "silent"}) {
-    Child bus;
-    Child systemd;
-    const QByteArray address =
-        bus.FirstLine(QStringLiteral("dbus-daemon"), {QStringLiteral("--config-file=" VELKARO_BUS_CONFIG),
-                                                      QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
-    if (address.isEmpty() ||
-        systemd.FirstLine(QStringLiteral(VELKARO_FAKE_SYSTEMD), {QString::fromUtf8(address), mode}) != "ready") {
-      std::fprintf(stderr, "platform_checks_bench: cannot start the private bus and the stand-in systemd\n");
+    testing_support::StandInSystemd standIn;
+    std::string error;
+    if (!standIn.Start(mode, error)) {
+      std::fprintf(stderr, "platform_checks_bench: %s\n", error.c_str());
       return 1;
     }
-    velkaro::SystemdServiceControl control(address.toStdString());
+    velkaro::SystemdServiceControl control(standIn.Address());
     const bool silent = std::string(mode) == "silent";
     Measure(silent ? "systemd silent" : "systemd answering after 100 ms", runs, [&] { control.QuerySmartCardService(false); });
   }

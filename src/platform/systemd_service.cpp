@@ -59,7 +59,11 @@ SystemdServiceControl::~SystemdServiceControl() {
 }
 
 SmartCardServiceStatus SystemdServiceControl::QuerySmartCardService(bool pcscdAnswered) {
-  if (std::getenv("PCSCLITE_CSOCK_NAME")) return SocketProbeServiceControl::QuerySmartCardService(pcscdAnswered);
+  // A client pointed at another pcscd is not served by the system's units;
+  // a bus named by the caller is asked all the same.
+  if (m_busAddress.empty() && std::getenv("PCSCLITE_CSOCK_NAME")) {
+    return SocketProbeServiceControl::QuerySmartCardService(pcscdAnswered);
+  }
   const QDBusConnection bus =
       m_busAddress.empty() ? QDBusConnection::systemBus() : QDBusConnection(ConnectionName(m_busAddress));
   if (!bus.isConnected()) return SocketProbeServiceControl::QuerySmartCardService(pcscdAnswered);

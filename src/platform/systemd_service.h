@@ -2,7 +2,7 @@
 // pcscd's state from systemd over the system bus, falling back to the socket
 // probe where there is no system bus or systemd (containers, CI), where they
 // do not answer in time, or where the client is pointed at another pcscd by
-// PCSCLITE_CSOCK_NAME.
+// PCSCLITE_CSOCK_NAME (unless a bus is named).
 
 #include <string>
 

@@ -7,9 +7,9 @@
 #include <stdlib.h>
 
 #include <QElapsedTimer>
-#include <QProcess>
 #include <string>
 
+#include "stand_in_systemd.h"
 #include "temp_dir.h"
 
 using velkaro::ServiceRunState;
@@ -26,28 +26,18 @@ class SystemdServiceTest : public ::testing::Test {
     root.Write("usr/sbin/pcscd", "");
     setenv("VELKARO_SYSTEM_ROOT", root.path().c_str(), 1);
   }
-  ~SystemdServiceTest() override {
-    for (QProcess* process : {&systemd, &bus}) {
-      process->kill();
-      process->waitForFinished(5000);
-    }
-    unsetenv("VELKARO_SYSTEM_ROOT");
-  }
+  ~SystemdServiceTest() override { unsetenv("VELKARO_SYSTEM_ROOT"); }
 
   void StartBus() {
-    bus.start(QStringLiteral("dbus-daemon"),
-              {QStringLiteral("--config-file=" VELKARO_TEST_DATA "/platform/private_bus.conf"), QStringLiteral("--nofork"),
-               QStringLiteral("--print-address=1")});
-    ASSERT_TRUE(bus.waitForReadyRead(5000)) << "dbus-daemon did not start: " << bus.errorString().toStdString();
-    address = bus.readLine().trimmed().toStdString();
-    ASSERT_FALSE(address.empty());
+    std::string error;
+    ASSERT_TRUE(standIn.StartBus(error)) << error;
+    address = standIn.Address();
   }
 
   // mode: the delay of every answer in milliseconds, or "silent".
   void StartSystemd(const char* mode) {
-    systemd.start(QStringLiteral(VELKARO_FAKE_SYSTEMD), {QString::fromStdString(address), QString::fromUtf8(mode)});
-    ASSERT_TRUE(systemd.waitForReadyRead(5000)) << systemd.readAllStandardError().toStdString();
-    ASSERT_EQ(systemd.readLine().trimmed(), "ready");
+    std::string error;
+    ASSERT_TRUE(standIn.StartSystemd(mode, error)) << error;
   }
 
   // The status and how long the check took.
@@ -67,8 +57,7 @@ class SystemdServiceTest : public ::testing::Test {
   }
 
   testing_support::TempDir root;
-  QProcess bus;
-  QProcess systemd;
+  testing_support::StandInSystemd standIn;
   std::string address;
 };
 

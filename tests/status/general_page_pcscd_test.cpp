@@ -21,6 +21,7 @@
 #include "platform/systemd_service.h"
 #include "reader/reader_dialog.h"
 #include "sandbox_environment.h"
+#include "stand_in_systemd.h"
 #include "status/diag_tool_dlg.h"
 #include "temp_dir.h"
 
@@ -218,4 +219,23 @@ TEST_F(GeneralPagePcscdTest, StoppedPcscdTakesEveryReaderDownAndItsReturnBringsT
   EXPECT_EQ(Status(), kRunning);
   EXPECT_EQ(FoundReaders(), Handled());
   EXPECT_EQ(Tabs(), QStringList{kProxTab} + Handled());
+}
+
+// A service manager that never answers costs the refresh thread one call
+// time-out; the page says what pcscd itself shows and keeps the readers.
+TEST_F(GeneralPagePcscdTest, SilentServiceManagerLeavesTheReadersAndTheirTabs) {
+  VELKARO_REQUIRE_SANDBOX();
+  testing_support::StandInSystemd standIn;
+  std::string error;
+  ASSERT_TRUE(standIn.Start("silent", error)) << error;
+  velkaro::SystemdServiceControl silent(standIn.Address());
+  velkaro::InstallServiceControl(&silent);
+  ASSERT_NO_FATAL_FAILURE(OpenWithReaders());
+  EXPECT_EQ(Status(), kRunning);
+  const int refreshes = general->RefreshCount();
+  WaitUntil([&] { return general->RefreshCount() >= refreshes + 2; });
+  EXPECT_EQ(Status(), kRunning);
+  EXPECT_EQ(Tabs(), Handled());
+  sheet.reset();  // before the service check it uses goes
+  velkaro::InstallServiceControl(&serviceControl);
 }

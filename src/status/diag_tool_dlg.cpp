@@ -10,6 +10,7 @@
 #include <chrono>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 #include "apis/installed_apis.h"
 #include "app/diag_tool_app.h"
@@ -162,18 +163,6 @@ bool CDiagToolDlg::OnInitDialog() {
   m_stcRmStatus->setText(QString::fromUtf8(kCheckingText));
   for (PageGroup& group : m_aPageGroups) group = PageGroup{};
 
-  CFileInfo info;
-  for (const InstalledApi& api : g_installedApis) {
-    if (info.Inspect(api.library) != 0) continue;
-    if (!m_apiFactory) break;
-    m_pApiPage.reset(m_apiFactory());
-    if (m_pApiPage && m_pSheet) {
-      m_pSheet->AddPage(m_pApiPage.get());
-      m_pSheet->SetTabText(1, QStringLiteral("APIs"));
-    }
-    break;
-  }
-
   m_bStopThread = false;
   m_bRefreshDue = true;
   try {
@@ -208,14 +197,26 @@ CDiagToolDlg::RefreshFacts CDiagToolDlg::GatherRefreshFacts(CReaderEnumerator& e
   return facts;
 }
 
+bool CDiagToolDlg::AnyApiInstalled() {
+  std::vector<std::string> libraries;
+  for (const InstalledApi& api : g_installedApis) libraries.push_back(api.library);
+  const std::vector<CFileInfo> infos = InspectFiles(libraries);
+  // A library counts when its version was found, as for its row on the tab.
+  return std::any_of(infos.begin(), infos.end(), [](const CFileInfo& info) { return !info.m_strVersion.empty(); });
+}
+
 void CDiagToolDlg::RefreshThreadProc() {
   // pcsc-lite, the service manager and a mute card (400 ms in pcsc-lite's
   // status call) may each take their time: this thread waits for them, and
-  // the window only shows what it found.
+  // the window only shows what it found. The first refresh also looks for
+  // the card API libraries (the dpkg database may be asked), so that the
+  // APIs tab still comes before the reader tabs.
   CReaderEnumerator enumerator;
+  bool apisChecked = false;
   while (!m_bStopThread.load()) {
     if (m_bRefreshDue.exchange(false)) {
       RefreshFacts facts = GatherRefreshFacts(enumerator);
+      if (!std::exchange(apisChecked, true)) facts.apiInstalled = AnyApiInstalled();
       {
         std::lock_guard lock(m_threadLock);
         m_pendingFacts = std::move(facts);
@@ -259,6 +260,13 @@ void CDiagToolDlg::Refresh() {
 }
 
 void CDiagToolDlg::ApplyRefresh(const RefreshFacts& facts) {
+  if (facts.apiInstalled.value_or(false) && m_apiFactory && !m_pApiPage) {
+    m_pApiPage.reset(m_apiFactory());
+    if (m_pApiPage && m_pSheet) {
+      m_pSheet->AddPage(m_pApiPage.get());
+      m_pSheet->SetTabText(m_pSheet->GetPageIndex(m_pApiPage.get()), QStringLiteral("APIs"));
+    }
+  }
   ++m_nRefreshes;
   m_stcRmStatus->setText(QString::fromUtf8(ResourceManagerStatusText(facts.status)));
 

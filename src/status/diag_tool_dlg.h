@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -64,6 +65,7 @@ class CDiagToolDlg : public CPropertyPage, public IPageCoordinator {
     RmStatus status = RMS_NOT_INSTALLED;
     bool listed = false;
     std::vector<std::string> present;
+    std::optional<bool> apiInstalled;  // the first refresh only: whether the APIs tab is wanted
   };
 
   // Page commands: 4001 applies the facts the refresh thread gathered, then
@@ -119,6 +121,9 @@ class CDiagToolDlg : public CPropertyPage, public IPageCoordinator {
   // The mandatory files come first in `infos`, then the optional ones.
   void FillFileVersions(const std::vector<CFileInfo>& infos, std::size_t mandatoryCount);
   void RefreshThreadProc();
+  // Whether a card API library with a version is installed (file system and
+  // dpkg database: for the refresh thread).
+  static bool AnyApiInstalled();
   RefreshFacts GatherRefreshFacts(CReaderEnumerator& enumerator) const;
   void AddReaderPage(const std::string& name);
   void RemoveReaderPage(const std::string& name);

@@ -191,6 +191,19 @@ TEST_F(ReaderSessionTest, MonitorRestsWhilePcscdIsGoneAndComesBackWithIt) {
   EXPECT_EQ(driver.Fields().m_strATR, kSignatureAtr);
 }
 
+// A reader unplugged after its tab opened: the register read says it could
+// not connect, and reads nothing.
+TEST_F(ReaderSessionTest, RegisterReadOfAReaderThatWentSaysSo) {
+  VELKARO_REQUIRE_SANDBOX();
+  SessionDriver driver(Sandbox().ReaderName("VELKARO CL 3700"));
+  ASSERT_TRUE(driver.Start());
+  ASSERT_EQ(RunSim({"unplug", "b_cl3700"}).exitCode, 0);
+  ASSERT_TRUE(Sandbox().WaitForState(driver.Session().ReaderName(), HasState(SCARD_STATE_UNAVAILABLE)).has_value());
+  const CRegisterRead read = driver.Session().ReadRegisters();
+  EXPECT_STREQ(read.failure, kConnectingFailed);
+  EXPECT_TRUE(read.antennas.empty());
+}
+
 // A pcscd that does not answer holds the monitor thread, never the caller:
 // Begin() returns while pcscd is still stopped (a watchdog lets pcscd go on
 // after 5 s, so a caller that waits fails instead of hanging).

@@ -14,7 +14,7 @@ constexpr int kVersionWidth = 83;
 
 CApiDialog::CApiDialog() : CPropertyPage(QStringLiteral("APIs")), m_ctlApis(new QTreeWidget(this)) {
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(new QLabel(QStringLiteral("Installed APIs"), this));
+  layout->addWidget(MakeCaptionLabel(QStringLiteral("Installed APIs"), this));
   layout->addWidget(m_ctlApis, 1);
   m_ctlApis->setRootIsDecorated(false);
   m_ctlApis->setSelectionBehavior(QAbstractItemView::SelectRows);  // full-row selection

@@ -9,6 +9,13 @@ QLabel* MakeValueLabel(QWidget* parent) {
   return label;
 }
 
+QLabel* MakeCaptionLabel(const QString& text, QWidget* parent) {
+  auto* label = new QLabel(parent);
+  label->setTextFormat(Qt::PlainText);
+  label->setText(text);
+  return label;
+}
+
 CPropertyPage::CPropertyPage(const QString& caption, QWidget* parent) : QWidget(parent), m_strCaption(caption) {}
 
 CPropertyPage::~CPropertyPage() = default;

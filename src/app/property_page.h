@@ -13,6 +13,8 @@ class QLabel;
 // since a label left to guess would render markup in such text (styles,
 // images fetched from a path) as rich text. Selectable, so users can copy it.
 QLabel* MakeValueLabel(QWidget* parent);
+// A fixed caption, shown as plain text like every other label of the tool.
+QLabel* MakeCaptionLabel(const QString& text, QWidget* parent);
 
 class CPropertyPage : public QWidget {
   Q_OBJECT

@@ -34,13 +34,13 @@ CReaderDialog::CReaderDialog()
   cardForm->addRow(QStringLiteral("Protocol : "), value(&CReaderFields::m_strProtocol));
   m_stcSubProtocol = value(&CReaderFields::m_strSubProtocol);
   cardForm->addRow(QString(), m_stcSubProtocol);
-  m_lblTa1InUse = new QLabel(QStringLiteral("TA1 in use:"), cardGroup);
+  m_lblTa1InUse = MakeCaptionLabel(QStringLiteral("TA1 in use:"), cardGroup);
   cardForm->addRow(m_lblTa1InUse, value(&CReaderFields::m_strTA1InUse));
-  m_lblTa1 = new QLabel(QStringLiteral("TA1:"), cardGroup);
+  m_lblTa1 = MakeCaptionLabel(QStringLiteral("TA1:"), cardGroup);
   m_stcTa1 = value(&CReaderFields::m_strTA1);
   cardForm->addRow(m_lblTa1, m_stcTa1);
   cardForm->addRow(QStringLiteral("Frequ. :"), value(&CReaderFields::m_strFrequency));
-  m_lblVoltage = new QLabel(QStringLiteral("Voltage:"), cardGroup);
+  m_lblVoltage = MakeCaptionLabel(QStringLiteral("Voltage:"), cardGroup);
   m_stcVoltage = value(&CReaderFields::m_strVoltage);
   cardForm->addRow(m_lblVoltage, m_stcVoltage);
   layout->addWidget(cardGroup);

@@ -35,7 +35,7 @@ CDlgBaudrates::CDlgBaudrates()
     : CPropertyPage(QStringLiteral("RFID Baudrate Settings")), m_cboTypes(new QComboBox(this)),
       m_group(new QButtonGroup(this)) {
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(new QLabel(QStringLiteral("Available cards"), this));
+  layout->addWidget(MakeCaptionLabel(QStringLiteral("Available cards"), this));
   layout->addWidget(m_cboTypes);
   auto* rates = new QGroupBox(QStringLiteral("Baudrate"), this);
   auto* rateColumn = new QVBoxLayout(rates);

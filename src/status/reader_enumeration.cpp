@@ -36,15 +36,27 @@ bool ListReaders(SCARDCONTEXT context, std::vector<std::string>& list, const CRe
     if (result != SCARD_S_SUCCESS) buffer.clear();
     buffer.resize(std::min<std::size_t>(size, buffer.size()));
   }
-  for (const std::string& name : SplitMultiString(buffer)) {
-    SCARD_READERSTATE state{};
-    state.szReader = name.c_str();
-    state.dwCurrentState = SCARD_STATE_UNAWARE;
-    if (SCardGetStatusChange(context, kEnumerationTimeoutMs, &state, 1) != SCARD_S_SUCCESS) continue;
+  std::vector<std::string> handled;
+  for (std::string& name : SplitMultiString(buffer)) {
+    if (IsHandledReader(name, maps, isAdditional)) handled.push_back(std::move(name));
+  }
+  // One status call for all handled readers: each call costs round trips to
+  // pcscd, and pcsc-lite's client pauses in it for a card without an ATR.
+  std::vector<SCARD_READERSTATE> states(handled.size());
+  for (std::size_t i = 0; i < handled.size(); ++i) {
+    states[i].szReader = handled[i].c_str();
+    states[i].dwCurrentState = SCARD_STATE_UNAWARE;
+  }
+  const bool together = !states.empty() && SCardGetStatusChange(context, kEnumerationTimeoutMs, states.data(),
+                                                                static_cast<DWORD>(states.size())) == SCARD_S_SUCCESS;
+  for (std::size_t i = 0; i < handled.size(); ++i) {
+    // A failed call for all (a reader that went meanwhile) is asked again
+    // reader by reader; a reader that fails alone is left out.
+    if (!together && SCardGetStatusChange(context, kEnumerationTimeoutMs, &states[i], 1) != SCARD_S_SUCCESS) continue;
     // pcsc-lite keeps a serial reader whose device is gone and calls it
     // unavailable; it is as absent as an unknown one.
-    if (state.dwEventState & (SCARD_STATE_UNKNOWN | SCARD_STATE_UNAVAILABLE)) continue;
-    if (IsHandledReader(name, maps, isAdditional)) list.push_back(name);
+    if (states[i].dwEventState & (SCARD_STATE_UNKNOWN | SCARD_STATE_UNAVAILABLE)) continue;
+    list.push_back(handled[i]);
   }
   return true;
 }

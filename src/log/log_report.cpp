@@ -43,24 +43,6 @@ constexpr std::array<OsLineRow, 12> kOsLineRows = {{
 
 bool Matches(int wanted, std::uint32_t value) { return wanted == kAny || static_cast<std::uint32_t>(wanted) == value; }
 
-struct StatusText {
-  RmStatus status;
-  const char* text;
-};
-
-constexpr std::array<StatusText, 9> kLogStatusTexts = {{
-    {RMS_RUNNING, "Started and Running"},                              // 104
-    {RMS_UNKNOWN_OS, "Unknown OS"},                                    // 137
-    {RMS_GENERAL_ERROR, "General Error"},                              // 135
-    {RMS_DISABLED, "is 'Disabled'"},                                   // 129
-    {RMS_MANUAL, "is configured as 'Manual'"},                         // 130
-    {RMS_OBJECTNAME_INVALID, "ObjectName is invalid (reinstalled)"},   // 131
-    {RMS_WRONG_BASE_COMPONENTS, "Wrong Version of SC Base Components"},  // 128
-    {RMS_OLD_SMCLIB, "Old SMCLIB"},                                    // 136
-    {RMS_NOT_INSTALLED, "Not installed properly!"},                    // 102
-}};
-constexpr char kStateUnknown[] = "State of Resource Manager unknown !";  // 132
-
 constexpr std::size_t kTabColumn = 8;
 
 std::string Tabs(const std::string& text) { return text.size() < kTabColumn ? "\t\t" : "\t"; }
@@ -92,10 +74,9 @@ std::string ComposeOsLine(const std::optional<velkaro::OsVersionRecord>& record)
 }
 
 const char* LogStatusText(RmStatus status) {
-  for (const StatusText& entry : kLogStatusTexts) {
-    if (entry.status == status) return entry.text;
-  }
-  return kStateUnknown;
+  // The log's table is the General page's without a text of its own for a
+  // stopped service, which the log reports as of unknown state.
+  return status == RMS_STOPPED ? kRmStateUnknownText : ResourceManagerStatusText(status);
 }
 
 std::string FileRow(const std::string& name, const std::string& version, const std::string& company) {

@@ -32,7 +32,6 @@ constexpr std::array<StatusText, 10> kStatusTexts = {{
     {RMS_NOT_INSTALLED, "Not installed properly!"},                  // 102
     {RMS_STOPPED, "is 'Stopped'"},                                   // 143
 }};
-constexpr char kUnknownState[] = "State of Resource Manager unknown !";  // 132
 
 constexpr char kSmartCardServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\SCardSvr";
 constexpr char kSmartCardHelperKey[] = "SYSTEM\\CurrentControlSet\\Services\\SCardDrv";
@@ -153,7 +152,7 @@ const char* ResourceManagerStatusText(RmStatus status) {
   for (const StatusText& entry : kStatusTexts) {
     if (entry.status == status) return entry.text;
   }
-  return kUnknownState;
+  return kRmStateUnknownText;
 }
 
 const std::string& CheckedServicePack() { return g_servicePack; }

@@ -18,6 +18,9 @@ inline constexpr RmStatus RMS_OLD_SMCLIB = 0x80008104;
 inline constexpr RmStatus RMS_NOT_INSTALLED = 0x80008105;
 inline constexpr RmStatus RMS_STOPPED = 0x80008106;
 
+// The text for a status code that has none of its own (132).
+inline constexpr char kRmStateUnknownText[] = "State of Resource Manager unknown !";
+
 // The General page's text for a status code.
 const char* ResourceManagerStatusText(RmStatus status);
 

@@ -16,6 +16,10 @@ QLabel* MakeCaptionLabel(const QString& text, QWidget* parent) {
   return label;
 }
 
+std::function<void()> CPropertyPage::PostingTo(std::function<void()> command) {
+  return [this, command = std::move(command)] { QMetaObject::invokeMethod(this, command, Qt::QueuedConnection); };
+}
+
 CPropertyPage::CPropertyPage(const QString& caption, QWidget* parent) : QWidget(parent), m_strCaption(caption) {}
 
 CPropertyPage::~CPropertyPage() = default;

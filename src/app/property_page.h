@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <QWidget>
+#include <functional>
 
 class QLabel;
 
@@ -31,6 +32,10 @@ class CPropertyPage : public QWidget {
 
  protected:
   virtual bool OnInitDialog() { return true; }
+  // A callback for another thread that runs `command` on the page's thread.
+  // The page is the context, so a call that arrives after the page is gone
+  // is dropped.
+  std::function<void()> PostingTo(std::function<void()> command);
 
  private:
   QString m_strCaption;

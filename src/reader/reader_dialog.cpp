@@ -75,17 +75,11 @@ bool CReaderDialog::OnInitDialog() {
     m_lblTa1->hide();
     m_stcSubProtocol->hide();
   }
-  const bool started = m_session->Initialise(
-      [this] {
-        // From the monitor thread to the user-interface thread; the page is
-        // the context, so a notification for a destroyed page is dropped.
-        QMetaObject::invokeMethod(this, [this] { OnCommand(ID_CARD_STATUS_CHANGED, 0); }, Qt::QueuedConnection);
-      },
-      [this] { UpdateData(); },
-      [this] {
-        // The reader facts, by the same way and ahead of the first change.
-        QMetaObject::invokeMethod(this, [this] { OnCommand(ID_READER_FACTS_READY, 0); }, Qt::QueuedConnection);
-      });
+  // Changes and reader facts come from the monitor thread; the facts go
+  // ahead of the first change.
+  const bool started = m_session->Initialise(PostingTo([this] { OnCommand(ID_CARD_STATUS_CHANGED, 0); }),
+                                             [this] { UpdateData(); },
+                                             PostingTo([this] { OnCommand(ID_READER_FACTS_READY, 0); }));
   if (!started) return false;
   UpdateData();
   return true;

@@ -1,6 +1,8 @@
 #include "app/property_page.h"
 
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
 
 QLabel* MakeValueLabel(QWidget* parent) {
   auto* label = new QLabel(parent);
@@ -14,6 +16,18 @@ QLabel* MakeCaptionLabel(const QString& text, QWidget* parent) {
   label->setTextFormat(Qt::PlainText);
   label->setText(text);
   return label;
+}
+
+QHBoxLayout* MakeApplyResetRow(QWidget* page, std::function<void()> apply, std::function<void()> reset) {
+  auto* applyButton = new QPushButton(QStringLiteral("Apply"), page);
+  auto* resetButton = new QPushButton(QStringLiteral("Reset"), page);
+  auto* row = new QHBoxLayout;
+  row->addStretch(1);
+  row->addWidget(applyButton);
+  row->addWidget(resetButton);
+  QObject::connect(applyButton, &QPushButton::clicked, page, std::move(apply));
+  QObject::connect(resetButton, &QPushButton::clicked, page, std::move(reset));
+  return row;
 }
 
 std::function<void()> CPropertyPage::PostingTo(std::function<void()> command) {

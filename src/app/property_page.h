@@ -14,6 +14,12 @@ class QLabel;
 // since a label left to guess would render markup in such text (styles,
 // images fetched from a path) as rich text. Selectable, so users can copy it.
 QLabel* MakeValueLabel(QWidget* parent);
+class QHBoxLayout;
+
+// The settings pages' button row: "Apply" and "Reset" at its right end,
+// each running its action when clicked.
+QHBoxLayout* MakeApplyResetRow(QWidget* page, std::function<void()> apply, std::function<void()> reset);
+
 // A fixed caption, shown as plain text like every other label of the tool.
 QLabel* MakeCaptionLabel(const QString& text, QWidget* parent);
 

@@ -45,18 +45,10 @@ CDlgBaudrates::CDlgBaudrates()
     rateColumn->addWidget(m_radios[i]);
   }
   layout->addWidget(rates);
-  auto* apply = new QPushButton(QStringLiteral("Apply"), this);
-  auto* reset = new QPushButton(QStringLiteral("Reset"), this);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-  buttons->addWidget(apply);
-  buttons->addWidget(reset);
-  layout->addLayout(buttons);
+  layout->addLayout(MakeApplyResetRow(this, [this] { OnApply(); }, [this] { OnReset(); }));
   layout->addStretch(1);
 
   connect(m_cboTypes, &QComboBox::currentIndexChanged, this, [this] { OnTypeChanged(); });
-  connect(apply, &QPushButton::clicked, this, [this] { OnApply(); });
-  connect(reset, &QPushButton::clicked, this, [this] { OnReset(); });
 }
 
 bool CDlgBaudrates::OnInitDialog() {

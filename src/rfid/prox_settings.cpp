@@ -22,18 +22,10 @@ CProxSettings::CProxSettings() : CPropertyPage(QStringLiteral("Settings for Prox
     m_group->addButton(m_radios[i], static_cast<int>(i));
     grid->addWidget(m_radios[i], static_cast<int>(i) % kRowsPerColumn, static_cast<int>(i) / kRowsPerColumn);
   }
-  auto* apply = new QPushButton(QStringLiteral("Apply"), this);
-  auto* reset = new QPushButton(QStringLiteral("Reset"), this);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-  buttons->addWidget(apply);
-  buttons->addWidget(reset);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(formats);
-  layout->addLayout(buttons);
+  layout->addLayout(MakeApplyResetRow(this, [this] { OnApply(); }, [this] { OnReset(); }));
   layout->addStretch(1);
-  connect(apply, &QPushButton::clicked, this, [this] { OnApply(); });
-  connect(reset, &QPushButton::clicked, this, [this] { OnReset(); });
 }
 
 QString CProxSettings::CheckedFormat() const {

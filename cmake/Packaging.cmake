@@ -18,7 +18,7 @@ function(velkaro_gzip source target)
 endfunction()
 
 set(man_pages_diag velkaro-diag.1 velkaro-diag-log.1 velkaro-reg.1)
-set(man_pages_sim velkaro-sim.1)
+set(man_pages_sim velkaro-sim.1 velkaro-pcscd-sandbox.1)
 set(packaging_outputs)
 foreach(page ${man_pages_diag} ${man_pages_sim})
   velkaro_gzip(${PROJECT_SOURCE_DIR}/doc/man/${page} ${VELKARO_GENERATED_DOC_DIR}/${page}.gz)
@@ -88,7 +88,9 @@ set(CPACK_COMPONENT_DIAG_DESCRIPTION "diagnostic tool for smart card readers
 set(CPACK_DEBIAN_SIM_PACKAGE_NAME velkaro-diag-sim)
 set(CPACK_DEBIAN_SIM_PACKAGE_SECTION devel)
 set(CPACK_DEBIAN_SIM_PACKAGE_DEPENDS "pcscd")
-set(CPACK_DEBIAN_SIM_PACKAGE_GENERATE_SHLIBS ON)
+# libzelbric.so is a run-time loaded module with an unversioned name (no
+# shlibs file); the trigger refreshes the linker cache that finds it.
+set(CPACK_DEBIAN_SIM_PACKAGE_CONTROL_EXTRA "${VELKARO_PACKAGING_DIR}/triggers")
 set(CPACK_COMPONENT_SIM_DESCRIPTION "simulated smart card readers for the VELKARO diagnostic tool
  A pcsc-lite reader driver that presents simulated VELKARO readers and cards
  from plain text scenario files, velkaro-sim to change them while pcscd runs,

@@ -111,7 +111,7 @@ TEST_F(PropSheetTest, AdministratorMenuHasViewLogfileAndAbout) {
   EXPECT_EQ(StatusBarTexts(*sheet), QStringList{});
 }
 
-TEST_F(PropSheetTest, NonAdministratorMenuHasOnlyAbout) {
+TEST_F(PropSheetTest, NonAdministratorHasOnlyAboutAndAnElevationNote) {
   system.admin = false;
   Build();
   EXPECT_EQ(MenuBarLayout(*sheet), (QStringList{"-", "&About ..."}));

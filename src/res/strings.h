@@ -28,7 +28,7 @@ inline constexpr const char kMenuRfidRegisters[] = "RFID registers";
 inline constexpr const char kOnlyInContactlessTabs[] = "The function is only available in contactless reader tabs";
 // Status bar of a window started without administrator rights.
 inline constexpr const char kNotAdministratorNote[] =
-    "Not running as administrator: the log's registry dump and the driver settings need it. "
+    "The log's registry dump and the driver settings need administrator rights. "
     "Start elevated with: pkexec velkaro-diag";
 inline constexpr const char kCaptionNotice[] = "Notice";
 inline constexpr const char kCaptionCritical[] = "Critical";

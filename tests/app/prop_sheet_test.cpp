@@ -120,7 +120,7 @@ TEST_F(PropSheetTest, NonAdministratorHasOnlyAboutAndAnElevationNote) {
   sheet->SetRfidSettingsAvailable(false);  // no item to grey: nothing happens
   // The window says what is missing and how to start it elevated.
   EXPECT_EQ(StatusBarTexts(*sheet),
-            QStringList{"Not running as administrator: the log's registry dump and the driver settings need it. "
+            QStringList{"The log's registry dump and the driver settings need administrator rights. "
                         "Start elevated with: pkexec velkaro-diag"});
 }
 

@@ -3,7 +3,9 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QEventLoop>
+#include <QLabel>
 #include <QMenuBar>
+#include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
 
@@ -128,6 +130,12 @@ void CDiagToolPropSheet::BuildWindowMenu() {
     AddMenuCommand(view, res::kMenuProxSettings, ID_VIEW_PROX_SETTINGS, true);
     AddMenuCommand(view, res::kMenuRfidRegisters, ID_VIEW_RFID_REGISTERS, false);
     AddMenuCommand(nullptr, res::kMenuCreateLogfile, IDM_CREATE_LOGFILE, false);
+  } else {
+    // A permanent label, not a status message: menu hover tips would wipe a message.
+    auto* note = new QLabel(QString::fromUtf8(res::kNotAdministratorNote), this);
+    note->setTextFormat(Qt::PlainText);
+    note->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    statusBar()->addWidget(note, 1);
   }
   bar->addSeparator();
   AddMenuCommand(nullptr, res::kMenuAbout, IDM_ABOUTBOX, false);

@@ -8,6 +8,7 @@
 #include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
+#include <QStatusBar>
 #include <QTabBar>
 #include <QTimer>
 #include <memory>
@@ -73,6 +74,15 @@ QStringList MenuBarLayout(const CDiagToolPropSheet& sheet) {
   return items;
 }
 
+// What the status bar shows, read from its labels (offscreen has no pixels to read).
+QStringList StatusBarTexts(const CDiagToolPropSheet& sheet) {
+  QStringList texts;
+  for (const QLabel* label : sheet.findChildren<QLabel*>()) {
+    if (label->parentWidget() == sheet.statusBar() && label->isVisible()) texts << label->text();
+  }
+  return texts;
+}
+
 class PropSheetTest : public ::testing::Test {
  protected:
   void Build() {
@@ -98,15 +108,20 @@ TEST_F(PropSheetTest, AdministratorMenuHasViewLogfileAndAbout) {
   EXPECT_FALSE(sheet->IsMenuItemChecked(ID_VIEW_RFID_SETTINGS));
   EXPECT_FALSE(sheet->IsMenuItemChecked(ID_VIEW_PROX_SETTINGS));
   EXPECT_FALSE(sheet->windowIcon().isNull());
+  EXPECT_EQ(StatusBarTexts(*sheet), QStringList{});
 }
 
-TEST_F(PropSheetTest, NonAdministratorMenuHasOnlyAbout) {
+TEST_F(PropSheetTest, NonAdministratorHasOnlyAboutAndAnElevationNote) {
   system.admin = false;
   Build();
   EXPECT_EQ(MenuBarLayout(*sheet), (QStringList{"-", "&About ..."}));
   EXPECT_EQ(sheet->MenuItem(ID_VIEW_RFID_SETTINGS), nullptr);
   EXPECT_EQ(sheet->MenuItem(IDM_CREATE_LOGFILE), nullptr);
   sheet->SetRfidSettingsAvailable(false);  // no item to grey: nothing happens
+  // The window says what is missing and how to start it elevated.
+  EXPECT_EQ(StatusBarTexts(*sheet),
+            QStringList{"The log's registry dump and the driver settings need administrator rights. "
+                        "Start elevated with: pkexec velkaro-diag"});
 }
 
 TEST_F(PropSheetTest, RfidSettingsTogglesWantedFlagAndCheckMark) {

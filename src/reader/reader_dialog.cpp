@@ -7,6 +7,8 @@
 #include <QPlainTextEdit>
 #include <QStyle>
 #include <QVBoxLayout>
+#include <memory>
+#include <mutex>
 
 #include "card/reader_models.h"
 #include "platform/services.h"
@@ -91,11 +93,30 @@ void CReaderDialog::OnCommand(int id, int parameter) {
 }
 
 void CReaderDialog::ReadRegisterDump(bool forLog) {
-  m_session->ReadRegistersInBackground([this, forLog](CRegisterRead read) {
-    // The page is the context: a read that ends after the page has gone
-    // shows nothing.
+  // The page is the context: a read that ends after the page has gone shows
+  // nothing. The bytes travel beside the post under a lock of their own, an
+  // ordering that thread checkers can see (they cannot see into Qt's queue).
+  struct Delivery {
+    std::mutex lock;
+    CRegisterRead read;
+  };
+  const auto delivery = std::make_shared<Delivery>();
+  m_session->ReadRegistersInBackground([this, forLog, delivery](CRegisterRead read) {
+    {
+      const std::lock_guard lock(delivery->lock);
+      delivery->read = std::move(read);
+    }
     QMetaObject::invokeMethod(
-        this, [this, forLog, read = std::move(read)] { OnRegistersRead(forLog, read); }, Qt::QueuedConnection);
+        this,
+        [this, forLog, delivery] {
+          CRegisterRead arrived;
+          {
+            const std::lock_guard lock(delivery->lock);
+            arrived = std::move(delivery->read);
+          }
+          OnRegistersRead(forLog, arrived);
+        },
+        Qt::QueuedConnection);
   });
 }
 

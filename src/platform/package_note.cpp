@@ -78,4 +78,13 @@ std::optional<PackageNote> ReadPackageNote(const std::string& path) {
   return ParsePackageNoteJson(*text);
 }
 
+std::optional<PackageNote> ParsePackageNoteImage(std::string image) {
+  if (elf_version(EV_CURRENT) == EV_NONE || image.empty()) return std::nullopt;
+  std::unique_ptr<Elf, ElfCloser> elf(elf_memory(image.data(), image.size()));
+  if (!elf || elf_kind(elf.get()) != ELF_K_ELF) return std::nullopt;
+  const auto text = FindNoteText(elf.get());
+  if (!text) return std::nullopt;
+  return ParsePackageNoteJson(*text);
+}
+
 }  // namespace velkaro

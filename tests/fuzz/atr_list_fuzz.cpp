@@ -13,20 +13,17 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_check.h"
 #include "card/atr_list.h"
 #include "card/byte_buffer.h"
 
 namespace {
 
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
-
 constexpr char kDescription[] = "Constructed card";
 
 void CheckDescription(const std::string& description) {
-  Check(description.size() <= CAtrList::kMaxDescriptionLength);
-  for (const char c : description) Check(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F);
+  FUZZ_CHECK(description.size() <= CAtrList::kMaxDescriptionLength);
+  for (const char c : description) FUZZ_CHECK(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F);
 }
 
 char LowerHex(char c) { return c >= 'A' && c <= 'F' ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -36,6 +33,7 @@ char LowerHex(char c) { return c >= 'A' && c <= 'F' ? static_cast<char>(c - 'A' 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider input(data, size);
   const auto atr = input.ConsumeBytes<std::uint8_t>(input.ConsumeIntegralInRange<std::size_t>(1, 33));
+  if (atr.empty()) return 0;  // the input ran out: an ATR has at least one byte
   const std::string atrText = HexText(atr);
 
   std::string line;
@@ -68,21 +66,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const auto alone = CAtrList::FromText(entry);
   // A pattern without a single digit would name every card: it is left out.
-  Check(alone->Describe(atrText) == (literalDigit ? kDescription : ""));
+  FUZZ_CHECK(alone->Describe(atrText) == (literalDigit ? kDescription : ""));
   // A longer text matches only through a ".*" run, and surely through one at the end.
   const std::string longer = alone->Describe(atrText + " 00");
-  if (!anyRun) Check(longer.empty());
-  if (endsInRun && literalDigit) Check(longer == kDescription);
+  if (!anyRun) FUZZ_CHECK(longer.empty());
+  if (endsInRun && literalDigit) FUZZ_CHECK(longer == kDescription);
   if (literalAt != std::string::npos && !anyRun) {
     std::string changed = atrText;
     changed[literalAt] = changed[literalAt] == '0' ? '1' : '0';
-    Check(alone->Describe(changed).empty());
+    FUZZ_CHECK(alone->Describe(changed).empty());
   }
 
   // First in file order wins, whatever follows (but text with NUL bytes is
   // no list at all).
   const auto first = CAtrList::FromText(entry + "\n" + rest);
-  if (literalDigit && rest.find('\0') == std::string::npos) Check(first->Describe(atrText) == kDescription);
+  if (literalDigit && rest.find('\0') == std::string::npos) FUZZ_CHECK(first->Describe(atrText) == kDescription);
 
   const auto arbitrary = CAtrList::FromText(rest);
   CheckDescription(arbitrary->Describe(atrText));

@@ -12,21 +12,15 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_check.h"
 #include "card/byte_buffer.h"
 #include "card/card_names.h"
 #include "platform/text.h"
 
-namespace {
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider input(data, size);
   const std::vector<std::uint8_t> atr = input.ConsumeBytes<std::uint8_t>(input.ConsumeIntegralInRange<std::size_t>(1, 33));
+  if (atr.empty()) return 0;  // the input ran out: an ATR has at least one byte
   const std::string atrText = HexText(atr);
 
   std::string pattern;
@@ -60,21 +54,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // repeats it and so replaces its text); an empty result lets a later one
   // name the card.
   if (!expected.empty() && otherPattern != pattern) {
-    Check(names.MatchCardPattern(atrText) == expected);
-    Check(names.CardNameFor(atrText) == expected);
+    FUZZ_CHECK(names.MatchCardPattern(atrText) == expected);
+    FUZZ_CHECK(names.CardNameFor(atrText) == expected);
   }
   // A pattern never matches a text of another length.
   const std::string other = names.MatchCardPattern(lookup);
-  if (lookup.size() != pattern.size() && lookup.size() != otherPattern.size()) Check(other.empty());
+  if (lookup.size() != pattern.size() && lookup.size() != otherPattern.size()) FUZZ_CHECK(other.empty());
 
   // An exact entry always wins over the patterns, even over one that matches.
   CardNameMap exact;
   exact[atrText] = exactName;
   const CCardNames withExact(exact, patterns);
-  Check(withExact.HasExactEntry(atrText));
-  if (!exactName.empty()) Check(withExact.CardNameFor(atrText) == exactName);
+  FUZZ_CHECK(withExact.HasExactEntry(atrText));
+  if (!exactName.empty()) FUZZ_CHECK(withExact.CardNameFor(atrText) == exactName);
   std::string name;
   withExact.LookupCardName(velkaro::ToUpper(lookup), name);
-  Check(name.empty() || name == exactName);
+  FUZZ_CHECK(name.empty() || name == exactName);
   return 0;
 }

@@ -11,16 +11,13 @@
 #include <string_view>
 #include <unordered_set>
 
+#include "fuzz_check.h"
 #include "app/config_file.h"
 #include "card/card_names.h"
 #include "platform/profile_file.h"
 #include "platform/text.h"
 
 namespace {
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
 
 // Names match without regard to ASCII case only.
 std::string AsciiUpper(std::string text) {
@@ -38,22 +35,22 @@ void CheckAgreement(const velkaro::ProfileFile& profile, std::string_view text) 
     if (seen.insert(AsciiUpper(section.name)).second) firsts.push_back(&section);
   }
   const auto names = profile.SectionNames();
-  Check(names.size() == firsts.size());
+  FUZZ_CHECK(names.size() == firsts.size());
   for (std::size_t i = 0; i < names.size(); ++i) {
-    Check(names[i] == firsts[i]->name);
+    FUZZ_CHECK(names[i] == firsts[i]->name);
     std::vector<std::string> keys;
     std::unordered_set<std::string> seenKeys;
     for (const auto& key : firsts[i]->keys) {
       if (seenKeys.insert(AsciiUpper(key)).second) keys.push_back(key);
     }
     const auto profileKeys = profile.KeyNames(names[i]);
-    Check(profileKeys == keys);
+    FUZZ_CHECK(profileKeys == keys);
     for (const auto& key : profileKeys) {
-      Check(profile.GetString(names[i], key, "").size() <= velkaro::ProfileFile::kMaxValueLength);
+      FUZZ_CHECK(profile.GetString(names[i], key, "").size() <= velkaro::ProfileFile::kMaxValueLength);
       // Lookups ignore letter case: the lower-case spelling finds the same value.
       std::string lower = key;
       for (char& c : lower) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-      Check(profile.GetString(names[i], lower, "") == profile.GetString(names[i], key, ""));
+      FUZZ_CHECK(profile.GetString(names[i], lower, "") == profile.GetString(names[i], key, ""));
     }
   }
 }
@@ -71,21 +68,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CardPatternMap patterns;
   std::string message;
   if (!ReadConfigProfile(profile, "Linux", mandatory, optional, names, readers, patterns, message)) {
-    Check(!message.empty());
+    FUZZ_CHECK(!message.empty());
     return 0;
   }
   for (const auto* list : {&mandatory, &optional, &readers}) {
-    for (const auto& item : *list) Check(!item.empty() && item.size() <= velkaro::ProfileFile::kMaxValueLength);
+    for (const auto& item : *list) FUZZ_CHECK(!item.empty() && item.size() <= velkaro::ProfileFile::kMaxValueLength);
   }
-  for (const auto& entry : patterns.Entries()) Check(entry.pattern.find("??") != std::string::npos);
+  for (const auto& entry : patterns.Entries()) FUZZ_CHECK(entry.pattern.find("??") != std::string::npos);
 
   const CCardNames cards(names, patterns);
   for (const auto& [atr, name] : names) {
-    Check(cards.HasExactEntry(atr));
+    FUZZ_CHECK(cards.HasExactEntry(atr));
     std::string found;
     cards.LookupCardName(atr, found);
-    Check(found == name);
-    Check(cards.CardNameFor(atr) == name);
+    FUZZ_CHECK(found == name);
+    FUZZ_CHECK(cards.CardNameFor(atr) == name);
   }
   return 0;
 }

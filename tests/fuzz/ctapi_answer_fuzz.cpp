@@ -14,15 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_check.h"
 #include "card/ct_api.h"
-
-namespace {
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider input(data, size);
@@ -35,12 +28,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const std::string name = TerminalNameFromAnswer({answer.get(), bytes.size()}, claimed);
   const std::size_t bound = std::min<std::size_t>(claimed, bytes.size());
-  Check(name.size() <= bound && name.find('\0') == std::string::npos);
-  Check(std::memcmp(name.data(), answer.get(), name.size()) == 0);
-  Check(name.size() == bound || answer[name.size()] == 0);
+  FUZZ_CHECK(name.size() <= bound && name.find('\0') == std::string::npos);
+  FUZZ_CHECK(std::memcmp(name.data(), answer.get(), name.size()) == 0);
+  FUZZ_CHECK(name.size() == bound || answer[name.size()] == 0);
 
   const std::string text(reinterpret_cast<const char*>(answer.get()), bound);
   const std::string upToZero = text.substr(0, text.find('\0'));
-  Check((name.find(reader) != std::string::npos) == (upToZero.find(reader) != std::string::npos));
+  FUZZ_CHECK((name.find(reader) != std::string::npos) == (upToZero.find(reader) != std::string::npos));
   return 0;
 }

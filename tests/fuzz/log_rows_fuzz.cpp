@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "fuzz_check.h"
 #include "log/log_report.h"
 #include "log/log_texts.h"
 #include "platform/os_version.h"
@@ -19,10 +20,6 @@
 #include "status/file_info.h"
 
 namespace {
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
 
 std::string Tabs(const std::string& field) { return field.size() < 8 ? "\t\t" : "\t"; }
 
@@ -44,12 +41,12 @@ void CheckFixedVersion(const std::string& text, const std::array<unsigned, 4>& n
     while (end < rest.size() && rest[end] >= '0' && rest[end] <= '9') ++end;
     // Leading zeros do not count: the run's value is what is shown.
     const std::string run(rest.substr(i, end - i));
-    Check(std::stoull(run.substr(0, 20)) == numbers[found] || run.size() > 20);
+    FUZZ_CHECK(std::stoull(run.substr(0, 20)) == numbers[found] || run.size() > 20);
     ++found;
     i = end;
   }
-  Check(found > 0);
-  for (std::size_t k = found; k < 4; ++k) Check(numbers[k] == 0);
+  FUZZ_CHECK(found > 0);
+  for (std::size_t k = found; k < 4; ++k) FUZZ_CHECK(numbers[k] == 0);
 }
 
 }  // namespace
@@ -68,11 +65,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckFixedVersion(versionText, *fixed);
     version = velkaro::Format("%u.%u.%u.%u", (*fixed)[0], (*fixed)[1], (*fixed)[2], (*fixed)[3]);
     unsigned back[4] = {};
-    Check(std::sscanf(version.c_str(), "%u.%u.%u.%u", &back[0], &back[1], &back[2], &back[3]) == 4);
-    for (int i = 0; i < 4; ++i) Check(back[i] == (*fixed)[i]);
+    FUZZ_CHECK(std::sscanf(version.c_str(), "%u.%u.%u.%u", &back[0], &back[1], &back[2], &back[3]) == 4);
+    for (int i = 0; i < 4; ++i) FUZZ_CHECK(back[i] == (*fixed)[i]);
   }
   const std::string row = FileRow(name, version, vendor);
-  Check(row == name + Tabs(name) + version + Tabs(version) + vendor);
+  FUZZ_CHECK(row == name + Tabs(name) + version + Tabs(version) + vendor);
 
   velkaro::OsVersionRecord record;
   record.platformId = velkaro::VER_PLATFORM_LINUX;
@@ -80,19 +77,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   velkaro::ParseKernelRelease(kernel, record.majorVersion, record.minorVersion, record.buildNumber);
   // The numbers are the release's leading dotted numbers: the first is there
   // exactly when the release starts with a digit.
-  Check((kernel.empty() || kernel[0] < '0' || kernel[0] > '9') ? record.majorVersion == 0 : true);
-  if (!kernel.empty() && kernel[0] >= '1' && kernel[0] <= '9') Check(record.majorVersion > 0);
+  FUZZ_CHECK((kernel.empty() || kernel[0] < '0' || kernel[0] > '9') ? record.majorVersion == 0 : true);
+  if (!kernel.empty() && kernel[0] >= '1' && kernel[0] <= '9') FUZZ_CHECK(record.majorVersion > 0);
   record.productName = product;
   const std::string line = ComposeOsLine(record);
   const std::string tail = logtext::kBuildNumber + std::to_string(record.buildNumber);
-  Check(line.starts_with("OS Version: " + product) && line.ends_with(tail));
+  FUZZ_CHECK(line.starts_with("OS Version: " + product) && line.ends_with(tail));
 
   const std::string message = DumpResultMessage(result, vendor);
   if (result == 0) {
-    Check(message == logtext::kLogCreated);
+    FUZZ_CHECK(message == logtext::kLogCreated);
   } else {
-    Check(message.find(logtext::kErrorCode + std::to_string(result)) != std::string::npos);
-    Check(vendor.empty() || message.ends_with("\n" + vendor));
+    FUZZ_CHECK(message.find(logtext::kErrorCode + std::to_string(result)) != std::string::npos);
+    FUZZ_CHECK(vendor.empty() || message.ends_with("\n" + vendor));
   }
   return 0;
 }

@@ -9,15 +9,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "fuzz_check.h"
 #include "platform/package_note.h"
-
-namespace {
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto note = velkaro::ParsePackageNoteImage(std::string(reinterpret_cast<const char*>(data), size));
@@ -30,6 +23,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;  // not UTF-8: JSON cannot carry it back the same
   }
   const auto again = velkaro::ParsePackageNoteJson(text);
-  Check(again && again->name == note->name && again->version == note->version && again->vendor == note->vendor);
+  FUZZ_CHECK(again && again->name == note->name && again->version == note->version && again->vendor == note->vendor);
   return 0;
 }

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "fuzz_check.h"
 #include "scenario/hex_bytes.h"
 #include "scenario/scenario.h"
 #include "scenario/scenario_document.h"
@@ -20,10 +21,6 @@ namespace {
 
 using velkaro::sim::FormatHexBytes;
 using velkaro::sim::ParsedScenario;
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
 
 // Everything the driver answers from, without the line numbers an edit shifts.
 std::string Summary(const ParsedScenario& parsed) {
@@ -53,20 +50,20 @@ std::string Summary(const ParsedScenario& parsed) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   const ParsedScenario parsed = velkaro::sim::ParseScenario(text);
-  Check(parsed.scenario.has_value() == parsed.errors.empty());
-  for (const auto& error : parsed.errors) Check(!error.message.empty() && error.line >= 0);
+  FUZZ_CHECK(parsed.scenario.has_value() == parsed.errors.empty());
+  for (const auto& error : parsed.errors) FUZZ_CHECK(!error.message.empty() && error.line >= 0);
 
   velkaro::sim::ScenarioDocument document(text);
   const std::string summary = Summary(parsed);
-  Check(Summary(document.Parse()) == summary);
+  FUZZ_CHECK_EQUAL(Summary(document.Parse()), summary);
   const std::string written = document.Text();
-  Check(Summary(velkaro::sim::ParseScenario(written)) == summary);
+  FUZZ_CHECK_EQUAL(Summary(velkaro::sim::ParseScenario(written)), summary);
   if (!parsed.scenario) return 0;
 
   // The fact's line is rewritten (or added) with the value it already has.
   const auto& scenario = *parsed.scenario;
   document.SetReaderFact("firmware", std::to_string(scenario.reader.firmware));
   if (!scenario.cards.empty()) document.SetCardFact(0, "clock", std::to_string(scenario.cards.front().clock));
-  Check(Summary(document.Parse()) == Summary(ParsedScenario{scenario, {}}));
+  FUZZ_CHECK_EQUAL(Summary(document.Parse()), Summary(ParsedScenario{scenario, {}}));
   return 0;
 }

@@ -67,10 +67,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto alone = CAtrList::FromText(entry);
   // A pattern without a single digit would name every card: it is left out.
   FUZZ_CHECK(alone->Describe(atrText) == (literalDigit ? kDescription : ""));
-  // A longer text matches only through a ".*" run, and surely through one at the end.
+  // A longer text matches only through a ".*" run, and surely through one at
+  // the end, as long as it is still as long as an ATR can be.
   const std::string longer = alone->Describe(atrText + " 00");
   if (!anyRun) FUZZ_CHECK(longer.empty());
-  if (endsInRun && literalDigit) FUZZ_CHECK(longer == kDescription);
+  if (endsInRun && literalDigit && atr.size() < 33) FUZZ_CHECK(longer == kDescription);
   if (literalAt != std::string::npos && !anyRun) {
     std::string changed = atrText;
     changed[literalAt] = changed[literalAt] == '0' ? '1' : '0';

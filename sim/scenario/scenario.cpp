@@ -4,8 +4,10 @@
 #include <array>
 #include <cctype>
 #include <charconv>
+#include <cstdio>
 #include <map>
 
+#include "platform/text.h"
 #include "scenario/sim_constants.h"
 
 namespace velkaro::sim {
@@ -14,6 +16,23 @@ namespace {
 
 // A parse step answers an error message, or nothing when the value is good.
 using Problem = std::optional<std::string>;
+
+// Messages end up on terminals and in pcscd's log: a control byte quoted
+// from a file is shown as \xNN rather than acted on there.
+std::string Printable(std::string_view text) {
+  std::string out;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7F) {
+      out += c;
+      continue;
+    }
+    char escaped[5];
+    std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+    out += escaped;
+  }
+  return out;
+}
 
 std::string Lower(std::string_view text) {
   std::string lower(text);
@@ -359,12 +378,14 @@ ParsedScenario ParseScenarioLines(const std::vector<ScenarioLine>& lines) {
   bool readerHeaderSeen = false;
 
   for (const ScenarioLine& line : lines) {
-    const auto fail = [&](std::string message) { errors.push_back({line.number, std::move(message)}); };
+    const auto fail = [&](const std::string& message) { errors.push_back({line.number, Printable(message)}); };
+    // A line is quoted without the blanks around it, a stray CR included.
+    const std::string quoted(velkaro::TrimSpaces(line.text));
     switch (line.kind) {
       case ScenarioLine::Kind::Empty:
         break;
       case ScenarioLine::Kind::Malformed:
-        fail("expected 'key = value', '[reader]' or '[card N]', not '" + line.text + "'");
+        fail("expected 'key = value', '[reader]' or '[card N]', not '" + quoted + "'");
         break;
       case ScenarioLine::Kind::Section:
         if (line.key == "reader" && line.value.empty()) {
@@ -381,7 +402,7 @@ ParsedScenario ParseScenarioLines(const std::vector<ScenarioLine>& lines) {
           cards.push_back(std::move(card));
           current = &cards.back();
         } else {
-          fail("unknown section '" + line.text + "'; expected [reader], [card] or [card N]");
+          fail("unknown section '" + quoted + "'; expected [reader], [card] or [card N]");
         }
         break;
       case ScenarioLine::Kind::Fact: {
@@ -423,7 +444,7 @@ ParsedScenario ParseScenarioLines(const std::vector<ScenarioLine>& lines) {
   for (Section& section : cards) {
     std::set<std::string> given;
     for (const auto& [key, line] : section.seen) given.insert(key);
-    if (auto problem = CompleteCard(section.card, given)) errors.push_back({section.line, *problem});
+    if (auto problem = CompleteCard(section.card, given)) errors.push_back({section.line, Printable(*problem)});
     scenario.cards.push_back(std::move(section.card));
   }
   if (errors.empty()) CheckSlots(scenario, errors);

@@ -80,6 +80,17 @@ bool ReadConfigFile(StringList& mandatoryFiles, StringList& optionalFiles, CardN
                             velkaro::MB_ICONEXCLAMATION | velkaro::MB_OK);
   }
 
+  if (!ReadConfigProfile(profile, keyword, mandatoryFiles, optionalFiles, cardNames, additionalReaders, varCardTexts,
+                         message)) {
+    velkaro::ShowMessageBox(message);
+    return false;
+  }
+  return true;
+}
+
+bool ReadConfigProfile(const ProfileFile& profile, const std::string& keyword, StringList& mandatoryFiles,
+                       StringList& optionalFiles, CardNameMap& cardNames, StringList& additionalReaders,
+                       CardPatternMap& varCardTexts, std::string& message) {
   ReadNumberedList(profile, "Files " + keyword, "MFILE", mandatoryFiles, false);
   ReadNumberedList(profile, "Optional", "OFILE", optionalFiles, false);
 
@@ -93,7 +104,7 @@ bool ReadConfigFile(StringList& mandatoryFiles, StringList& optionalFiles, CardN
     if (!cardName.empty() && !atr.empty()) cardNames[atr] = cardName;
     if (!varText.empty() && !varAtr.empty()) {
       if (varAtr.find("??") == std::string::npos) {
-        velkaro::ShowMessageBox(Format(res::kWildcardMissing, "VARATR", "??"));
+        message = Format(res::kWildcardMissing, "VARATR", "??");
         return false;
       }
       varCardTexts.Set(varAtr, varText);

@@ -8,6 +8,7 @@
 
 #include "card/card_names.h"
 #include "platform/os_version.h"
+#include "platform/profile_file.h"
 
 using StringList = std::vector<std::string>;
 
@@ -17,6 +18,14 @@ std::string GetConfigFilePath();
 // The keyword of the files section ("Files <keyword>") for a version record,
 // or an empty text with the message to show when the system is not known.
 std::string GetFilesSectionKeyword(const velkaro::OsVersionRecord& record, std::string& message);
+
+// Fills the containers from a profile already read, with the files section
+// "Files <keyword>"; false with the message to show when the card tables are
+// not valid. Apart from ReadConfigFile so the tables' rules can be exercised
+// on any text.
+bool ReadConfigProfile(const velkaro::ProfileFile& profile, const std::string& keyword, StringList& mandatoryFiles,
+                       StringList& optionalFiles, CardNameMap& cardNames, StringList& additionalReaders,
+                       CardPatternMap& varCardTexts, std::string& message);
 
 // Fills the five containers; false on failure after showing its message.
 bool ReadConfigFile(StringList& mandatoryFiles, StringList& optionalFiles, CardNameMap& cardNames,

@@ -226,6 +226,16 @@ ParsedList ParseList(std::string_view text, const std::atomic<bool>* stop) {
   return list;
 }
 
+// A file's text as the list: nothing for text with NUL bytes, which is no
+// list. A last line without its line end may be cut anywhere (a file cut
+// short, or cut at the size bound), and a cut pattern or description would
+// name a card wrongly: it is left out.
+std::optional<ParsedList> ParseFileText(std::string_view text, const std::atomic<bool>* stop) {
+  if (text.find('\0') != std::string_view::npos) return std::nullopt;
+  const std::size_t lastLineEnd = text.rfind('\n');
+  return ParseList(text.substr(0, lastLineEnd == std::string_view::npos ? 0 : lastLineEnd + 1), stop);
+}
+
 }  // namespace
 
 std::string CAtrList::ListPath() {
@@ -244,6 +254,17 @@ std::shared_ptr<const CAtrList> CAtrList::Load(const std::string& path) {
     list->m_reader = std::thread(&CAtrList::ReadFile, list.get(), path);
   } catch (const std::system_error&) {
     velkaro::OutputDebugString("ATR list: " + path + ": no thread to read it; cards are named from the configuration only");
+    list->Publish({}, 0);
+  }
+  return list;
+}
+
+std::shared_ptr<const CAtrList> CAtrList::FromText(std::string_view text) {
+  auto list = std::shared_ptr<CAtrList>(new CAtrList(Token{}));
+  std::optional<ParsedList> parsed = ParseFileText(text, nullptr);
+  if (parsed) {
+    list->Publish(std::move(parsed->patterns), parsed->skipped);
+  } else {
     list->Publish({}, 0);
   }
   return list;
@@ -273,28 +294,22 @@ void CAtrList::ReadFile(const std::string& path) {
     Publish({}, 0);
     return;
   }
-  std::string_view text = file.text;
-  if (text.find('\0') != std::string_view::npos) {
-    velkaro::OutputDebugString("ATR list: " + path + ": holds NUL bytes, so it is no list; not used");
-    Publish({}, 0);
-    return;
-  }
   if (file.truncated) {
     velkaro::OutputDebugString(velkaro::Format("ATR list: %s: larger than %zu bytes; only the lines within them are read",
                                                path.c_str(), kMaxFileSize));
   }
-  // A last line without its line end may be cut anywhere (a file cut short,
-  // or cut at the bound above), and a cut pattern or description would name
-  // a card wrongly: leave it out.
-  const std::size_t lastLineEnd = text.rfind('\n');
-  text = text.substr(0, lastLineEnd == std::string_view::npos ? 0 : lastLineEnd + 1);
-  ParsedList parsed = ParseList(text, &m_bStop);
+  std::optional<ParsedList> parsed = ParseFileText(file.text, &m_bStop);
+  if (!parsed) {
+    velkaro::OutputDebugString("ATR list: " + path + ": holds NUL bytes, so it is no list; not used");
+    Publish({}, 0);
+    return;
+  }
   if (m_bStop.load()) return;  // the list is going away unused
   const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
   velkaro::OutputDebugString(velkaro::Format("ATR list: %s: %zu patterns, %zu entries left out, read in %lld ms",
-                                             path.c_str(), parsed.patterns.size(), parsed.skipped,
+                                             path.c_str(), parsed->patterns.size(), parsed->skipped,
                                              static_cast<long long>(elapsed.count())));
-  Publish(std::move(parsed.patterns), parsed.skipped);
+  Publish(std::move(parsed->patterns), parsed->skipped);
 }
 
 bool CAtrList::WaitUntilRead(std::chrono::milliseconds timeout) const {

@@ -39,6 +39,10 @@ class CAtrList {
   // missing, unreadable or refused file give a list that names nothing; the
   // debug output says what was read or what failed.
   static std::shared_ptr<const CAtrList> Load(const std::string& path);
+  // The list from text already read, parsed on the calling thread by the rules
+  // of a file: text with NUL bytes names nothing, a last line without its end
+  // is left out.
+  static std::shared_ptr<const CAtrList> FromText(std::string_view text);
 
   // Ends a read still under way and waits for its thread.
   ~CAtrList();

@@ -1,5 +1,6 @@
 #include "card/ct_api.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <mutex>
@@ -25,6 +26,13 @@ std::string CtApiLibraryFileName(const std::string& moduleName) {
   const size_t slash = moduleName.rfind('/');
   const size_t base = slash == std::string::npos ? 0 : slash + 1;
   return moduleName.substr(0, base) + "lib" + moduleName.substr(base) + ".so";
+}
+
+std::string TerminalNameFromAnswer(std::span<const std::uint8_t> response, std::uint16_t length) {
+  // The answer need not end in a zero byte, and a library may claim more
+  // than the buffer holds: read neither past the answer nor the buffer.
+  const auto* text = reinterpret_cast<const char*>(response.data());
+  return std::string(text, strnlen(text, std::min<std::size_t>(length, response.size())));
 }
 
 std::string FindCtApiPort(const std::string& moduleName, const std::string& readerName) {
@@ -55,11 +63,7 @@ std::string CCtApi::GetCtApiPort(const std::string& readerName) const {
     bool found = false;
     if (m_pData(kTerminalNumber, &destination, &source, kGetTerminalName.size(), kGetTerminalName.data(), &length,
                 response.data()) == 0) {
-      // The answer need not end in a zero byte, and a library may claim more
-      // than the buffer holds: read neither past the answer nor the buffer.
-      const auto* text = reinterpret_cast<const char*>(response.data());
-      const std::string name(text, strnlen(text, std::min<std::size_t>(length, response.size())));
-      found = name.find(readerName) != std::string::npos;
+      found = TerminalNameFromAnswer(response, length).find(readerName) != std::string::npos;
     }
     m_pClose(kTerminalNumber);
     if (found) return std::to_string(port);

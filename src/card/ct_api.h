@@ -4,6 +4,7 @@
 // a PC/SC reader answers.
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "platform/shared_library.h"
@@ -19,6 +20,10 @@ std::string CtApiLibraryFileName(const std::string& moduleName);
 // which the library opens only once, and a library's load and unload must not
 // meet another thread's.
 std::string FindCtApiPort(const std::string& moduleName, const std::string& readerName);
+
+// The terminal's name from its answer to the name query: the bytes up to the
+// first zero byte, within both the length the library claims and the buffer.
+std::string TerminalNameFromAnswer(std::span<const std::uint8_t> response, std::uint16_t length);
 
 class CCtApi {
  public:

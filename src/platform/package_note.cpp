@@ -46,6 +46,13 @@ std::optional<std::string> FindNoteText(Elf* elf) {
   return std::nullopt;
 }
 
+std::optional<PackageNote> NoteOf(const std::unique_ptr<Elf, ElfCloser>& elf) {
+  if (!elf || elf_kind(elf.get()) != ELF_K_ELF) return std::nullopt;
+  const auto text = FindNoteText(elf.get());
+  if (!text) return std::nullopt;
+  return ParsePackageNoteJson(*text);
+}
+
 }  // namespace
 
 std::optional<PackageNote> ParsePackageNoteJson(const std::string& json) {
@@ -71,11 +78,12 @@ std::optional<PackageNote> ReadPackageNote(const std::string& path) {
   const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   struct stat st {};
   if (fd.Get() < 0 || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-  std::unique_ptr<Elf, ElfCloser> elf(elf_begin(fd.Get(), ELF_C_READ, nullptr));
-  if (!elf || elf_kind(elf.get()) != ELF_K_ELF) return std::nullopt;
-  const auto text = FindNoteText(elf.get());
-  if (!text) return std::nullopt;
-  return ParsePackageNoteJson(*text);
+  return NoteOf(std::unique_ptr<Elf, ElfCloser>(elf_begin(fd.Get(), ELF_C_READ, nullptr)));
+}
+
+std::optional<PackageNote> ParsePackageNoteImage(std::string image) {
+  if (elf_version(EV_CURRENT) == EV_NONE || image.empty()) return std::nullopt;
+  return NoteOf(std::unique_ptr<Elf, ElfCloser>(elf_memory(image.data(), image.size())));
 }
 
 }  // namespace velkaro

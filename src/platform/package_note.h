@@ -18,6 +18,9 @@ struct PackageNote {
 // not an object with a string "version".
 std::optional<PackageNote> ReadPackageNote(const std::string& path);
 
+// The note of an ELF image already in memory; the same rules as above.
+std::optional<PackageNote> ParsePackageNoteImage(std::string image);
+
 // Parses the note's JSON text; the same rules as above.
 std::optional<PackageNote> ParsePackageNoteJson(const std::string& json);
 

@@ -216,8 +216,10 @@ std::optional<std::vector<ProfileSectionKeys>> ReadRawProfileSections(const std:
   if (!in) return std::nullopt;
   const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   if (in.bad()) return std::nullopt;
+  return ParseRawProfileSections(text);
+}
 
-  std::string_view content = text;
+std::vector<ProfileSectionKeys> ParseRawProfileSections(std::string_view content) {
   if (content.starts_with("\xEF\xBB\xBF")) content.remove_prefix(3);
   std::vector<ProfileSectionKeys> sections;
   while (!content.empty()) {

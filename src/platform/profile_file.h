@@ -92,6 +92,8 @@ struct ProfileSectionKeys {
   std::vector<std::string> keys;  // in file order
 };
 std::optional<std::vector<ProfileSectionKeys>> ReadRawProfileSections(const std::string& path);
+// The same for text already read.
+std::vector<ProfileSectionKeys> ParseRawProfileSections(std::string_view content);
 
 // One-shot lookup in the manner of GetPrivateProfileString.
 std::string GetPrivateProfileString(std::string_view section, std::string_view key,

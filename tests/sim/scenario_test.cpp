@@ -104,6 +104,11 @@ TEST(ScenarioTest, NamesEveryMistakeWithItsLine) {
       {"name = R\n[tray]\n", 2, "unknown section"},
       {"name = R\njust words\n", 2, "expected 'key = value'"},
       {"firmware = 1\n", 0, "the reader has no name"},
+      // Quoted lines lose a stray CR as the editor's rewrite does; control
+      // bytes are shown, not sent to the terminal or log.
+      {"name = R\njust words\r\r\n", 2, "not 'just words'"},
+      {"name = R\n[tray] \r\r\n", 2, "unknown section '[tray]';"},
+      {"name = R\nco\x1b[2Jlour = red\n", 2, "unknown reader fact 'co\\x1B[2jlour'"},
   };
   for (const Case& c : cases) {
     const ParsedScenario parsed = ParseScenario(c.text);

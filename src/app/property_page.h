@@ -7,6 +7,7 @@
 #include <QWidget>
 #include <functional>
 
+class QHBoxLayout;
 class QLabel;
 
 // A label for text that comes from outside the program (a driver, a device,
@@ -14,7 +15,6 @@ class QLabel;
 // since a label left to guess would render markup in such text (styles,
 // images fetched from a path) as rich text. Selectable, so users can copy it.
 QLabel* MakeValueLabel(QWidget* parent);
-class QHBoxLayout;
 
 // The settings pages' button row: "Apply" and "Reset" at its right end,
 // each running its action when clicked.

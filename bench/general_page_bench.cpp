@@ -106,23 +106,30 @@ std::vector<std::string> Threads(pid_t pid) {
   return names;
 }
 
-// Threads that ended within the watched time are not counted.
+// Threads that ended within the watched time are not counted. The run time
+// comes from schedstat (nanoseconds) where the kernel keeps it; the clock
+// ticks of stat are too coarse for an idle pcscd.
 Load ProcessLoad(pid_t pid) {
   Load load;
   const double tick = static_cast<double>(sysconf(_SC_CLK_TCK));
   for (const std::string& task : Threads(pid)) {
-    std::ifstream stat(task + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), {});
-    const auto close = text.rfind(')');
-    if (close == std::string::npos) continue;
-    std::istringstream fields(text.substr(close + 2));
-    std::string field;
-    unsigned long long utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i) {
-      if (i == 14) utime = std::stoull(field);
-      if (i == 15) stime = std::stoull(field);
+    unsigned long long runNs = 0;
+    if (std::ifstream schedstat(task + "/schedstat"); schedstat >> runNs) {
+      load.cpu += static_cast<double>(runNs) / 1e9;
+    } else {
+      std::ifstream stat(task + "/stat");
+      std::string text((std::istreambuf_iterator<char>(stat)), {});
+      const auto close = text.rfind(')');
+      if (close == std::string::npos) continue;
+      std::istringstream fields(text.substr(close + 2));
+      std::string field;
+      unsigned long long utime = 0, stime = 0;
+      for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14) utime = std::stoull(field);
+        if (i == 15) stime = std::stoull(field);
+      }
+      load.cpu += static_cast<double>(utime + stime) / tick;
     }
-    load.cpu += static_cast<double>(utime + stime) / tick;
     std::ifstream status(task + "/status");
     std::string line;
     while (std::getline(status, line)) {

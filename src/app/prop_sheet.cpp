@@ -142,7 +142,9 @@ void CDiagToolPropSheet::BuildWindowMenu() {
 }
 
 QAction* CDiagToolPropSheet::MenuItem(unsigned id) const {
-  for (QAction* action : findChildren<QAction*>()) {
+  // The commands are the window's own children (AddMenuCommand); the pages'
+  // widget trees below are not searched, the General page asks every second.
+  for (QAction* action : findChildren<QAction*>(Qt::FindDirectChildrenOnly)) {
     if (action->data().isValid() && action->data().toUInt() == id) return action;
   }
   return nullptr;

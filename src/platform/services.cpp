@@ -20,14 +20,28 @@ class LinuxSystemInfo final : public ISystemInfo {
     return error ? std::string() : path.string();
   }
 
+  // The running kernel and the system's name are read once: the General page
+  // checks the system every second, and neither changes under a running
+  // program (an upgrade's new name counts from the next start).
   std::optional<OsVersionRecord> QueryVersion(long& error) override {
-    errno = 0;
-    auto record = QueryLinuxVersion();
-    error = record ? 0 : errno;
-    return record;
+    std::lock_guard lock(m_versionLock);
+    if (!m_version) {
+      errno = 0;
+      m_version = QueryLinuxVersion();
+      if (!m_version) {
+        error = errno;
+        return std::nullopt;
+      }
+    }
+    error = 0;
+    return m_version;
   }
 
   void ExitProcess(int status) override { std::exit(status); }
+
+ private:
+  std::mutex m_versionLock;
+  std::optional<OsVersionRecord> m_version;
 };
 
 // Without a window system the answer is always OK; the text goes to stderr so

@@ -23,18 +23,27 @@ bool IsHandledReader(const std::string& readerName, const CReaderModelMaps& maps
 
 namespace {
 
+// pcsc-lite lists at most 16 readers of up to 128 bytes each.
+constexpr std::size_t kListBufferSize = 4096;
+constexpr int kListAttempts = 3;
+
 // The handled, present readers as one context sees them; the result of the
 // listing in `result`.
 bool ListReaders(SCARDCONTEXT context, std::vector<std::string>& list, const CReaderModelMaps& maps,
                  const AdditionalReaderTest& isAdditional, LONG& result) {
-  DWORD size = 0;
-  std::vector<char> buffer;
-  result = SCardListReaders(context, nullptr, nullptr, &size);
-  if (result == SCARD_S_SUCCESS && size > 0) {
-    buffer.resize(size);
+  // One round trip for the usual list: the buffer is asked for its size
+  // only when the list does not fit (it may grow between two calls).
+  std::vector<char> buffer(kListBufferSize);
+  for (int attempt = 0;; ++attempt) {
+    DWORD size = static_cast<DWORD>(buffer.size());
     result = SCardListReaders(context, nullptr, buffer.data(), &size);
+    if (result == SCARD_E_INSUFFICIENT_BUFFER && attempt < kListAttempts && size > buffer.size()) {
+      buffer.assign(size, '\0');
+      continue;
+    }
     if (result != SCARD_S_SUCCESS) buffer.clear();
     buffer.resize(std::min<std::size_t>(size, buffer.size()));
+    break;
   }
   std::vector<std::string> handled;
   for (std::string& name : SplitMultiString(buffer)) {

@@ -1,19 +1,22 @@
 // The window with many readers against a private pcscd, in separate
 // processes (each needs a pcscd of its own), RUNS times each:
-//   - 16 readers, 2 of them holding mute cards: the longest gap between the
-//     ticks of a 10 ms timer on the UI thread over 30 s with the General
-//     page in front, and over 10 s with pcscd stopped (SIGSTOP);
-//   - the same 16 readers with the service check asking a stand-in systemd
-//     on a private bus that answers after 100 ms, and one that never
-//     answers: the longest gap over 10 s each;
+//   - 4, 8 and 16 readers, of which 1, 1 and 2 hold mute cards: the longest
+//     gap between the ticks of a 10 ms timer on the UI thread with the
+//     General page in front (over 10 s, and 30 s for 16 readers), the cost of
+//     each refresh meanwhile (the refresh thread's gathering, and the UI
+//     thread's applying of what it gathered), and the longest gap over 10 s
+//     with pcscd stopped (SIGSTOP);
+//   - 16 readers with the service check asking a stand-in systemd on a
+//     private bus that answers after 100 ms, and one that never answers: the
+//     longest gap over 10 s each;
 //   - 8 readers: start to window shown and to every reader tab filled
-//     (status and CT-API port shown), then, at rest with the General page
-//     in front, CPU share and context switches per second of the tool and
-//     of pcscd, pcscd's connections opened by the tool (its threads beyond
-//     those it had before the tool started), and `pcsc_scan` on the same
-//     readers for comparison.
-// Prints n, median and maximum of each. Root needed (the private pcscd).
-// Without a display Qt runs offscreen.
+//     (status and CT-API port shown), then, at rest with the General page in
+//     front, CPU share and context switches per second of the tool and of
+//     pcscd, pcscd's connections opened by the tool (its threads beyond those
+//     it had before the tool started), and `pcsc_scan` on the same readers as
+//     the peer.
+// Prints one table (bench_table.h). Root needed (the private pcscd). Without
+// a display Qt runs offscreen.
 //
 //   general_page_bench [RUNS]                  (default 3)
 //   general_page_bench --child READERS MUTE [SYSTEMD]
@@ -46,6 +49,7 @@
 #include <vector>
 
 #include "app/diag_tool_app.h"
+#include "bench_table.h"
 #include "app/prop_sheet.h"
 #include "app/startup.h"
 #include "pcscd_sandbox.h"
@@ -62,7 +66,8 @@ using Clock = std::chrono::steady_clock;
 constexpr int kDefaultRuns = 3;
 constexpr int kTabsDeadlineMs = 30000;
 constexpr int kSettleMs = 2000;  // after the tab tour, for the pages' card updates
-constexpr int kStallWatchMs = 30000;
+constexpr int kLongStallWatchMs = 30000;  // 16 readers
+constexpr int kStallWatchMs = 10000;
 constexpr int kStopMs = 10000;
 constexpr int kIdleMs = 10000;
 constexpr int kTickMs = 10;
@@ -140,6 +145,35 @@ Load ProcessLoad(pid_t pid) {
   }
   return load;
 }
+
+// Times the General page's refreshes as the UI thread applies them: the
+// queued call that applies one, and the gathering time it carries.
+class TimingApplication : public QApplication {
+ public:
+  using QApplication::QApplication;
+
+  bool notify(QObject* receiver, QEvent* event) override {
+    if (!m_watched || receiver != m_watched || event->type() != QEvent::MetaCall) {
+      return QApplication::notify(receiver, event);
+    }
+    const int before = m_watched->RefreshCount();
+    const auto start = Clock::now();
+    const bool result = QApplication::notify(receiver, event);
+    if (m_watched->RefreshCount() != before) {
+      applyMs.push_back(Milliseconds(Clock::now() - start));
+      gatherMs.push_back(m_watched->LastGatherMs());
+    }
+    return result;
+  }
+
+  void Watch(CDiagToolDlg* page) { m_watched = page; }
+
+  std::vector<double> applyMs;
+  std::vector<double> gatherMs;
+
+ private:
+  CDiagToolDlg* m_watched = nullptr;
+};
 
 // The offscreen platform says this whenever a window is shown.
 void DropOffscreenNoise(QtMsgType, const QMessageLogContext&, const QString& message) {
@@ -273,7 +307,7 @@ int RunChild(int argc, char** argv, int readers, int mute, const char* systemdMo
   if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) setenv("QT_QPA_PLATFORM", "offscreen", 0);
 
   const auto start = Clock::now();
-  QApplication qapp(argc, argv);
+  TimingApplication qapp(argc, argv);
   if (QGuiApplication::platformName() == QStringLiteral("offscreen")) qInstallMessageHandler(DropOffscreenNoise);
   ShowWatcher shown(start);
   qapp.installEventFilter(&shown);
@@ -315,9 +349,14 @@ int RunChild(int argc, char** argv, int readers, int mute, const char* systemdMo
       std::printf("%s %.1f\n", std::strcmp(systemdMode, "silent") == 0 ? "silent_systemd_stall_ms" : "slow_systemd_stall_ms",
                   LongestGap(kStopMs));
     } else if (mute > 0) {
-      std::printf("stall_ms %.1f\n", LongestGap(kStallWatchMs));
+      qapp.Watch(dynamic_cast<CDiagToolDlg*>(sheet->GetPage(0)));
+      const double stall = LongestGap(readers >= 16 ? kLongStallWatchMs : kStallWatchMs);
+      qapp.Watch(nullptr);
+      std::printf("stall_ms_%d %.1f\n", readers, stall);
+      for (double ms : qapp.gatherMs) std::printf("gather_ms_%d %.3f\n", readers, ms);
+      for (double ms : qapp.applyMs) std::printf("apply_ms_%d %.3f\n", readers, ms);
       std::fflush(stdout);
-      std::printf("stopped_stall_ms %.1f\n", LongestGap(kStopMs, [&] { kill(pcscd, SIGSTOP); }));
+      std::printf("stopped_stall_ms_%d %.1f\n", readers, LongestGap(kStopMs, [&] { kill(pcscd, SIGSTOP); }));
       kill(pcscd, SIGCONT);
       RunEvents(kSettleMs);
     } else {
@@ -377,39 +416,37 @@ int main(int argc, char** argv) {
   }
   std::map<std::string, std::vector<double>> values;
   bool ok = true;
+  const std::pair<int, int> stallSetUps[] = {{4, 1}, {8, 1}, {16, 2}};  // readers, mute cards
   for (int run = 0; run < runs; ++run) {
-    ok = Collect(16, 2, values) && ok;
+    for (const auto& [readers, mute] : stallSetUps) ok = Collect(readers, mute, values) && ok;
     ok = Collect(16, 2, values, "100") && ok;
     ok = Collect(16, 2, values, "silent") && ok;
     ok = Collect(8, 0, values) && ok;
   }
-  const std::pair<const char*, const char*> rows[] = {
-      {"stall_ms", "16 readers, 2 mute: longest UI-thread stall over 30 s (ms)"},
-      {"stopped_stall_ms", "16 readers, pcscd stopped 10 s: longest UI-thread stall (ms)"},
-      {"slow_systemd_stall_ms", "16 readers, systemd answering after 100 ms: longest UI-thread stall over 10 s (ms)"},
-      {"silent_systemd_stall_ms", "16 readers, systemd silent: longest UI-thread stall over 10 s (ms)"},
-      {"shown_ms", "8 readers: start to window shown (ms)"},
-      {"filled_ms", "8 readers: start to all tabs filled (ms)"},
-      {"tool_cpu", "8 readers at rest: tool CPU (% of a core)"},
-      {"tool_switches", "8 readers at rest: tool context switches/s"},
-      {"pcscd_cpu", "8 readers at rest: pcscd CPU beside the tool (% of a core)"},
-      {"pcscd_switches", "8 readers at rest: pcscd context switches/s beside the tool"},
-      {"pcscd_connections", "8 readers, 8 tabs open: pcscd connections of the tool"},
-      {"scan_cpu", "8 readers: pcsc_scan CPU (% of a core)"},
-      {"scan_switches", "8 readers: pcsc_scan context switches/s"},
-      {"scan_pcscd_cpu", "8 readers: pcscd CPU beside pcsc_scan (% of a core)"},
-      {"scan_pcscd_switches", "8 readers: pcscd context switches/s beside pcsc_scan"},
-  };
-  std::printf("| What | n | median | max |\n|---|---|---|---|\n");
-  for (const auto& [key, label] : rows) {
-    std::vector<double> v = values[key];
-    if (v.empty()) {
-      std::printf("| %s | 0 | - | - |\n", label);
-      continue;
-    }
-    std::sort(v.begin(), v.end());
-    std::printf("| %s | %zu | %.2f | %.2f |\n", label, v.size(), v[v.size() / 2], v.back());
+  bench::PrintHeader();
+  for (const auto& [readers, mute] : stallSetUps) {
+    const std::string setUp = std::to_string(readers) + " readers, " + std::to_string(mute) + " mute";
+    const std::string n = std::to_string(readers);
+    bench::PrintRow(setUp + ": longest UI-thread stall over " + (readers >= 16 ? "30" : "10") + " s (ms)",
+                    values["stall_ms_" + n]);
+    bench::PrintRow(setUp + ": refresh, gathering on its thread (ms)", values["gather_ms_" + n]);
+    bench::PrintRow(setUp + ": refresh, applying on the UI thread (ms)", values["apply_ms_" + n]);
+    bench::PrintRow(setUp + ": longest UI-thread stall, pcscd stopped 10 s (ms)", values["stopped_stall_ms_" + n]);
   }
+  bench::PrintRow("16 readers, systemd answering after 100 ms: longest UI-thread stall over 10 s (ms)",
+                  values["slow_systemd_stall_ms"]);
+  bench::PrintRow("16 readers, systemd silent: longest UI-thread stall over 10 s (ms)",
+                  values["silent_systemd_stall_ms"]);
+  bench::PrintRow("8 readers: start to window shown (ms)", values["shown_ms"]);
+  bench::PrintRow("8 readers: start to all tabs filled (ms)", values["filled_ms"]);
+  bench::PrintRow("8 readers at rest: CPU (% of a core)", values["tool_cpu"], "pcsc_scan", values["scan_cpu"]);
+  bench::PrintRow("8 readers at rest: context switches/s", values["tool_switches"], "pcsc_scan",
+                  values["scan_switches"]);
+  bench::PrintRow("8 readers at rest: pcscd CPU beside the tool (% of a core)", values["pcscd_cpu"],
+                  "beside pcsc_scan", values["scan_pcscd_cpu"]);
+  bench::PrintRow("8 readers at rest: pcscd context switches/s beside the tool", values["pcscd_switches"],
+                  "beside pcsc_scan", values["scan_pcscd_switches"]);
+  bench::PrintRow("8 readers, 8 tabs open: pcscd connections of the tool", values["pcscd_connections"]);
   if (!ok) std::fprintf(stderr, "general_page_bench: some runs were incomplete\n");
   return ok ? 0 : 1;
 }

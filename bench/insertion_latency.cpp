@@ -1,10 +1,23 @@
-// How long a card insertion or removal takes to reach a client that waits in
-// SCardGetStatusChange: from the moment velkaro-sim starts to change the
-// scenario file until the waiting call returns with the new state. Runs a
-// private pcscd (root needed) and prints the median and maximum.
+// How long a card insertion takes to reach three clients of the same private
+// pcscd, from the moment velkaro-sim starts to change the scenario file:
+//   - the tool's reader page: until the ATR text is set on the page, and
+//     until the window has painted it (the end of the window's next update);
+//   - `pcsc_scan -n` on a terminal of its own: until it prints "Card inserted";
+//   - a bare client waiting in SCardGetStatusChange: the floor.
+// The removals are timed for the bare client. Runs the tool's real start-up
+// with the reader's tab in front; root needed. Prints one table
+// (bench_table.h) with the page's figures against pcsc_scan's.
 //
-//   insertion_latency [ROUNDS]   (default 100 insertions and 100 removals)
+//   insertion_latency [ROUNDS]   (default 50 insertions and 50 removals)
 
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QTimer>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -16,7 +29,12 @@
 #include <thread>
 #include <vector>
 
+#include "app/diag_tool_app.h"
+#include "app/prop_sheet.h"
+#include "app/startup.h"
+#include "bench_table.h"
 #include "pcscd_sandbox.h"
+#include "reader/reader_dialog.h"
 
 namespace {
 
@@ -74,16 +92,187 @@ class Waiter {
   std::thread m_thread;
 };
 
-void Report(const char* what, std::vector<double> ms) {
-  std::sort(ms.begin(), ms.end());
-  std::printf("%-9s n=%zu  median %.2f ms  p90 %.2f ms  max %.2f ms\n", what, ms.size(), ms[ms.size() / 2],
-              ms[ms.size() * 9 / 10], ms.back());
+double Since(Clock::time_point start, Clock::time_point at) {
+  return std::chrono::duration<double, std::milli>(at - start).count();
+}
+
+// When something was seen, as a steady-clock count shared between threads;
+// zero while unseen.
+class Moment {
+ public:
+  void Reset() { m_at.store(0); }
+  void Mark() {
+    long long unseen = 0;
+    m_at.compare_exchange_strong(unseen, Clock::now().time_since_epoch().count());
+  }
+  std::optional<Clock::time_point> At() const {
+    const long long at = m_at.load();
+    if (at == 0) return std::nullopt;
+    return Clock::time_point(Clock::duration(at));
+  }
+
+ private:
+  std::atomic<long long> m_at{0};
+};
+
+// pcsc_scan on a terminal (so that it prints each line as it comes), its
+// output read on a thread of its own.
+class PcscScan {
+ public:
+  bool Start() {
+    std::fflush(stdout);
+    m_pid = forkpty(&m_master, nullptr, nullptr, nullptr);
+    if (m_pid < 0) return false;
+    if (m_pid == 0) {
+      execlp("pcsc_scan", "pcsc_scan", "-n", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    m_thread = std::thread([this] { Read(); });
+    return true;
+  }
+  ~PcscScan() {
+    if (m_pid > 0) {
+      kill(m_pid, SIGTERM);
+      waitpid(m_pid, nullptr, 0);
+    }
+    if (m_thread.joinable()) m_thread.join();  // the terminal closes with pcsc_scan
+    if (m_master >= 0) close(m_master);
+  }
+  int Insertions() const { return m_insertions.load(); }
+  Moment inserted;
+
+ private:
+  void Read() {
+    static constexpr std::string_view kInserted = "Card inserted";
+    std::string tail;
+    char chunk[4096];
+    while (true) {
+      const ssize_t got = read(m_master, chunk, sizeof chunk);
+      if (got <= 0) return;
+      tail.append(chunk, static_cast<std::size_t>(got));
+      for (std::size_t at; (at = tail.find(kInserted)) != std::string::npos;) {
+        inserted.Mark();
+        m_insertions.fetch_add(1);
+        tail.erase(0, at + kInserted.size());
+      }
+      if (tail.size() > kInserted.size()) tail.erase(0, tail.size() - kInserted.size());
+    }
+  }
+
+  pid_t m_pid = -1;
+  int m_master = -1;
+  std::thread m_thread;
+  std::atomic<int> m_insertions{0};
+};
+
+// Notes, on the UI thread, when the reader page first shows an ATR after an
+// insertion and when the window's next update after that has been painted.
+class WatchingApplication : public QApplication {
+ public:
+  using QApplication::QApplication;
+
+  bool notify(QObject* receiver, QEvent* event) override {
+    const bool result = QApplication::notify(receiver, event);
+    if (m_page && m_armed.load()) {
+      const bool shown = !m_page->ShownText(&CReaderFields::m_strATR).isEmpty();
+      if (shown) textShown.Mark();
+      if (textShown.At() && event->type() == QEvent::UpdateRequest && receiver == m_page->window()) painted.Mark();
+    }
+    if (m_page && !m_armed.load() && m_page->ShownText(&CReaderFields::m_strATR).isEmpty()) cleared.Mark();
+    return result;
+  }
+
+  void Watch(CReaderDialog* page) { m_page = page; }
+  void Arm(bool armed) { m_armed = armed; }
+
+  Moment textShown;
+  Moment painted;
+  Moment cleared;
+
+ private:
+  CReaderDialog* m_page = nullptr;
+  std::atomic<bool> m_armed{false};
+};
+
+void RunEvents(int milliseconds) {
+  QEventLoop loop;
+  QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+// The offscreen platform says this whenever a window is shown.
+void DropOffscreenNoise(QtMsgType, const QMessageLogContext&, const QString& message) {
+  if (!message.contains(QStringLiteral("does not support propagateSizeHints"))) {
+    std::fprintf(stderr, "%s\n", qPrintable(message));
+  }
+}
+
+template <typename Done>
+bool Await(Done done, std::chrono::milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  while (!done()) {
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
+struct Figures {
+  std::vector<double> bare, scan, text, painted, removals;
+  std::string problem;
+};
+
+// The rounds, on a thread of their own while the window runs.
+void Drive(const testing_support::PcscdSandbox& sandbox, Waiter& waiter, PcscScan& scan,
+           WatchingApplication& app, int rounds, Figures& figures) {
+  for (int i = 0; i < rounds && figures.problem.empty(); ++i) {
+    waiter.WaitFor(SCARD_STATE_EMPTY, Clock::time_point{});
+    if (!Await([&] { return app.cleared.At().has_value(); }, 5s)) {
+      figures.problem = "round " + std::to_string(i) + ": the page still shows a card";
+      break;
+    }
+    std::this_thread::sleep_for(300ms);  // pcsc_scan has printed the removal
+    scan.inserted.Reset();
+    app.textShown.Reset();
+    app.painted.Reset();
+    app.Arm(true);
+    const auto start = Clock::now();
+    const auto inserted = sandbox.Sim({"insert", "ct200"});
+    const auto bare = waiter.WaitFor(SCARD_STATE_PRESENT, start);
+    Await([&] { return scan.inserted.At() && app.painted.At(); }, 5s);
+    app.Arm(false);
+    if (inserted.exitCode != 0 || !bare || !scan.inserted.At() || !app.textShown.At() || !app.painted.At()) {
+      figures.problem = "round " + std::to_string(i) + ": " + inserted.errors +
+                        (bare ? "" : " the bare client") + (scan.inserted.At() ? "" : " pcsc_scan") +
+                        (app.textShown.At() ? "" : " the page's text") + (app.painted.At() ? "" : " the painting") +
+                        " did not see the insertion within 5 s";
+      break;
+    }
+    figures.bare.push_back(Since(start, *bare));
+    figures.scan.push_back(Since(start, *scan.inserted.At()));
+    figures.text.push_back(Since(start, *app.textShown.At()));
+    figures.painted.push_back(Since(start, *app.painted.At()));
+    app.cleared.Reset();
+    std::this_thread::sleep_for(300ms);  // the page's card update has ended
+    const auto removing = Clock::now();
+    const auto removed = sandbox.Sim({"remove", "ct200"});
+    const auto gone = waiter.WaitFor(SCARD_STATE_EMPTY, removing);
+    if (removed.exitCode != 0 || !gone) {
+      figures.problem = "round " + std::to_string(i) + ": the removal was not seen within 5 s";
+      break;
+    }
+    figures.removals.push_back(Since(removing, *gone));
+  }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int rounds = argc > 1 ? std::atoi(argv[1]) : 100;
+  const int rounds = argc > 1 ? std::atoi(argv[1]) : 50;
+  if (rounds <= 0) {
+    std::fprintf(stderr, "usage: insertion_latency [ROUNDS]\n");
+    return 2;
+  }
   testing_support::PcscdSandbox sandbox;
   if (const auto problem = sandbox.WriteReader("ct200.reader", kReader)) {
     std::fprintf(stderr, "%s\n", problem->c_str());
@@ -94,28 +283,60 @@ int main(int argc, char** argv) {
     return 1;
   }
   const std::string reader = sandbox.ReaderName("VELKARO CT 200");
-  std::vector<double> insertions, removals;
-  {
-    Waiter waiter(reader);
-    if (!waiter.WaitFor(SCARD_STATE_EMPTY, Clock::time_point{})) {
-      std::fprintf(stderr, "insertion_latency: the reader never showed up empty\n");
-      return 1;
-    }
-    for (int i = 0; i < rounds * 2; ++i) {
-      const bool insert = i % 2 == 0;
-      const auto start = Clock::now();
-      const auto result = sandbox.Sim({insert ? "insert" : "remove", "ct200"});
-      const auto seen = waiter.WaitFor(insert ? SCARD_STATE_PRESENT : SCARD_STATE_EMPTY, start);
-      if (result.exitCode != 0 || !seen) {
-        std::fprintf(stderr, "insertion_latency: round %d: %s%s\n", i, result.errors.c_str(),
-                     seen ? "" : "the change was not seen within 5 s");
-        return 1;
-      }
-      (insert ? insertions : removals).push_back(std::chrono::duration<double, std::milli>(*seen - start).count());
-      std::this_thread::sleep_for(5ms);  // let pcscd settle, as between two real card movements
-    }
+  Waiter waiter(reader);
+  if (!waiter.WaitFor(SCARD_STATE_EMPTY, Clock::time_point{})) {
+    std::fprintf(stderr, "insertion_latency: the reader never showed up empty\n");
+    return 1;
   }
-  Report("insertion", insertions);
-  Report("removal", removals);
-  return 0;
+  PcscScan scan;
+  if (!scan.Start()) {
+    std::fprintf(stderr, "insertion_latency: pcsc_scan did not start\n");
+    return 1;
+  }
+
+  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  WatchingApplication qapp(argc, argv);
+  if (QGuiApplication::platformName() == QStringLiteral("offscreen")) qInstallMessageHandler(DropOffscreenNoise);
+  const ProgramServices services;
+  CDiagToolApp app;
+  Figures figures;
+  std::thread driver;
+  QTimer::singleShot(0, [&] {
+    CDiagToolPropSheet* sheet = CDiagToolPropSheet::MainWindow();
+    if (!sheet) return;
+    const auto deadline = Clock::now() + 30s;
+    CReaderDialog* page = nullptr;
+    while (!page && Clock::now() < deadline) {
+      RunEvents(20);
+      for (int index = 0; index < sheet->GetPageCount() && !page; ++index) {
+        page = dynamic_cast<CReaderDialog*>(sheet->GetPage(index));
+      }
+    }
+    if (!page) {
+      figures.problem = "the reader's tab did not come";
+      sheet->close();
+      return;
+    }
+    sheet->SetActivePage(page);
+    qapp.Watch(page);
+    driver = std::thread([&, sheet] {
+      Drive(sandbox, waiter, scan, qapp, rounds, figures);
+      QMetaObject::invokeMethod(sheet, [&, sheet] {
+        qapp.Watch(nullptr);
+        sheet->close();
+      }, Qt::QueuedConnection);
+    });
+  });
+  const int status = RunDiagTool(app);
+  if (driver.joinable()) driver.join();
+  if (!figures.problem.empty()) std::fprintf(stderr, "insertion_latency: %s\n", figures.problem.c_str());
+  bench::PrintHeader();
+  bench::PrintRow("1 reader: insertion to ATR text on the reader page (ms)", figures.text, "pcsc_scan printed",
+                  figures.scan);
+  bench::PrintRow("1 reader: insertion to the reader page painted (ms)", figures.painted, "pcsc_scan printed",
+                  figures.scan);
+  bench::PrintRow("1 reader: insertion printed by pcsc_scan (ms)", figures.scan, "bare client in the status call (floor)",
+                  figures.bare);
+  bench::PrintRow("1 reader: removal seen by a bare client (ms)", figures.removals);
+  return status == 0 && figures.problem.empty() ? 0 : 1;
 }

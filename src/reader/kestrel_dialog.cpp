@@ -53,7 +53,7 @@ bool CKestrel::OnInitDialog() {
   // Changes and reader facts come from the monitor thread; the facts go
   // ahead of the first change.
   const bool started = m_session->Initialise(PostingTo([this] { OnCommand(ID_CARD_STATUS_CHANGED, 0); }),
-                                             [this] { UpdateData(); },
+                                             PostingTo([this] { UpdateData(); }),
                                              PostingTo([this] { OnCommand(ID_READER_FACTS_READY, 0); }));
   if (!started) return false;
   {
@@ -67,7 +67,11 @@ bool CKestrel::OnInitDialog() {
 }
 
 void CKestrel::OnCommand(int id, int /*parameter*/) {
-  if (id == ID_CARD_STATUS_CHANGED) m_session->UpdateCardInfo();
+  // The card update has run on the monitor thread: only its texts are left.
+  if (id == ID_CARD_STATUS_CHANGED) {
+    ++m_nCardUpdatesShown;
+    UpdateData();
+  }
   if (id == ID_READER_FACTS_READY) {
     const bool loaded = m_session->AirSpeedLoaded();
     m_session->ApplyReaderFacts();

@@ -26,6 +26,9 @@ class CKestrel : public CPropertyPage {
   // Page command 4003 runs the card update, whatever its parameter; 4004
   // shows the CT-API port.
   void OnCommand(int id, int parameter);
+  // How many card updates the page has shown; when it equals the session's
+  // posted count, no update is under way and the texts are final.
+  int CardUpdatesShown() const { return m_nCardUpdatesShown; }
 
   CKestrelSession& Session() { return *m_session; }
   QString ShownText(CFieldView::Field field) const { return m_view.ShownText(field); }
@@ -45,4 +48,5 @@ class CKestrel : public CPropertyPage {
   CFieldView m_view;
   QComboBox* m_cboAirSpeed = nullptr;
   QPushButton* m_btnApply = nullptr;
+  int m_nCardUpdatesShown = 0;
 };

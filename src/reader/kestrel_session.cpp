@@ -48,21 +48,43 @@ bool CKestrelSession::Initialise(PostFunction post, RedrawFunction redraw, PostF
     if (postFacts) postFacts();
     std::string port = FindCtApiPort(module, reader);  // loaded only for the search
     {
+      const std::lock_guard lock(m_fieldsLock);
+      m_fields.m_strCtApiPort = std::move(port);
+    }
+    {
       const std::lock_guard lock(m_factsLock);
-      m_pendingCtApiPort = std::move(port);
+      m_bPortShown = true;
     }
     if (postFacts) postFacts();
   };
-  return m_monitor.Start(m_strReaderName, std::move(post), std::move(gatherFacts));
+  // Each change is read on the monitor thread, then shown.
+  auto changed = [this, post = std::move(post)] {
+    UpdateCardInfo();
+    if (post) post();
+  };
+  return m_monitor.Start(m_strReaderName, std::move(changed), std::move(gatherFacts));
+}
+
+CReaderFields CKestrelSession::Fields() const {
+  const std::lock_guard lock(m_fieldsLock);
+  return m_fields;
+}
+
+void CKestrelSession::Publish(const CReaderFields& fields) {
+  {
+    const std::lock_guard lock(m_fieldsLock);
+    m_fields = fields;
+  }
+  if (m_redraw) m_redraw();
 }
 
 bool CKestrelSession::ApplyReaderFacts() {
-  std::optional<std::string> port;
+  bool portArrived = false;
   std::optional<int> speed;
   bool speedArrived = false;
   {
     const std::lock_guard lock(m_factsLock);
-    port.swap(m_pendingCtApiPort);
+    portArrived = std::exchange(m_bPortShown, false);
     speedArrived = std::exchange(m_bAirSpeedPending, false);
     speed = m_pendingAirSpeed;
   }
@@ -71,19 +93,17 @@ bool CKestrelSession::ApplyReaderFacts() {
     m_bAirSpeedReadable = speed.has_value();
     if (speed) m_nAirSpeed = *speed;
   }
-  if (port) {
-    m_fields.m_strCtApiPort = std::move(*port);
-    if (m_redraw) m_redraw();
-  }
-  return port || speedArrived;
+  if (portArrived && m_redraw) m_redraw();
+  return portArrived || speedArrived;
 }
 
 void CKestrelSession::UpdateCardInfo() {
   const SCARD_READERSTATE state = m_monitor.ReaderState();
   // Without a context only the end steps run.
+  // The monitor thread is the texts' only writer: its copy is current.
+  CReaderFields f = Fields();
   if (const SCARDCONTEXT context = m_monitor.Context(); context != kNoContext) {
-    CReaderFields& f = m_fields;
-    if (card_steps::SetStatusLine(f, state.dwEventState) && m_redraw) m_redraw();
+    card_steps::SetStatusLine(f, state.dwEventState);
     if (!(state.dwEventState & SCARD_STATE_PRESENT)) {
       // Unlike the reader page, firmware and library go with the card.
       for (std::string* text : {&f.m_strProtocol, &f.m_strFirmware, &f.m_strPort, &f.m_strLibrary}) {
@@ -92,20 +112,21 @@ void CKestrelSession::UpdateCardInfo() {
       f.m_strATR.clear();
       f.m_strCardName.clear();
     }
-    if (card_steps::CardArrived(state)) ReadArrivedCard(state, context);
+    if (card_steps::CardArrived(state)) ReadArrivedCard(state, context, f);
   }
   card_steps::Disconnect(m_card, m_hCard);
-  m_monitor.SetReady();
   // Also after a step that failed, so the screen never keeps the texts of
   // the card before.
-  if (m_redraw) m_redraw();
+  Publish(f);
+  m_monitor.SetReady();
 }
 
-void CKestrelSession::ReadArrivedCard(const SCARD_READERSTATE& state, SCARDCONTEXT context) {
-  CReaderFields& f = m_fields;
+void CKestrelSession::ReadArrivedCard(const SCARD_READERSTATE& state, SCARDCONTEXT context, CReaderFields& f) {
   if (!card_steps::ConnectAndNameCard(m_card, context, m_strReaderName, state, m_cardNames.get(), m_hCard, f)) {
     return;
   }
+  // The ATR and the card's name go up before the driver's slower answers.
+  Publish(f);
   const auto firmware = card_steps::ReadDriverValue(m_card, m_hCard, kCtlFirmwareVersion);
   if (!firmware) return;
   f.m_strFirmware = FormatVersion(*firmware);

@@ -52,7 +52,8 @@ class CKestrelSession {
   // Takes over the air speed and shows the CT-API port the monitor thread
   // found; false when nothing waits.
   bool ApplyReaderFacts();
-  // The card update for the state the monitor handed over; it redraws
+  // The card update for the state the monitor handed over, run by the
+  // monitor thread (the only writer of the texts while it runs); it redraws
   // whatever the command's parameter.
   void UpdateCardInfo();
   void Stop() { m_monitor.Stop(); }
@@ -72,26 +73,31 @@ class CKestrelSession {
   bool WriteAirSpeed(int selection, long* result = nullptr);
   int AirSpeed() const { return m_nAirSpeed; }
 
-  CReaderFields& Fields() { return m_fields; }
-  const CReaderFields& Fields() const { return m_fields; }
+  // A copy of the texts as they stand.
+  CReaderFields Fields() const;
   CCardMonitor& Monitor() { return m_monitor; }
   SCARDCONTEXT Context() const { return m_monitor.Context(); }
   int WaitCount() const { return m_monitor.WaitCount(); }
+  int PostedCount() const { return m_monitor.PostedCount(); }
 
  private:
-  void ReadArrivedCard(const SCARD_READERSTATE& state, SCARDCONTEXT context);
+  // On the update's copy of the texts.
+  void ReadArrivedCard(const SCARD_READERSTATE& state, SCARDCONTEXT context, CReaderFields& f);
+  // Makes `fields` the texts the page shows, and asks for a redraw.
+  void Publish(const CReaderFields& fields);
 
   CMSCard m_card;
   std::string m_strReaderName;
   std::string m_strCtApiModule = kCtApiModuleName;
   std::uint32_t m_dwColumn1 = 0;
   std::shared_ptr<const CCardNames> m_cardNames;
-  CReaderFields m_fields;
+  mutable std::mutex m_fieldsLock;
+  CReaderFields m_fields;  // guarded by m_fieldsLock
   int m_nAirSpeed = 0;
   SCARDHANDLE m_hCard = kNoCard;
   RedrawFunction m_redraw;
   std::mutex m_factsLock;
-  std::optional<std::string> m_pendingCtApiPort;  // from the monitor thread, guarded by m_factsLock
+  bool m_bPortShown = false;  // the port is in the texts since ApplyReaderFacts; guarded by m_factsLock
   std::optional<int> m_pendingAirSpeed;           // likewise, with whether it is new
   bool m_bAirSpeedPending = false;
   bool m_bAirSpeedLoaded = false;

@@ -77,10 +77,10 @@ bool CReaderDialog::OnInitDialog() {
     m_lblTa1->hide();
     m_stcSubProtocol->hide();
   }
-  // Changes and reader facts come from the monitor thread; the facts go
-  // ahead of the first change.
+  // The monitor thread reads the facts and each change and posts what it
+  // found; the facts go ahead of the first change.
   const bool started = m_session->Initialise(PostingTo([this] { OnCommand(ID_CARD_STATUS_CHANGED, 0); }),
-                                             [this] { UpdateData(); },
+                                             PostingTo([this] { UpdateData(); }),
                                              PostingTo([this] { OnCommand(ID_READER_FACTS_READY, 0); }));
   if (!started) return false;
   UpdateData();
@@ -88,7 +88,11 @@ bool CReaderDialog::OnInitDialog() {
 }
 
 void CReaderDialog::OnCommand(int id, int parameter) {
-  if (id == ID_CARD_STATUS_CHANGED) m_session->UpdateCardInfo(parameter == 1);
+  // The card update has run on the monitor thread: only its texts are left.
+  if (id == ID_CARD_STATUS_CHANGED) {
+    ++m_nCardUpdatesShown;
+    if (parameter != 1) UpdateData();
+  }
   if (id == ID_READER_FACTS_READY) m_session->ApplyReaderFacts();
 }
 

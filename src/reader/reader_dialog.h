@@ -28,9 +28,12 @@ class CReaderDialog : public CPropertyPage, public IRegisterViewPage {
   void SetModelFlags(const ReaderModel* row);
   void SetCardNames(std::shared_ptr<const CCardNames> names) { m_session->SetCardNames(std::move(names)); }
 
-  // Page commands; 4003 runs the card update (parameter 1: without redraw),
-  // 4004 shows the reader facts.
+  // Page commands; 4003 shows the texts of a card update the monitor thread
+  // has run (parameter 1: without redraw), 4004 shows the reader facts.
   void OnCommand(int id, int parameter);
+  // How many card updates the page has shown; when it equals the session's
+  // posted count, no update is under way and the texts are final.
+  int CardUpdatesShown() const { return m_nCardUpdatesShown; }
 
   // "RFID registers": reads the registers off the user-interface thread,
   // then opens one more register view with them, or shows the notice that
@@ -40,7 +43,7 @@ class CReaderDialog : public CPropertyPage, public IRegisterViewPage {
   const std::string& RegDump() const { return m_strRegDump; }
 
   CReaderSession& Session() { return *m_session; }
-  const CReaderFields& Fields() const { return m_session->Fields(); }
+  CReaderFields Fields() const { return m_session->Fields(); }
 
   // The shown value of a field (tests read the screen through it).
   QString ShownText(const std::string CReaderFields::*field) const;
@@ -70,4 +73,5 @@ class CReaderDialog : public CPropertyPage, public IRegisterViewPage {
   QLabel* m_stcTa1 = nullptr;
   QLabel* m_stcVoltage = nullptr;
   QLabel* m_stcSubProtocol = nullptr;
+  int m_nCardUpdatesShown = 0;
 };

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <span>
 #include <system_error>
+#include <utility>
 
 #include "card/ct_api.h"
 #include "card/reader_info.h"
@@ -135,7 +136,10 @@ void CReaderSession::JoinRegisterReads(bool all) {
 
 bool CReaderSession::Initialise(PostFunction post, RedrawFunction redraw, PostFunction postFacts) {
   m_redraw = std::move(redraw);
-  ResetCardTexts(m_fields);
+  {
+    const std::lock_guard lock(m_fieldsLock);
+    ResetCardTexts(m_fields);
+  }
   // The port search tries up to 255 ports and the reader query waits for the
   // driver: both run on the monitor thread, before its first wait.
   auto gatherFacts = [this, reader = m_strReaderName, module = m_strCtApiModule, postFacts = std::move(postFacts)] {
@@ -143,50 +147,70 @@ bool CReaderSession::Initialise(PostFunction post, RedrawFunction redraw, PostFu
     facts.ctApiPort = FindCtApiPort(module, reader);  // loaded only for the search
     facts.firmware = GetReaderInfo(reader, facts.library, facts.serialNumber);
     {
-      const std::lock_guard lock(m_factsLock);
-      m_pendingFacts = std::move(facts);
+      const std::lock_guard lock(m_fieldsLock);
+      m_fields.m_strCtApiPort = std::move(facts.ctApiPort);
+      m_fields.m_strFirmware = std::move(facts.firmware);
+      m_fields.m_strLibrary = std::move(facts.library);
+      m_fields.m_strSerialNumber = std::move(facts.serialNumber);
+      m_bFactsShown = true;
     }
     if (postFacts) postFacts();
   };
-  return m_monitor.Start(m_strReaderName, std::move(post), std::move(gatherFacts));
+  // Each change is read on the monitor thread, then shown.
+  auto changed = [this, post = std::move(post)] {
+    UpdateCardInfo();
+    if (post) post();
+  };
+  return m_monitor.Start(m_strReaderName, std::move(changed), std::move(gatherFacts));
 }
 
 bool CReaderSession::ApplyReaderFacts() {
-  std::optional<ReaderFacts> facts;
   {
-    const std::lock_guard lock(m_factsLock);
-    facts.swap(m_pendingFacts);
+    const std::lock_guard lock(m_fieldsLock);
+    if (!std::exchange(m_bFactsShown, false)) return false;
   }
-  if (!facts) return false;
-  m_fields.m_strCtApiPort = std::move(facts->ctApiPort);
-  m_fields.m_strFirmware = std::move(facts->firmware);
-  m_fields.m_strLibrary = std::move(facts->library);
-  m_fields.m_strSerialNumber = std::move(facts->serialNumber);
   if (m_redraw) m_redraw();
   return true;
 }
 
+CReaderFields CReaderSession::Fields() const {
+  const std::lock_guard lock(m_fieldsLock);
+  return m_fields;
+}
+
+void CReaderSession::Publish(const CReaderFields& fields, bool redraw) {
+  {
+    const std::lock_guard lock(m_fieldsLock);
+    m_fields = fields;
+  }
+  if (redraw && m_redraw) m_redraw();
+}
+
 void CReaderSession::UpdateCardInfo(bool noRedraw) {
   const SCARD_READERSTATE state = m_monitor.ReaderState();
+  // The monitor thread is the texts' only writer: its copy is current.
+  CReaderFields f = Fields();
   {
     std::unique_lock page(m_monitor.PageLock());
     // Without a context only the end steps run.
     if (const SCARDCONTEXT context = m_monitor.Context(); context != kNoContext) {
-      if (card_steps::SetStatusLine(m_fields, state.dwEventState) && m_redraw) m_redraw();
-      if (!(state.dwEventState & SCARD_STATE_PRESENT)) ResetCardTexts(m_fields);
-      if (card_steps::CardArrived(state)) ReadArrivedCard(state, context, noRedraw);
+      card_steps::SetStatusLine(f, state.dwEventState);
+      if (!(state.dwEventState & SCARD_STATE_PRESENT)) ResetCardTexts(f);
+      if (card_steps::CardArrived(state)) ReadArrivedCard(state, context, noRedraw, f);
     }
     card_steps::Disconnect(m_card, m_hCard);
   }
+  Publish(f, true);
   m_monitor.SetReady();
-  if (m_redraw) m_redraw();
 }
 
-void CReaderSession::ReadArrivedCard(const SCARD_READERSTATE& state, SCARDCONTEXT context, bool noRedraw) {
-  CReaderFields& f = m_fields;
+void CReaderSession::ReadArrivedCard(const SCARD_READERSTATE& state, SCARDCONTEXT context, bool noRedraw,
+                                     CReaderFields& f) {
   const auto synchronous =
       card_steps::ConnectAndNameCard(m_card, context, m_strReaderName, state, m_cardNames.get(), m_hCard, f);
   if (!synchronous) return;
+  // The ATR and the card's name go up before the driver's slower answers.
+  Publish(f, !noRedraw);
   if (!card_steps::ReadPort(m_card, m_hCard, f)) return;
 
   const auto frequency = card_steps::ReadDriverValue(m_card, m_hCard, kCtlClockFrequency);
@@ -222,5 +246,4 @@ void CReaderSession::ReadArrivedCard(const SCARD_READERSTATE& state, SCARDCONTEX
   }
 
   card_steps::ReadLibraryVersion(m_card, m_hCard, f);
-  if (!noRedraw && m_redraw) m_redraw();
 }

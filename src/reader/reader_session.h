@@ -1,9 +1,10 @@
 #pragma once
 // Everything a reader page knows and does apart from drawing: the reader and
 // card texts and the card update, driven by the page's card monitor. The
-// page (a Qt widget) shows the texts and forwards the monitor's
-// notifications to the user-interface thread; tests drive a session without
-// any window.
+// monitor thread gathers the reader facts and runs each card update, so that
+// no PC/SC call waits on the user-interface thread; the page (a Qt widget)
+// shows copies of the texts when told to. Tests drive a session without any
+// window.
 
 #include <atomic>
 #include <cstdint>
@@ -40,10 +41,11 @@ struct CReaderModelFlags {
 
 class CReaderSession {
  public:
-  // Called on the monitor thread when a change waits for UpdateCardInfo; the
-  // page turns it into command 4003 on the user-interface thread.
+  // Called on the monitor thread after a card update has changed the texts;
+  // the page turns it into command 4003 on the user-interface thread.
   using PostFunction = CCardMonitor::PostFunction;
-  // Called by the update when the shown texts must be redrawn now.
+  // Called, on the monitor thread, by an update whose texts so far must be
+  // shown now (the status line, the card's ATR before its slower queries).
   using RedrawFunction = std::function<void()>;
 
   explicit CReaderSession(const std::string& pcscLibrary = kPcscLibraryName);
@@ -69,12 +71,13 @@ class CReaderSession {
   // cannot be started.
   bool Initialise(PostFunction post, RedrawFunction redraw, PostFunction postFacts = {});
 
-  // Shows the reader facts gathered by the monitor thread; false when none
-  // are waiting.
+  // Shows the reader facts the monitor thread has put in the texts; false
+  // when none have come since the last call.
   bool ApplyReaderFacts();
 
-  // The card update for the state the monitor handed over. `noRedraw`
-  // skips the final redraw.
+  // The card update for the state the monitor handed over; run by the
+  // monitor thread, which is the only writer of the texts while it runs.
+  // `noRedraw` skips the final redraw.
   void UpdateCardInfo(bool noRedraw = false);
 
   // Stops and joins the monitor thread and any register read (also done by
@@ -91,9 +94,8 @@ class CReaderSession {
   // starts one more read.
   void ReadRegistersInBackground(std::function<void(CRegisterRead)> done);
 
-  // The texts; read and written on the user-interface thread only.
-  CReaderFields& Fields() { return m_fields; }
-  const CReaderFields& Fields() const { return m_fields; }
+  // A copy of the texts as they stand.
+  CReaderFields Fields() const;
 
   CCardMonitor& Monitor() { return m_monitor; }
   const CMSCard& Pcsc() const { return m_card; }
@@ -114,9 +116,11 @@ class CReaderSession {
     std::string serialNumber;
   };
 
-  // The steps after the status line, with the page lock held; they end
-  // early where a driver query fails.
-  void ReadArrivedCard(const SCARD_READERSTATE& state, SCARDCONTEXT context, bool noRedraw);
+  // The steps after the status line, on the update's copy of the texts with
+  // the page lock held; they end early where a driver query fails.
+  void ReadArrivedCard(const SCARD_READERSTATE& state, SCARDCONTEXT context, bool noRedraw, CReaderFields& f);
+  // Makes `fields` the texts the page shows, and asks for a redraw.
+  void Publish(const CReaderFields& fields, bool redraw);
   // Joins the register reads that have finished (all of them with `all`).
   void JoinRegisterReads(bool all);
 
@@ -125,7 +129,9 @@ class CReaderSession {
   std::string m_strCtApiModule = kCtApiModuleName;
   CReaderModelFlags m_flags;
   std::shared_ptr<const CCardNames> m_cardNames;
-  CReaderFields m_fields;
+  mutable std::mutex m_fieldsLock;
+  CReaderFields m_fields;        // guarded by m_fieldsLock
+  bool m_bFactsShown = false;    // guarded by m_fieldsLock: facts put in since ApplyReaderFacts
   SCARDHANDLE m_hCard = kNoCard;
   RedrawFunction m_redraw;
   struct RegisterReadThread {
@@ -133,7 +139,5 @@ class CReaderSession {
     std::shared_ptr<std::atomic<bool>> finished;
   };
   std::vector<RegisterReadThread> m_registerReads;  // user-interface thread only
-  std::mutex m_factsLock;
-  std::optional<ReaderFacts> m_pendingFacts;  // from the monitor thread, guarded by m_factsLock
   CCardMonitor m_monitor{m_card};  // last: its thread stops before the members above go
 };

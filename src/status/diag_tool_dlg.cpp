@@ -215,8 +215,10 @@ void CDiagToolDlg::RefreshThreadProc() {
   bool apisChecked = false;
   while (!m_bStopThread.load()) {
     if (m_bRefreshDue.exchange(false)) {
+      const auto started = std::chrono::steady_clock::now();
       RefreshFacts facts = GatherRefreshFacts(enumerator);
       if (!std::exchange(apisChecked, true)) facts.apiInstalled = AnyApiInstalled();
+      facts.gatherMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
       {
         std::lock_guard lock(m_threadLock);
         m_pendingFacts = std::move(facts);
@@ -268,6 +270,7 @@ void CDiagToolDlg::ApplyRefresh(const RefreshFacts& facts) {
     }
   }
   ++m_nRefreshes;
+  m_lastGatherMs = facts.gatherMs;
   m_stcRmStatus->setText(QString::fromUtf8(ResourceManagerStatusText(facts.status)));
 
   if (facts.listed) {

@@ -66,6 +66,7 @@ class CDiagToolDlg : public CPropertyPage, public IPageCoordinator {
     bool listed = false;
     std::vector<std::string> present;
     std::optional<bool> apiInstalled;  // the first refresh only: whether the APIs tab is wanted
+    double gatherMs = 0;               // how long the refresh thread took for these facts
   };
 
   // Page commands: 4001 applies the facts the refresh thread gathered, then
@@ -103,6 +104,8 @@ class CDiagToolDlg : public CPropertyPage, public IPageCoordinator {
   const std::vector<std::string>& KnownReaders() const { return m_lstKnownReaders; }
   bool IsRefreshThreadRunning() const { return m_hRefreshThread.joinable(); }
   int RefreshCount() const { return m_nRefreshes; }
+  // How long the refresh thread took to gather the facts applied last.
+  double LastGatherMs() const { return m_lastGatherMs; }
   CPropertyPage* ApiPage() const { return m_pApiPage.get(); }
 
   // The page's controls, for tests.
@@ -155,6 +158,7 @@ class CDiagToolDlg : public CPropertyPage, public IPageCoordinator {
   RefreshFacts m_pendingFacts;
   std::condition_variable m_threadWake;
   int m_nRefreshes = 0;
+  double m_lastGatherMs = 0;
 
   QLabel* m_stcRmStatus;
   QTreeWidget* m_ctlFoundReaders;

@@ -33,8 +33,10 @@ std::unique_ptr<CKestrel> OpenPage(const std::string& reader) {
   return page;
 }
 
-bool WaitForShown(const CKestrel& page, CFieldView::Field field, const QString& text) {
-  return QTest::qWaitFor([&] { return page.ShownText(field) == text; }, 10000);
+// The text shown and no card update under way: the texts are final.
+bool WaitForShown(CKestrel& page, CFieldView::Field field, const QString& text) {
+  return QTest::qWaitFor(
+      [&] { return page.ShownText(field) == text && page.CardUpdatesShown() == page.Session().PostedCount(); }, 10000);
 }
 
 const QString kInserted = QStringLiteral("Smart card inserted");

@@ -38,8 +38,14 @@ std::unique_ptr<CReaderDialog> OpenPage(const std::string& model, unsigned slot 
   return page;
 }
 
-bool WaitForStatus(const CReaderDialog& page, const QString& status, int timeoutMs = 5000) {
-  return QTest::qWaitFor([&] { return page.ShownText(&CReaderFields::m_strStatus) == status; }, timeoutMs);
+// The status shown and no card update under way: the texts are final.
+bool WaitForStatus(CReaderDialog& page, const QString& status, int timeoutMs = 5000) {
+  return QTest::qWaitFor(
+      [&] {
+        return page.ShownText(&CReaderFields::m_strStatus) == status &&
+               page.CardUpdatesShown() == page.Session().PostedCount();
+      },
+      timeoutMs);
 }
 
 const QString kInserted = QStringLiteral("Smart card inserted");

@@ -1,12 +1,13 @@
 #pragma once
-// Runs a reader session the way its page does: the monitor thread's
-// notifications are taken on the test's thread, which then runs the card
-// update, as the user-interface thread runs command 4003.
+// Runs a reader session the way its page does: the monitor thread runs each
+// card update and notifies; the test's thread takes the notifications, as
+// the user-interface thread takes command 4003.
 
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "reader/reader_session.h"
 
@@ -27,8 +28,11 @@ class SessionDriver {
   bool Begin() {
     return m_session.Initialise(
         [this] {
+          // The texts as this update left them, before any later one starts.
+          CReaderFields shown = m_session.Fields();
           {
             std::lock_guard lock(m_mutex);
+            m_shown.push_back(std::move(shown));
             ++m_posted;
           }
           m_posted_cv.notify_all();
@@ -47,16 +51,19 @@ class SessionDriver {
     std::unique_lock lock(m_mutex);
     if (!m_posted_cv.wait_for(lock, timeout, [this] { return m_factsPosted; })) return false;
     lock.unlock();
-    return m_session.ApplyReaderFacts();
+    const bool applied = m_session.ApplyReaderFacts();
+    lock.lock();
+    // Unless an update already came, the texts are the facts.
+    if (m_handled == 0) m_current = m_session.Fields();
+    return applied;
   }
 
-  // Waits for the next notification and runs its update.
+  // Waits for the next notification (its update has run).
   bool Update(std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
     std::unique_lock lock(m_mutex);
     if (!m_posted_cv.wait_for(lock, timeout, [this] { return m_posted > m_handled; })) return false;
+    m_current = m_shown[static_cast<std::size_t>(m_handled)];
     ++m_handled;
-    lock.unlock();
-    m_session.UpdateCardInfo();
     return true;
   }
 
@@ -70,14 +77,20 @@ class SessionDriver {
     return true;
   }
 
-  const CReaderFields& Fields() const { return m_session.Fields(); }
+  // The texts as the last notification taken left them.
+  CReaderFields Fields() const {
+    std::lock_guard lock(m_mutex);
+    return m_current;
+  }
   CReaderSession& Session() { return m_session; }
 
  private:
-  std::mutex m_mutex;
+  mutable std::mutex m_mutex;
   std::condition_variable m_posted_cv;
   int m_posted = 0;
   int m_handled = 0;
+  std::vector<CReaderFields> m_shown;  // the texts after each update, by notification
+  CReaderFields m_current;
   bool m_factsPosted = false;
   CReaderSession m_session;  // last: its thread stops before the members above go
 };

@@ -173,12 +173,17 @@ class WatchingApplication : public QApplication {
 
   bool notify(QObject* receiver, QEvent* event) override {
     const bool result = QApplication::notify(receiver, event);
-    if (m_page && m_armed.load()) {
+    if (!m_page) return result;
+    // The page's texts change in its queued calls; the window paints on its
+    // update request.
+    if (event->type() == QEvent::MetaCall && receiver == m_page) {
       const bool shown = !m_page->ShownText(&CReaderFields::m_strATR).isEmpty();
-      if (shown) textShown.Mark();
-      if (textShown.At() && event->type() == QEvent::UpdateRequest && receiver == m_page->window()) painted.Mark();
+      if (m_armed.load() && shown) textShown.Mark();
+      if (!m_armed.load() && !shown) cleared.Mark();
+    } else if (event->type() == QEvent::UpdateRequest && m_armed.load() && textShown.At() &&
+               receiver == m_page->window()) {
+      painted.Mark();
     }
-    if (m_page && !m_armed.load() && m_page->ShownText(&CReaderFields::m_strATR).isEmpty()) cleared.Mark();
     return result;
   }
 

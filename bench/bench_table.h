@@ -28,6 +28,14 @@ inline Summary Summarise(std::vector<double> values) {
   return summary;
 }
 
+// Two decimals, or three significant digits below 1 (a load of 0.197 % is
+// not 0.20 %).
+inline std::string Figure(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, value != 0 && value < 1 && value > -1 ? "%.3g" : "%.2f", value);
+  return text;
+}
+
 inline void PrintHeader() {
   std::printf("| What | n | median | max | peer | peer n | peer median | peer max | ratio of medians |\n");
   std::printf("|---|---|---|---|---|---|---|---|---|\n");
@@ -37,7 +45,7 @@ inline void PrintRow(const std::string& what, const std::vector<double>& values,
                      const std::vector<double>& peerValues = {}) {
   const Summary own = Summarise(values);
   std::printf("| %s | %zu | ", what.c_str(), own.n);
-  if (own.n) std::printf("%.2f | %.2f | ", own.median, own.max);
+  if (own.n) std::printf("%s | %s | ", Figure(own.median).c_str(), Figure(own.max).c_str());
   else std::printf("- | - | ");
   if (peer.empty()) {
     std::printf("- | - | - | - | - |\n");
@@ -49,8 +57,8 @@ inline void PrintRow(const std::string& what, const std::vector<double>& values,
     std::printf("- | - | - |\n");
     return;
   }
-  std::printf("%.2f | %.2f | ", other.median, other.max);
-  if (own.n && other.median > 0) std::printf("%.2f |\n", own.median / other.median);
+  std::printf("%s | %s | ", Figure(other.median).c_str(), Figure(other.max).c_str());
+  if (own.n && other.median > 0) std::printf("%s |\n", Figure(own.median / other.median).c_str());
   else std::printf("- |\n");
 }
 

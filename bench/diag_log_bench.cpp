@@ -1,11 +1,11 @@
 // The diagnostic log with 8 simulated readers behind a private pcscd and a
 // settings store of 10,000 and then 100,000 values (keys of 100 values under
-// the configured HKEY_LOCAL_MACHINE\SOFTWARE\VELKARO). Prints, per store size,
-// the whole log's time and the settings dump's alone (median of three runs
-// after a first one), and how they grow. Then the register read that the
-// "RFID registers" menu entry runs, for a two-antenna reader whose tab
-// monitor waits on its own context, against the same calls made on the
-// monitor's context.
+// the configured HKEY_LOCAL_MACHINE\SOFTWARE\VELKARO): per store size, the
+// whole log's time and the settings dump's alone (RUNS runs after a first
+// one), and how they grow. Then the register read that the "RFID registers"
+// menu entry runs, for a two-antenna reader whose tab monitor waits on its
+// own context, against the same calls made on the monitor's context. Prints
+// one table (bench_table.h), then notes.
 //
 // Root needed (the private pcscd). Uses the program's own diagtool.ini from
 // its directory, and the machine's files for the report.
@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "app/diag_tool_app.h"
+#include "bench_table.h"
 #include "log/registry_dump.h"
 #include "pcscd_sandbox.h"
 #include "platform/services.h"
@@ -43,11 +44,6 @@ constexpr int kRegisterReads = 20;
 constexpr auto kStoreAge = std::chrono::milliseconds(2500);
 
 double Milliseconds(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values.empty() ? 0 : values[values.size() / 2];
-}
 
 std::optional<std::string> WriteScenario(testing_support::PcscdSandbox& sandbox) {
   for (int i = 0; i < kReaders; ++i) {
@@ -83,8 +79,8 @@ long FileSize(const std::string& path) {
 
 struct Timing {
   double first = 0;
-  double log = 0;   // median
-  double dump = 0;  // median
+  std::vector<double> logs;   // after the first
+  std::vector<double> dumps;
   long bytes = 0;
 };
 
@@ -102,20 +98,17 @@ bool TimeLog(CDiagToolApp& app, const std::string& directory, int runs, Timing& 
     if (run == 0) {
       timing.first = took;
     } else {
-      logs.push_back(took);
+      timing.logs.push_back(took);
     }
   }
   timing.bytes = FileSize(path);
-  std::vector<double> dumps;
   const std::string dumpPath = directory + "/dump.log";
   for (int run = 0; run < runs; ++run) {
     std::ofstream(dumpPath, std::ios::trunc).close();
     const auto start = Clock::now();
     if (DumpRegistry(dumpPath, GetConfigFilePath()) != DUMP_SUCCESS) return false;
-    dumps.push_back(Milliseconds(Clock::now() - start));
+    timing.dumps.push_back(Milliseconds(Clock::now() - start));
   }
-  timing.log = Median(logs);
-  timing.dump = Median(dumps);
   return true;
 }
 
@@ -158,12 +151,8 @@ void TimeRegisterRead(const std::string& reader) {
   }
   std::vector<double> shared;
   for (int i = 0; i < 5; ++i) shared.push_back(TimeRegisterCalls(session.Pcsc(), session.Context(), reader));
-  std::sort(own.begin(), own.end());
-  std::sort(shared.begin(), shared.end());
-  std::printf("register read, two antennas, %d reads on its own context: median %.1f ms, max %.1f ms\n",
-              kRegisterReads, Median(own), own.back());
-  std::printf("  the same connect and count on the monitor's context:  median %.1f ms, max %.1f ms\n",
-              Median(shared), shared.back());
+  bench::PrintRow("register read of a two-antenna reader, on its own context (ms)", own,
+                  "the same calls on the waiting monitor's context", shared);
 }
 
 }  // namespace
@@ -188,21 +177,32 @@ int main(int argc, char** argv) {
 
   CDiagToolApp app;
   if (!app.LoadConfiguration()) return 1;
-  std::printf("diagnostic log, %d readers (4 with two antennas), configuration %s\n", kReaders,
-              GetConfigFilePath().c_str());
+  std::vector<std::string> notes;
   std::vector<Timing> timings;
+  bench::PrintHeader();
   for (const int values : {10000, 100000}) {
     WriteStore(store, values);
     std::this_thread::sleep_for(kStoreAge);
     Timing timing;
     if (!TimeLog(app, work.path().string(), runs, timing)) return 1;
-    std::printf("%7d values (store %ld KiB): log %.0f ms (first run %.0f ms), settings dump %.0f ms, log %ld KiB\n",
-                values, FileSize(store) / 1024, timing.log, timing.first, timing.dump, timing.bytes / 1024);
+    char setUp[96];
+    std::snprintf(setUp, sizeof setUp, "%d readers, %d store values (%ld KiB)", kReaders, values,
+                  FileSize(store) / 1024);
+    bench::PrintRow(std::string(setUp) + ": the diagnostic log (ms)", timing.logs);
+    bench::PrintRow(std::string(setUp) + ": the settings dump alone (ms)", timing.dumps);
+    char note[160];
+    std::snprintf(note, sizeof note, "%d store values: the first log took %.0f ms and is %ld KiB", values,
+                  timing.first, timing.bytes / 1024);
+    notes.push_back(note);
     timings.push_back(timing);
   }
-  std::printf("ten times the values: the log takes %.1f times as long, the dump %.1f times\n",
-              timings[1].log / timings[0].log, timings[1].dump / timings[0].dump);
-
   TimeRegisterRead(sandbox.ReaderName("VELKARO CL 3700"));
+  const double logGrowth = bench::Summarise(timings[1].logs).median / bench::Summarise(timings[0].logs).median;
+  const double dumpGrowth = bench::Summarise(timings[1].dumps).median / bench::Summarise(timings[0].dumps).median;
+  char growth[128];
+  std::snprintf(growth, sizeof growth, "ten times the values: the log takes %.1f times as long, the dump %.1f times",
+                logGrowth, dumpGrowth);
+  notes.push_back(growth);
+  for (const std::string& note : notes) std::printf("note: %s\n", note.c_str());
   return 0;
 }

@@ -55,6 +55,7 @@
 #include "pcscd_sandbox.h"
 #include "platform/systemd_service.h"
 #include "stand_in_systemd.h"
+#include "window_host.h"
 #include "reader/kestrel_dialog.h"
 #include "reader/reader_dialog.h"
 #include "status/diag_tool_dlg.h"
@@ -62,6 +63,10 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using testing_support::DropOffscreenNoise;
+using testing_support::LongestGap;
+using testing_support::RunEvents;
+using testing_support::WaitUntil;
 
 constexpr int kDefaultRuns = 3;
 constexpr int kTabsDeadlineMs = 30000;
@@ -70,7 +75,6 @@ constexpr int kLongStallWatchMs = 30000;  // 16 readers
 constexpr int kStallWatchMs = 10000;
 constexpr int kStopMs = 10000;
 constexpr int kIdleMs = 10000;
-constexpr int kTickMs = 10;
 
 // The readers of the generated scenario, in turn: two of every three hold a card.
 struct ReaderKind {
@@ -174,48 +178,6 @@ class TimingApplication : public QApplication {
  private:
   CDiagToolDlg* m_watched = nullptr;
 };
-
-// The offscreen platform says this whenever a window is shown.
-void DropOffscreenNoise(QtMsgType, const QMessageLogContext&, const QString& message) {
-  if (!message.contains(QStringLiteral("does not support propagateSizeHints"))) {
-    std::fprintf(stderr, "%s\n", qPrintable(message));
-  }
-}
-
-// Runs the event loop for `milliseconds` and sleeps in it meanwhile, unlike
-// QTest::qWaitFor, which wakes 100 times a second and adds to the measured load.
-void RunEvents(int milliseconds) {
-  QEventLoop loop;
-  QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
-  loop.exec();
-}
-
-// For the start-up only: checks `done` every 20 ms.
-bool WaitUntil(const std::function<bool()>& done, int milliseconds) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
-  while (!done()) {
-    if (Clock::now() >= deadline) return false;
-    RunEvents(20);
-  }
-  return true;
-}
-
-// The longest gap between the ticks of a 10 ms timer over `milliseconds`.
-double LongestGap(int milliseconds, const std::function<void()>& atStart = {}) {
-  QTimer ticker;
-  ticker.setTimerType(Qt::PreciseTimer);
-  double longest = 0;
-  auto last = Clock::now();
-  QObject::connect(&ticker, &QTimer::timeout, [&] {
-    const auto now = Clock::now();
-    longest = std::max(longest, Milliseconds(now - last));
-    last = now;
-  });
-  ticker.start(kTickMs);
-  if (atStart) atStart();
-  RunEvents(milliseconds);
-  return longest;
-}
 
 // Status and CT-API port shown: the page's first fill has arrived.
 bool PageFilled(CPropertyPage* page) {

@@ -16,7 +16,6 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QEventLoop>
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
@@ -35,11 +34,14 @@
 #include "bench_table.h"
 #include "pcscd_sandbox.h"
 #include "reader/reader_dialog.h"
+#include "window_host.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
+using testing_support::DropOffscreenNoise;
+using testing_support::RunEvents;
 
 const char kReader[] =
     "name = VELKARO CT 200\n"
@@ -198,19 +200,6 @@ class WatchingApplication : public QApplication {
   CReaderDialog* m_page = nullptr;
   std::atomic<bool> m_armed{false};
 };
-
-void RunEvents(int milliseconds) {
-  QEventLoop loop;
-  QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
-  loop.exec();
-}
-
-// The offscreen platform says this whenever a window is shown.
-void DropOffscreenNoise(QtMsgType, const QMessageLogContext&, const QString& message) {
-  if (!message.contains(QStringLiteral("does not support propagateSizeHints"))) {
-    std::fprintf(stderr, "%s\n", qPrintable(message));
-  }
-}
 
 template <typename Done>
 bool Await(Done done, std::chrono::milliseconds timeout) {

@@ -43,10 +43,14 @@
 #include "pcscd_sandbox.h"
 #include "reader/kestrel_dialog.h"
 #include "reader/reader_dialog.h"
+#include "window_host.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using testing_support::DropOffscreenNoise;
+using testing_support::LongestGap;
+using testing_support::RunEvents;
+using testing_support::WaitUntil;
 
 constexpr int kReaders = 8;
 constexpr int kStopMs = 10000;
@@ -74,8 +78,6 @@ std::string Stem(int reader) {
   return stem;
 }
 
-double Milliseconds(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
 double ResidentMiB() {
   std::ifstream status("/proc/self/status");
   std::string line;
@@ -83,44 +85,6 @@ double ResidentMiB() {
     if (line.rfind("VmRSS:", 0) == 0) return std::strtod(line.c_str() + 6, nullptr) / 1024.0;
   }
   return 0;
-}
-
-// The offscreen platform says this whenever a window is shown.
-void DropOffscreenNoise(QtMsgType, const QMessageLogContext&, const QString& message) {
-  if (!message.contains(QStringLiteral("does not support propagateSizeHints"))) {
-    std::fprintf(stderr, "%s\n", qPrintable(message));
-  }
-}
-
-void RunEvents(int milliseconds) {
-  QEventLoop loop;
-  QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
-  loop.exec();
-}
-
-bool WaitUntil(const std::function<bool()>& done, int milliseconds) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
-  while (!done()) {
-    if (Clock::now() >= deadline) return false;
-    RunEvents(20);
-  }
-  return true;
-}
-
-// The longest gap between the ticks of a 10 ms timer over `milliseconds`.
-double LongestGap(int milliseconds) {
-  QTimer ticker;
-  ticker.setTimerType(Qt::PreciseTimer);
-  double longest = 0;
-  auto last = Clock::now();
-  QObject::connect(&ticker, &QTimer::timeout, [&] {
-    const auto now = Clock::now();
-    longest = std::max(longest, Milliseconds(now - last));
-    last = now;
-  });
-  ticker.start(10);
-  RunEvents(milliseconds);
-  return longest;
 }
 
 class Soak {

@@ -23,8 +23,8 @@ class CKestrel : public CPropertyPage {
   void SetColumn1(std::uint32_t value) { m_session->SetColumn1(value); }
   void SetCardNames(std::shared_ptr<const CCardNames> names) { m_session->SetCardNames(std::move(names)); }
 
-  // Page command 4003 runs the card update, whatever its parameter; 4004
-  // shows the CT-API port.
+  // Page command 4003 shows the texts of a card update the monitor thread has
+  // run, whatever its parameter; 4004 shows the CT-API port.
   void OnCommand(int id, int parameter);
   // How many card updates the page has shown; when it equals the session's
   // posted count, no update is under way and the texts are final.

@@ -99,9 +99,9 @@ bool CKestrelSession::ApplyReaderFacts() {
 
 void CKestrelSession::UpdateCardInfo() {
   const SCARD_READERSTATE state = m_monitor.ReaderState();
-  // Without a context only the end steps run.
   // The monitor thread is the texts' only writer: its copy is current.
   CReaderFields f = Fields();
+  // Without a context only the end steps run.
   if (const SCARDCONTEXT context = m_monitor.Context(); context != kNoContext) {
     card_steps::SetStatusLine(f, state.dwEventState);
     if (!(state.dwEventState & SCARD_STATE_PRESENT)) {

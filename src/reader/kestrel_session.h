@@ -46,8 +46,9 @@ class CKestrelSession {
 
   // Starts the monitor thread, which first reads the air speed and then
   // searches the CT-API port, calling `postFacts` for ApplyReaderFacts after
-  // each, before it posts any change. Firmware and library come with the
-  // first card. False when the thread cannot be started.
+  // each, and then runs each card update, calling `redraw` when texts are to
+  // be shown and `post` when an update has ended. Firmware and library come
+  // with the first card. False when the thread cannot be started.
   bool Initialise(PostFunction post, RedrawFunction redraw, PostFunction postFacts = {});
   // Takes over the air speed and shows the CT-API port the monitor thread
   // found; false when nothing waits.

@@ -64,11 +64,11 @@ class CReaderSession {
   CReaderModelFlags& ModelFlags() { return m_flags; }
   bool IsContactless() const { return m_flags.m_bContactless != 0; }
 
-  // Sets the card texts to "n/a", takes the page's context and starts the
-  // monitor thread, which first gathers the reader facts (CT-API port,
-  // firmware, library, serial number) and calls `postFacts` for
-  // ApplyReaderFacts before it posts any change. False when the thread
-  // cannot be started.
+  // Sets the card texts to "n/a" and starts the monitor thread, which takes
+  // the page's context, gathers the reader facts (CT-API port, firmware,
+  // library, serial number) and calls `postFacts` for ApplyReaderFacts, and
+  // then runs the card update of each change and calls `post`. False when
+  // the thread cannot be started.
   bool Initialise(PostFunction post, RedrawFunction redraw, PostFunction postFacts = {});
 
   // Shows the reader facts the monitor thread has put in the texts; false
@@ -129,6 +129,8 @@ class CReaderSession {
   std::string m_strCtApiModule = kCtApiModuleName;
   CReaderModelFlags m_flags;
   std::shared_ptr<const CCardNames> m_cardNames;
+  // Taken last and only for a copy, also inside the page lock by an update
+  // that shows the card's ATR before its slower queries.
   mutable std::mutex m_fieldsLock;
   CReaderFields m_fields;        // guarded by m_fieldsLock
   bool m_bFactsShown = false;    // guarded by m_fieldsLock: facts put in since ApplyReaderFacts

@@ -12,6 +12,7 @@
 #include <QTest>
 #include <chrono>
 #include <memory>
+#include <thread>
 
 #include "card/reader_models.h"
 #include "fakes.h"
@@ -112,6 +113,25 @@ TEST(ReaderDialogTest, MuteCardIsShownAtOnce) {
   auto page = OpenPage("VELKARO CT 110");
   ASSERT_TRUE(WaitForStatus(*page, "The smart card is not responding to a reset"));
   EXPECT_EQ(page->ShownText(&CReaderFields::m_strProtocol), "n/a");
+}
+
+// The card is read by the monitor thread: its texts are ready while the
+// window's thread is busy elsewhere, and the window only shows them.
+TEST(ReaderDialogTest, CardIsReadWhileTheWindowIsBusy) {
+  VELKARO_REQUIRE_SANDBOX();
+  auto page = OpenPage("VELKARO CT 220");
+  ASSERT_TRUE(WaitForStatus(*page, kEmpty));
+  RunSim({"insert", "e_ct220"});
+  // No events are processed meanwhile: this thread stands for a busy window.
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (page->Fields().m_strPort != "PCMCIA" && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(5ms);
+  }
+  EXPECT_EQ(page->Fields().m_strATR, "3B 04 49 32 43 2E");
+  EXPECT_EQ(page->Fields().m_strPort, "PCMCIA");
+  EXPECT_EQ(page->ShownText(&CReaderFields::m_strATR), "");
+  ASSERT_TRUE(WaitForStatus(*page, kInserted));
+  EXPECT_EQ(page->ShownText(&CReaderFields::m_strATR), "3B 04 49 32 43 2E");
 }
 
 // Two pages follow many quick changes; every change reaches its page and the

@@ -39,8 +39,12 @@ class SessionDriver {
         },
         [] {},
         [this] {
+          // The monitor thread has put the facts in and starts no update
+          // before this returns.
+          CReaderFields facts = m_session.Fields();
           {
             std::lock_guard lock(m_mutex);
+            m_facts = std::move(facts);
             m_factsPosted = true;
           }
           m_posted_cv.notify_all();
@@ -53,8 +57,8 @@ class SessionDriver {
     lock.unlock();
     const bool applied = m_session.ApplyReaderFacts();
     lock.lock();
-    // Unless an update already came, the texts are the facts.
-    if (m_handled == 0) m_current = m_session.Fields();
+    // Until the first notification is taken, the texts are the facts.
+    if (m_handled == 0) m_current = m_facts;
     return applied;
   }
 
@@ -91,6 +95,7 @@ class SessionDriver {
   int m_handled = 0;
   std::vector<CReaderFields> m_shown;  // the texts after each update, by notification
   CReaderFields m_current;
+  CReaderFields m_facts;  // as the facts left them
   bool m_factsPosted = false;
   CReaderSession m_session;  // last: its thread stops before the members above go
 };

@@ -29,7 +29,14 @@ bool SetStatusLine(CReaderFields& fields, DWORD eventState) {
 
 std::optional<bool> ConnectAndNameCard(const CMSCard& pcsc, SCARDCONTEXT context, const std::string& reader,
                                        const SCARD_READERSTATE& state, const CCardNames* names, SCARDHANDLE& card,
-                                       CReaderFields& fields) {
+                                       CReaderFields& fields, const std::function<void(const CReaderFields&)>& show) {
+  const auto atr = AtrOf(state);
+  CReaderFields named = fields;
+  named.m_strATR = HexText(atr);
+  if (names) {
+    if (std::string name = names->CardNameFor(named.m_strATR); !name.empty()) named.m_strCardName = std::move(name);
+  }
+  if (show) show(named);
   DWORD protocol = 0;
   if (pcsc.Connect(context, reader.c_str(), SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, &card,
                    &protocol) != SCARD_S_SUCCESS) {
@@ -37,13 +44,10 @@ std::optional<bool> ConnectAndNameCard(const CMSCard& pcsc, SCARDCONTEXT context
     return std::nullopt;
   }
   fields.m_strProtocol = ProtocolText(protocol);
-  const auto atr = AtrOf(state);
   const std::string syncType = GetSyncCardType(atr.data(), atr.size());
   if (!syncType.empty()) fields.m_strProtocol = syncType;
-  fields.m_strATR = HexText(atr);
-  if (names) {
-    if (std::string name = names->CardNameFor(fields.m_strATR); !name.empty()) fields.m_strCardName = name;
-  }
+  fields.m_strATR = std::move(named.m_strATR);
+  fields.m_strCardName = std::move(named.m_strCardName);
   return !syncType.empty();
 }
 

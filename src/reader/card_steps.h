@@ -6,6 +6,7 @@
 // or nothing ends that page's update.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -27,13 +28,15 @@ bool CardArrived(const SCARD_READERSTATE& state);
 // text the page shows at once.
 bool SetStatusLine(CReaderFields& fields, DWORD eventState);
 
-// Connects in shared mode (T=0 or T=1) and sets the protocol, the ATR text and
-// the card name; a synchronous card's type stands for the protocol. Answers
-// whether the card is synchronous, nothing when the connect fails (then
-// `card` is kNoCard).
+// The ATR comes with the reader's state, so the page can show it, with the
+// card's name, before the connection is made: `show` gets a copy of
+// `fields` with both set. Then connects in shared mode (T=0 or T=1) and sets
+// the protocol, the ATR text and the card name; a synchronous card's type
+// stands for the protocol. Answers whether the card is synchronous, nothing
+// when the connect fails (then `card` is kNoCard and `fields` keep no ATR).
 std::optional<bool> ConnectAndNameCard(const CMSCard& pcsc, SCARDCONTEXT context, const std::string& reader,
                                        const SCARD_READERSTATE& state, const CCardNames* names, SCARDHANDLE& card,
-                                       CReaderFields& fields);
+                                       CReaderFields& fields, const std::function<void(const CReaderFields&)>& show);
 
 // The port from the channel id; false when the attribute cannot be read.
 bool ReadPort(const CMSCard& pcsc, SCARDHANDLE card, CReaderFields& fields);

@@ -122,11 +122,12 @@ void CKestrelSession::UpdateCardInfo() {
 }
 
 void CKestrelSession::ReadArrivedCard(const SCARD_READERSTATE& state, SCARDCONTEXT context, CReaderFields& f) {
-  if (!card_steps::ConnectAndNameCard(m_card, context, m_strReaderName, state, m_cardNames.get(), m_hCard, f)) {
+  // The ATR and the card's name go up before the connection and the
+  // driver's slower answers.
+  if (!card_steps::ConnectAndNameCard(m_card, context, m_strReaderName, state, m_cardNames.get(), m_hCard, f,
+                                      [this](const CReaderFields& named) { Publish(named); })) {
     return;
   }
-  // The ATR and the card's name go up before the driver's slower answers.
-  Publish(f);
   const auto firmware = card_steps::ReadDriverValue(m_card, m_hCard, kCtlFirmwareVersion);
   if (!firmware) return;
   f.m_strFirmware = FormatVersion(*firmware);

@@ -206,11 +206,12 @@ void CReaderSession::UpdateCardInfo(bool noRedraw) {
 
 void CReaderSession::ReadArrivedCard(const SCARD_READERSTATE& state, SCARDCONTEXT context, bool noRedraw,
                                      CReaderFields& f) {
-  const auto synchronous =
-      card_steps::ConnectAndNameCard(m_card, context, m_strReaderName, state, m_cardNames.get(), m_hCard, f);
+  // The ATR and the card's name go up before the connection and the
+  // driver's slower answers.
+  const auto synchronous = card_steps::ConnectAndNameCard(
+      m_card, context, m_strReaderName, state, m_cardNames.get(), m_hCard, f,
+      [this, noRedraw](const CReaderFields& named) { Publish(named, !noRedraw); });
   if (!synchronous) return;
-  // The ATR and the card's name go up before the driver's slower answers.
-  Publish(f, !noRedraw);
   if (!card_steps::ReadPort(m_card, m_hCard, f)) return;
 
   const auto frequency = card_steps::ReadDriverValue(m_card, m_hCard, kCtlClockFrequency);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <thread>
@@ -75,6 +76,54 @@ TEST_F(ReaderSessionTest, CardAlreadyInIsShownInTheFirstCycle) {
   EXPECT_EQ(f.m_strTA1InUse, "0x18");
   EXPECT_EQ(f.m_strTA1, "n/a");
   EXPECT_EQ(f.m_strLibrary, "3.10");
+}
+
+// The ATR and the card's name come with the reader's state, so the page gets
+// them before the connection is made; a card that cannot be connected (here
+// another client holds it) keeps no ATR once its update has ended.
+TEST_F(ReaderSessionTest, AtrAndNameGoUpBeforeTheConnection) {
+  VELKARO_REQUIRE_SANDBOX();
+  const std::string reader = Sandbox().ReaderName("VELKARO CT 200");
+  const struct {
+    const char* label;
+    bool held;
+    const char* atr;
+    const char* name;
+    const char* protocol;
+  } cases[] = {
+      {"card free", false, kSignatureAtr, "VELKARO Signature Card", "T=1"},
+      {"card held by another client", true, "", "", "n/a"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    ScopedContext other;
+    ASSERT_TRUE(other.IsValid());
+    SCARDHANDLE held = 0;
+    DWORD protocol = 0;
+    if (c.held) {
+      ASSERT_EQ(SCardConnect(other.Get(), reader.c_str(), SCARD_SHARE_EXCLUSIVE, SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1,
+                             &held, &protocol),
+                SCARD_S_SUCCESS);
+    }
+    {
+      SessionDriver driver(reader, false, app.CardTables());
+      ASSERT_TRUE(driver.Begin());
+      ASSERT_TRUE(driver.Update());
+      const auto redrawn = driver.Redrawn();
+      const auto early = std::find_if(redrawn.begin(), redrawn.end(),
+                                      [](const CReaderFields& f) { return !f.m_strATR.empty(); });
+      ASSERT_NE(early, redrawn.end());
+      EXPECT_EQ(early->m_strATR, kSignatureAtr);
+      EXPECT_EQ(early->m_strCardName, "VELKARO Signature Card");
+      EXPECT_EQ(early->m_strStatus, "Smart card inserted");
+      EXPECT_EQ(early->m_strProtocol, "n/a");  // not connected yet
+      const CReaderFields f = driver.Fields();
+      EXPECT_EQ(f.m_strATR, c.atr);
+      EXPECT_EQ(f.m_strCardName, c.name);
+      EXPECT_EQ(f.m_strProtocol, c.protocol);
+    }
+    if (c.held) SCardDisconnect(held, SCARD_LEAVE_CARD);
+  }
 }
 
 // Pages opened together search the CT-API ports at the same time, each on

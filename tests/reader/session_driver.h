@@ -37,7 +37,12 @@ class SessionDriver {
           }
           m_posted_cv.notify_all();
         },
-        [] {},
+        [this] {
+          // What the page would draw now.
+          CReaderFields drawn = m_session.Fields();
+          std::lock_guard lock(m_mutex);
+          m_redrawn.push_back(std::move(drawn));
+        },
         [this] {
           // The monitor thread has put the facts in and starts no update
           // before this returns.
@@ -86,6 +91,11 @@ class SessionDriver {
     std::lock_guard lock(m_mutex);
     return m_current;
   }
+  // The texts at each redraw the session asked for so far.
+  std::vector<CReaderFields> Redrawn() const {
+    std::lock_guard lock(m_mutex);
+    return m_redrawn;
+  }
   CReaderSession& Session() { return m_session; }
 
  private:
@@ -94,6 +104,7 @@ class SessionDriver {
   int m_posted = 0;
   int m_handled = 0;
   std::vector<CReaderFields> m_shown;  // the texts after each update, by notification
+  std::vector<CReaderFields> m_redrawn;
   CReaderFields m_current;
   CReaderFields m_facts;  // as the facts left them
   bool m_factsPosted = false;

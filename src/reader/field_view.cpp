@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QStyle>
+#include <QTextCursor>
 
 #include "app/property_page.h"
 
@@ -30,18 +31,36 @@ QLabel* CFieldView::AddLabel(QWidget* parent, Field field) {
 QPlainTextEdit* CFieldView::AddBox(QWidget* parent, Field field) {
   auto* box = new QPlainTextEdit(parent);
   box->setReadOnly(true);
+  // Nobody edits it, so it keeps no undo history (which would grow with
+  // every card); an ATR is hexadecimal digits and spaces, with nothing to
+  // shape.
+  box->setUndoRedoEnabled(false);
+  QFont font = box->font();
+  font.setStyleStrategy(QFont::PreferNoShaping);
+  box->setFont(font);
   box->setMaximumHeight(box->fontMetrics().lineSpacing() * 3 + 12);
   m_values.push_back({field, box});
   return box;
 }
 
 void CFieldView::Update(const CReaderFields& fields) const {
+  // A new ATR is painted at once, before the labels: it is what the user
+  // waits for when a card goes in, and its box keeps its size whatever it
+  // holds, so it needs no new layout first.
   for (const Value& v : m_values) {
+    auto* box = qobject_cast<QPlainTextEdit*>(v.widget);
+    if (!box) continue;
     const QString text = QString::fromStdString(fields.*(v.field));
+    if (box->toPlainText() == text) continue;
+    QTextCursor all(box->document());
+    all.select(QTextCursor::Document);
+    all.insertText(text);
+    box->viewport()->repaint();
+  }
+  for (const Value& v : m_values) {
     if (auto* label = qobject_cast<QLabel*>(v.widget)) {
+      const QString text = QString::fromStdString(fields.*(v.field));
       label->setText(text);
-    } else if (auto* box = qobject_cast<QPlainTextEdit*>(v.widget); box && box->toPlainText() != text) {
-      box->setPlainText(text);
     }
   }
 }

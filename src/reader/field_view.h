@@ -28,7 +28,8 @@ class CFieldView {
   // icon beside a form that the caller fills.
   static QFormLayout* AddReaderGroup(QWidget* page, QBoxLayout* layout);
 
-  // Copies the texts into the controls.
+  // Copies the texts into the controls; a box whose text changed is painted
+  // before this returns.
   void Update(const CReaderFields& fields) const;
   // The shown text of a field (tests read the screen through it).
   QString ShownText(Field field) const;

@@ -10,12 +10,15 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QTest>
+#include <QTextDocument>
+#include <QVBoxLayout>
 #include <chrono>
 #include <memory>
 #include <thread>
 
 #include "card/reader_models.h"
 #include "fakes.h"
+#include "reader/field_view.h"
 #include "rfid/reg_entries.h"
 #include "sandbox_environment.h"
 
@@ -132,6 +135,42 @@ TEST(ReaderDialogTest, CardIsReadWhileTheWindowIsBusy) {
   EXPECT_EQ(page->ShownText(&CReaderFields::m_strATR), "");
   ASSERT_TRUE(WaitForStatus(*page, kInserted));
   EXPECT_EQ(page->ShownText(&CReaderFields::m_strATR), "3B 04 49 32 43 2E");
+}
+
+// A new ATR is painted inside the update, before the event loop runs on:
+// after an insertion it is what the user waits for. Its box keeps no undo
+// history however many cards pass.
+TEST(ReaderDialogTest, NewAtrIsPaintedAtOnce) {
+  struct PaintCounter : QObject {
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+      if (event->type() == QEvent::Paint) ++paints;
+      return false;
+    }
+  } counter;
+  QWidget window;
+  auto* layout = new QVBoxLayout(&window);
+  CFieldView view;
+  QPlainTextEdit* box = view.AddBox(&window, &CReaderFields::m_strATR);
+  layout->addWidget(box);
+  layout->addWidget(view.AddLabel(&window, &CReaderFields::m_strStatus));
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  QApplication::processEvents();
+  box->viewport()->installEventFilter(&counter);
+  CReaderFields fields;
+  for (const char* atr : {"3B 02 14 51", "", "3B DA 18 FF 81 B1 FE 75 1F 03 00 31 C5 73 C0 01 40 00 90 00 0C"}) {
+    fields.m_strATR = atr;
+    const int before = counter.paints;
+    view.Update(fields);
+    EXPECT_GT(counter.paints, before) << atr;
+    EXPECT_EQ(box->toPlainText(), atr);
+  }
+  const int before = counter.paints;
+  fields.m_strStatus = "Smart card inserted";
+  view.Update(fields);
+  EXPECT_EQ(counter.paints, before) << "painted again with the same ATR";
+  EXPECT_EQ(box->document()->availableUndoSteps(), 0);
 }
 
 // Two pages follow many quick changes; every change reaches its page and the

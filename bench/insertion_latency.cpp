@@ -167,23 +167,24 @@ class PcscScan {
   std::atomic<int> m_insertions{0};
 };
 
-// Notes, on the UI thread, when the reader page first shows an ATR after an
-// insertion and when the window's next update after that has been painted.
+// Notes, on the UI thread, when the reader page first holds an ATR after an
+// insertion and when the window has first painted with it in place. The page
+// sets its texts in its queued calls and may paint inside them, so both
+// moments are also looked for around each update request of the window.
 class WatchingApplication : public QApplication {
  public:
   using QApplication::QApplication;
 
   bool notify(QObject* receiver, QEvent* event) override {
+    const bool painting = m_page && event->type() == QEvent::UpdateRequest && receiver == m_page->window();
+    if (painting && m_armed.load() && AtrShown()) textShown.Mark();
     const bool result = QApplication::notify(receiver, event);
     if (!m_page) return result;
-    // The page's texts change in its queued calls; the window paints on its
-    // update request.
     if (event->type() == QEvent::MetaCall && receiver == m_page) {
-      const bool shown = !m_page->ShownText(&CReaderFields::m_strATR).isEmpty();
+      const bool shown = AtrShown();
       if (m_armed.load() && shown) textShown.Mark();
       if (!m_armed.load() && !shown) cleared.Mark();
-    } else if (event->type() == QEvent::UpdateRequest && m_armed.load() && textShown.At() &&
-               receiver == m_page->window()) {
+    } else if (painting && m_armed.load() && AtrShown()) {
       painted.Mark();
     }
     return result;
@@ -197,6 +198,8 @@ class WatchingApplication : public QApplication {
   Moment cleared;
 
  private:
+  bool AtrShown() const { return !m_page->ShownText(&CReaderFields::m_strATR).isEmpty(); }
+
   CReaderDialog* m_page = nullptr;
   std::atomic<bool> m_armed{false};
 };

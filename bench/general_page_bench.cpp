@@ -115,6 +115,23 @@ std::vector<std::string> Threads(pid_t pid) {
   return names;
 }
 
+// CPU seconds of the tool's threads by kind, from schedstat: the window's
+// thread, the card monitors, the General page's refresh thread and the rest
+// (the threads name themselves).
+std::map<std::string, double> CpuByThread(pid_t pid) {
+  std::map<std::string, double> seconds{{"window", 0}, {"monitors", 0}, {"refresh", 0}, {"other", 0}};
+  const std::string self = "/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid);
+  for (const std::string& task : Threads(pid)) {
+    std::string name;
+    std::getline(std::ifstream(task + "/comm"), name);
+    unsigned long long runNs = 0;
+    std::ifstream(task + "/schedstat") >> runNs;
+    const char* group = task == self ? "window" : name == "card monitor" ? "monitors" : name == "refresh" ? "refresh" : "other";
+    seconds[group] += static_cast<double>(runNs) / 1e9;
+  }
+  return seconds;
+}
+
 // Threads that ended within the watched time are not counted. The run time
 // comes from schedstat (nanoseconds) where the kernel keeps it; the clock
 // ticks of stat are too coarse for an idle pcscd.
@@ -326,11 +343,18 @@ int RunChild(int argc, char** argv, int readers, int mute, const char* systemdMo
       const Load selfBefore = SelfLoad();
       const Load pcscdBefore = ProcessLoad(pcscd);
       const auto wallBefore = Clock::now();
+      const auto threadsBefore = CpuByThread(getpid());
       RunEvents(kIdleMs);
+      const auto threadsAfter = CpuByThread(getpid());
       const double wall = std::chrono::duration<double>(Clock::now() - wallBefore).count();
       const Load selfAfter = SelfLoad();
       const Load pcscdAfter = ProcessLoad(pcscd);
       std::printf("tool_cpu %.4f\n", (selfAfter.cpu - selfBefore.cpu) / wall * 100);
+      for (const auto& [group, seconds] : threadsAfter) {
+        const auto before = threadsBefore.find(group);
+        const double spent = seconds - (before == threadsBefore.end() ? 0 : before->second);
+        std::printf("tool_cpu_%s %.4f\n", group.c_str(), spent / wall * 100);
+      }
       std::printf("tool_switches %.2f\n", static_cast<double>(selfAfter.switches - selfBefore.switches) / wall);
       std::printf("pcscd_cpu %.4f\n", (pcscdAfter.cpu - pcscdBefore.cpu) / wall * 100);
       std::printf("pcscd_switches %.2f\n", static_cast<double>(pcscdAfter.switches - pcscdBefore.switches) / wall);
@@ -402,6 +426,11 @@ int main(int argc, char** argv) {
   bench::PrintRow("8 readers: start to window shown (ms)", values["shown_ms"]);
   bench::PrintRow("8 readers: start to all tabs filled (ms)", values["filled_ms"]);
   bench::PrintRow("8 readers at rest: CPU (% of a core)", values["tool_cpu"], "pcsc_scan", values["scan_cpu"]);
+  for (const auto& [group, what] : {std::pair{"monitors", "its 8 card monitors"}, std::pair{"refresh", "its refresh thread"},
+                                    std::pair{"window", "its window's thread"}, std::pair{"other", "its other threads"}}) {
+    bench::PrintRow(std::string("8 readers at rest: CPU of ") + what + " (% of a core)",
+                    values[std::string("tool_cpu_") + group]);
+  }
   bench::PrintRow("8 readers at rest: context switches/s", values["tool_switches"], "pcsc_scan",
                   values["scan_switches"]);
   bench::PrintRow("8 readers at rest: pcscd CPU beside the tool (% of a core)", values["pcscd_cpu"],

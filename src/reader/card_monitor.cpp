@@ -1,5 +1,7 @@
 #include "reader/card_monitor.h"
 
+#include <pthread.h>
+
 #include <chrono>
 #include <system_error>
 
@@ -106,6 +108,8 @@ void CCardMonitor::RenewContext() {
 }
 
 void CCardMonitor::MonitorThread() {
+  // The name shows in top -H, ps -L and debuggers.
+  pthread_setname_np(pthread_self(), "card monitor");
   // The context is taken here, not by Start(): a pcscd that does not answer
   // must not hold the page's thread.
   if (m_hContext.load() == kNoContext && !m_bStop.load()) RenewContext();

@@ -1,5 +1,7 @@
 #include "status/diag_tool_dlg.h"
 
+#include <pthread.h>
+
 #include <QFormLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -211,6 +213,7 @@ void CDiagToolDlg::RefreshThreadProc() {
   // the window only shows what it found. The first refresh also looks for
   // the card API libraries (the dpkg database may be asked), so that the
   // APIs tab still comes before the reader tabs.
+  pthread_setname_np(pthread_self(), "refresh");  // as top -H and debuggers show it
   CReaderEnumerator enumerator;
   bool apisChecked = false;
   while (!m_bStopThread.load()) {

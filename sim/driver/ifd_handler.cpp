@@ -8,10 +8,12 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include "driver/driver_log.h"
 #include "driver/reader_channel.h"
@@ -70,6 +72,11 @@ RESPONSECODE StopWaitingForCardEvent(DWORD lun) {
   return IFD_SUCCESS;
 }
 
+// A slow reader: pcscd holds the slot (and the client's call) meanwhile.
+void Delay(unsigned milliseconds) {
+  if (milliseconds) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
 }  // namespace
 
 }  // namespace velkaro::sim
@@ -125,8 +132,10 @@ RESPONSECODE IFDHGetCapabilities(DWORD Lun, DWORD Tag, PDWORD Length, PUCHAR Val
     }
     default: break;
   }
-  const VendorAnswer answer = AnswerAttribute(channel->CurrentScenario(), channel->AnsweringCard(),
-                                              static_cast<std::uint32_t>(Tag));
+  const Scenario scenario = channel->CurrentScenario();
+  if (Tag == kAttrVendorIfdSerialNo) Delay(scenario.DelayOf("serial"));
+  if (Tag == kAttrChannelId) Delay(scenario.DelayOf("channel"));
+  const VendorAnswer answer = AnswerAttribute(scenario, channel->AnsweringCard(), static_cast<std::uint32_t>(Tag));
   if (answer.outcome == Outcome::NotSupported) return IFD_ERROR_TAG;
   if (answer.outcome != Outcome::Ok) return ControlCode(answer.outcome);
   return Put(answer.data, Value, *Length, Length);
@@ -176,9 +185,11 @@ RESPONSECODE IFDHControl(DWORD Lun, DWORD dwControlCode, PUCHAR TxBuffer, DWORD 
   const auto channel = Channel(Lun);
   if (!channel) return IFD_COMMUNICATION_ERROR;
   if (dwControlCode < kControlCodeBase) return IFD_ERROR_NOT_SUPPORTED;
-  const VendorAnswer answer = AnswerControl(channel->CurrentScenario(), channel->AnsweringCard(),
-                                            static_cast<std::uint32_t>(dwControlCode - kControlCodeBase),
-                                            {TxBuffer, TxBuffer ? TxLength : 0});
+  const Scenario scenario = channel->CurrentScenario();
+  const auto function = static_cast<std::uint32_t>(dwControlCode - kControlCodeBase);
+  Delay(scenario.DelayOf(std::to_string(function)));
+  const VendorAnswer answer =
+      AnswerControl(scenario, channel->AnsweringCard(), function, {TxBuffer, TxBuffer ? TxLength : 0});
   if (answer.outcome != Outcome::Ok) return ControlCode(answer.outcome);
   return Put(answer.data, RxBuffer, RxLength, pdwBytesReturned);
 }

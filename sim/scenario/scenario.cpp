@@ -136,7 +136,10 @@ struct CardFact {
   Problem (*apply)(std::string_view value, CardFacts& card);
 };
 
-const std::array<ReaderFact, 10> kReaderFacts = {{
+// A slow answer still comes within pcscd's patience.
+constexpr unsigned kMaxDelayMs = 60000;
+
+const std::array<ReaderFact, 12> kReaderFacts = {{
     {"name", false,
      [](std::string_view v, ReaderFacts& r) -> Problem {
        // pcscd takes the name from a quoted reader.conf entry and appends " 00 00".
@@ -165,6 +168,16 @@ const std::array<ReaderFact, 10> kReaderFacts = {{
        }
        return std::nullopt;
      }},
+    {"slow", true,
+     [](std::string_view v, ReaderFacts& r) -> Problem {
+       for (const std::string& word : Words(v)) {
+         const auto id = CanonicalFailure(word);
+         if (!id) return "'" + word + "' is not a code the driver answers; known: " + KnownFailures();
+         r.slowed.insert(*id);
+       }
+       return std::nullopt;
+     }},
+    {"delay", false, [](std::string_view v, ReaderFacts& r) { return Number(v, 0, kMaxDelayMs, r.delayMs); }},
     {"short", true,
      [](std::string_view v, ReaderFacts& r) -> Problem {
        static constexpr std::array<std::string_view, 5> kFourByteCodes = {"3001", "3041", "3042", "3043", "3056"};

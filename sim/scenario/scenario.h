@@ -56,6 +56,8 @@ struct ReaderFacts {
   bool plugged = true;
   std::set<std::string> failing;  // canonical ids: "3042", "3105:FA", "serial", "channel"
   std::set<std::string> shortened;  // 4-byte answers cut to 2 bytes: "3001", "3041", ...
+  std::set<std::string> slowed;     // answers that come only after delayMs: canonical ids as for failing
+  unsigned delayMs = 0;
   std::vector<Bytes> antennas;    // register records of each antenna
   std::optional<unsigned> antennaCount;  // answered to the count query instead of antennas.size()
 };
@@ -66,6 +68,8 @@ struct Scenario {
 
   bool Fails(std::string_view id) const { return reader.failing.count(std::string(id)) != 0; }
   bool Shortens(std::string_view id) const { return reader.shortened.count(std::string(id)) != 0; }
+  // How long the answer `id` takes, in milliseconds.
+  unsigned DelayOf(std::string_view id) const { return reader.slowed.count(std::string(id)) ? reader.delayMs : 0; }
   // Whether the reader answers the antenna count query at all.
   bool HasRegisters() const { return reader.antennaCount.has_value() || !reader.antennas.empty(); }
   unsigned AntennaCount() const {

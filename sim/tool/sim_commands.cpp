@@ -175,9 +175,12 @@ std::optional<std::string> SetCardFacts(ScenarioDocument& document, const Option
   return std::nullopt;
 }
 
+// Lists that `set` replaces as a whole, in one line.
+bool IsSettableList(std::string_view key) { return key == "apdu" || key == "short" || key == "slow"; }
+
 std::optional<std::string> CheckFactKeys(const Options& options, bool cardOnly) {
   for (const auto& [key, value] : options.facts) {
-    if (IsListKey(key) && key != "apdu")
+    if (IsListKey(key) && !IsSettableList(key))
       return "'" + key + "' has its own lines; " + (key == "fail" ? "use the fail and unfail commands" : "edit the file");
     if (IsCardKey(key) || (!cardOnly && IsReaderKey(key))) continue;
     return "unknown " + std::string(cardOnly ? "card " : "") + "fact '" + key + "'";
@@ -236,7 +239,8 @@ const std::map<std::string, Edit>& Edits() {
          Options cardFacts = o;
          cardFacts.facts.clear();
          for (const auto& fact : o.facts) {
-           if (IsReaderKey(fact.first)) d.SetReaderFact(fact.first, fact.second);
+           if (IsReaderKey(fact.first) && IsListKey(fact.first)) d.SetReaderList(fact.first, fact.second);
+           else if (IsReaderKey(fact.first)) d.SetReaderFact(fact.first, fact.second);
            else cardFacts.facts.push_back(fact);
          }
          return cardFacts.facts.empty() ? std::nullopt : SetCardFacts(d, cardFacts, false);

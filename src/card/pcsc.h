@@ -12,6 +12,9 @@
 using DriverValue = std::uint32_t;
 
 inline constexpr DWORD kStatusChangeTimeoutMs = 1000;  // monitor threads
+// How long a reader tab waits for the driver's reader facts before it shows
+// "n/a" for those that have not come (a late answer still fills them in).
+inline constexpr int kReaderFactsDeadlineMs = 3000;
 inline constexpr DWORD kEnumerationTimeoutMs = 0;      // reader enumeration
 inline constexpr SCARDHANDLE kNoCard = -1;
 inline constexpr SCARDCONTEXT kNoContext = -1;

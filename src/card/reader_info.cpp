@@ -17,16 +17,16 @@ struct QueryError {
   const char* text;
 };
 
-DriverValue ReadValue(SCARDHANDLE card, VendorFunction function) {
+// The version text of a 4-byte answer; "n/a" for an answer of another
+// length, which would leave part of the value unset.
+std::string ReadVersion(SCARDHANDLE card, VendorFunction function) {
   DriverValue value = 0;
   DWORD returned = 0;
-  // A shorter answer would leave part of the value unset.
   if (SCardControl(card, VendorControlCode(function), nullptr, 0, &value, sizeof value, &returned) !=
-          SCARD_S_SUCCESS ||
-      returned != sizeof value) {
+      SCARD_S_SUCCESS) {
     throw QueryError{"Error: SCardControl()!"};
   }
-  return value;
+  return returned == sizeof value ? FormatVersion(value) : std::string(res::kNotAvailable);
 }
 
 }  // namespace
@@ -35,7 +35,8 @@ std::string FormatVersion(unsigned long valueTimes100) {
   return velkaro::Format("%ld.%02ld", static_cast<long>(valueTimes100 / 100), static_cast<long>(valueTimes100 % 100));
 }
 
-std::string GetReaderInfo(const std::string& readerName, std::string& library, std::string& serialNumber) {
+std::string GetReaderInfo(const std::string& readerName, std::string& library, std::string& serialNumber,
+                          const ReaderInfoProgress& progress) {
   library = res::kNotAvailable;
   serialNumber = res::kNotAvailable;
 
@@ -62,8 +63,13 @@ std::string GetReaderInfo(const std::string& readerName, std::string& library, s
       throw QueryError{"Error: SCardConnect()!"};
     }
 
-    firmware = FormatVersion(ReadValue(card, kCtlFirmwareVersion));
-    library = FormatVersion(ReadValue(card, kCtlLibraryVersion));
+    const auto answered = [&] {
+      if (progress) progress(CReaderInfo{firmware, library, serialNumber});
+    };
+    firmware = ReadVersion(card, kCtlFirmwareVersion);
+    answered();
+    library = ReadVersion(card, kCtlLibraryVersion);
+    answered();
 
     char serial[kSerialBufferSize] = {};
     DWORD length = sizeof serial;
@@ -74,6 +80,7 @@ std::string GetReaderInfo(const std::string& readerName, std::string& library, s
     // The text ends at the first zero byte and never runs past the buffer.
     const std::string text(serial, strnlen(serial, std::min<std::size_t>(length, sizeof serial - 1)));
     serialNumber = text == kUnsetSerialNumber ? res::kNotAvailable : text;
+    answered();
   } catch (const QueryError& error) {
     if (error.text && *error.text) velkaro::OutputDebugString(error.text);
   }

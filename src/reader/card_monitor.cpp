@@ -5,10 +5,21 @@
 #include <chrono>
 #include <system_error>
 
+#include "platform/deadline.h"
+
 namespace {
 
 constexpr int kErrorPauseMs = 1000;  // after a failed wait, before the next one
-constexpr int kCancelRepeatMs = 20;  // how often Stop() repeats its cancel
+// How often a stop repeats its cancel: often at first, then seldom for a
+// thread that a driver holds.
+constexpr std::chrono::milliseconds kCancelRepeat{20};
+constexpr std::chrono::milliseconds kCancelSlowRepeat{500};
+constexpr std::chrono::seconds kCancelFastPhase{2};
+// How long a new start waits for a thread that was asked to stop.
+constexpr std::chrono::seconds kRestartWait{2};
+// Cancels for as long as the thread stays (steady_clock counts nanoseconds:
+// duration::max() would overflow).
+constexpr std::chrono::hours kCancelForever{24 * 365};
 
 // Errors after which the context is of no further use: pcscd went away, or
 // came back as a new process that does not know the context.
@@ -27,48 +38,87 @@ CCardMonitor::~CCardMonitor() {
   if (context != kNoContext) m_card.ReleaseContext(context);
 }
 
-bool CCardMonitor::Start(const std::string& readerName, PostFunction post, std::function<void()> firstTask) {
+bool CCardMonitor::Start(const std::string& readerName, PostFunction post, std::function<void()> firstTask,
+                         std::shared_ptr<void> keepAlive) {
   Stop();
+  // A thread that was not joined may still be inside a driver's call; a
+  // second one must not share the monitor with it.
+  if (!WaitForExit(kRestartWait)) return false;
   m_pReaderName = &readerName;
-  m_post = std::move(post);
-  m_firstTask = std::move(firstTask);
   {
     std::lock_guard lock(m_readyLock);
     m_bReady = true;
     m_bThreadDone = false;
+    m_keepAlive = keepAlive;
     m_readerState = SCARD_READERSTATE{};
     m_readerState.szReader = readerName.c_str();
     m_readerState.dwCurrentState = SCARD_STATE_UNAWARE;
     m_bStop.store(false);
   }
+  const bool owned = keepAlive != nullptr;
   try {
-    m_hThread = std::thread(&CCardMonitor::MonitorThread, this);
+    // The functions travel with the thread, not in the monitor: they may
+    // hold the owner, which holds the monitor.
+    m_hThread = std::thread([this, keepAlive = std::move(keepAlive), post = std::move(post),
+                             firstTask = std::move(firstTask)]() mutable {
+      MonitorThread(post, firstTask);
+      post = nullptr;
+      firstTask = nullptr;
+      // The owner goes last, with this closure: nothing after it touches the
+      // monitor, which may go with it.
+    });
   } catch (const std::system_error&) {
+    std::lock_guard lock(m_readyLock);
     m_bStop.store(true);
+    m_bThreadDone = true;
+    m_keepAlive.reset();
     return false;
   }
+  if (owned) m_hThread.detach();
   return true;
 }
 
 void CCardMonitor::Stop() {
+  std::shared_ptr<void> owner;
   {
     std::lock_guard lock(m_readyLock);
     m_bStop.store(true);
+    if (m_bThreadDone) return;
+    owner = m_keepAlive.lock();
   }
   m_readyChanged.notify_all();
-  if (!m_hThread.joinable()) return;
+  if (m_hThread.joinable()) {
+    CancelUntilLeft(kCancelForever);
+    m_hThread.join();
+    return;
+  }
+  // The owner is gone only once the thread has left.
+  if (!owner) return;
+  velkaro::StartAbandonableThread(
+      [this, owner] { CancelUntilLeft(kCancelForever); }, "monitor stop");
+}
+
+bool CCardMonitor::CancelUntilLeft(std::chrono::milliseconds timeout) {
   // Wake a pending status-change wait: pcsc-lite would hold a context
-  // release until the wait times out. A cancel sent before the wait begins
-  // is lost, so it is repeated until the thread has left.
+  // release until the wait ends. A cancel sent before the wait begins is
+  // lost, so it is repeated until the thread has left; a thread held by a
+  // driver's call does not wait again once it is back, so after a while the
+  // cancel is sent less often.
+  const auto started = std::chrono::steady_clock::now();
   while (true) {
+    const auto elapsed = std::chrono::steady_clock::now() - started;
+    if (elapsed >= timeout) return false;
     const SCARDCONTEXT context = m_hContext.load();
     if (context != kNoContext) m_card.Cancel(context);
+    const auto pause = elapsed < kCancelFastPhase ? kCancelRepeat : kCancelSlowRepeat;
     std::unique_lock lock(m_readyLock);
-    if (m_readyChanged.wait_for(lock, std::chrono::milliseconds(kCancelRepeatMs), [this] { return m_bThreadDone; })) {
-      break;
-    }
+    if (m_readyChanged.wait_for(lock, pause, [this] { return m_bThreadDone; })) return true;
   }
-  m_hThread.join();
+}
+
+bool CCardMonitor::WaitForExit(std::chrono::milliseconds timeout) {
+  std::unique_lock lock(m_readyLock);
+  return m_readyChanged.wait_for(lock, timeout, [this] { return m_bThreadDone; });
 }
 
 SCARD_READERSTATE CCardMonitor::ReaderState() {
@@ -90,6 +140,11 @@ void CCardMonitor::HandOverForTest(const SCARD_READERSTATE& state) {
   m_readerState = state;
 }
 
+bool CCardMonitor::EstablishContextForTest() {
+  RenewContext();
+  return m_hContext.load() != kNoContext;
+}
+
 void CCardMonitor::SleepUnlessStopped(int milliseconds) {
   std::unique_lock lock(m_readyLock);
   m_readyChanged.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return m_bStop.load(); });
@@ -107,13 +162,13 @@ void CCardMonitor::RenewContext() {
   if (old != kNoContext) m_card.ReleaseContext(old);
 }
 
-void CCardMonitor::MonitorThread() {
+void CCardMonitor::MonitorThread(const PostFunction& post, const std::function<void()>& firstTask) {
   // The name shows in top -H, ps -L and debuggers.
   pthread_setname_np(pthread_self(), "card monitor");
   // The context is taken here, not by Start(): a pcscd that does not answer
   // must not hold the page's thread.
   if (m_hContext.load() == kNoContext && !m_bStop.load()) RenewContext();
-  if (m_firstTask && !m_bStop.load()) m_firstTask();
+  if (firstTask && !m_bStop.load()) firstTask();
   SCARD_READERSTATE local = ReaderState();
   while (!m_bStop.load()) {
     const SCARDCONTEXT context = m_hContext.load();
@@ -141,13 +196,17 @@ void CCardMonitor::MonitorThread() {
       m_readerState = local;
     }
     m_nPosted.fetch_add(1);
-    if (m_post) m_post();
+    if (post) post();
     {
       std::unique_lock lock(m_readyLock);
       m_readyChanged.wait(lock, [this] { return m_bReady || m_bStop.load(); });
     }
     local.dwCurrentState = local.dwEventState;
   }
+  // The context goes with the thread that waited on it, so a stop makes no
+  // PC/SC call on the stopping thread.
+  const SCARDCONTEXT context = m_hContext.exchange(kNoContext);
+  if (context != kNoContext) m_card.ReleaseContext(context);
   {
     std::lock_guard lock(m_readyLock);
     m_bThreadDone = true;

@@ -6,10 +6,16 @@
 // the context; the page lock keeps a card update, a register read and a
 // context renewal apart. Qt-free: the page decides how a post reaches its
 // user-interface thread.
+//
+// Nothing cancels a call that waits on a driver, so a monitor whose owner
+// hands it a keep-alive is never joined: its thread holds the owner (and so
+// the monitor) until it leaves, and Stop() only asks it to.
 
 #include <atomic>
 #include <condition_variable>
+#include <chrono>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -21,7 +27,8 @@ class CCardMonitor {
   using PostFunction = std::function<void()>;
 
   explicit CCardMonitor(const CMSCard& card);
-  // Stops the thread and releases the context.
+  // Without a keep-alive: stops and joins the thread, and releases the
+  // context. With one the thread has left before this can run.
   ~CCardMonitor();
   CCardMonitor(const CCardMonitor&) = delete;
   CCardMonitor& operator=(const CCardMonitor&) = delete;
@@ -29,11 +36,21 @@ class CCardMonitor {
   // Starts the thread for `readerName`, which must outlive the monitor. The
   // thread establishes the page's context (none while pcscd cannot be
   // reached; it then keeps trying). The thread runs `firstTask` before its first
-  // wait, so slow reader queries never hold the page's thread and a Stop()
-  // joins them too. False when the thread cannot be started.
-  bool Start(const std::string& readerName, PostFunction post, std::function<void()> firstTask = {});
-  // Stops and joins the thread; a pending status-change wait is cancelled.
+  // wait, so slow reader queries never hold the page's thread. `keepAlive`
+  // (the monitor's owner) is held by the thread until it has left; without
+  // it Stop() joins. False when the thread cannot be started.
+  bool Start(const std::string& readerName, PostFunction post, std::function<void()> firstTask = {},
+             std::shared_ptr<void> keepAlive = {});
+  // Asks the thread to stop. A thread with a keep-alive is not waited for:
+  // a helper thread cancels its pending status-change wait until it has
+  // left, so no PC/SC call runs on the caller's thread. Otherwise the cancel
+  // is sent from here and the thread joined.
   void Stop();
+  // Whether Stop() was asked for; long card updates end early on it.
+  bool Stopping() const { return m_bStop.load(); }
+  // Waits up to `timeout` for the thread to leave; true when it has (or
+  // never ran). For tests and for orderly ends that may wait.
+  bool WaitForExit(std::chrono::milliseconds timeout);
 
   // The reader state handed over with the latest post.
   SCARD_READERSTATE ReaderState();
@@ -51,26 +68,30 @@ class CCardMonitor {
   LONG LastWaitResult() const { return m_lLastWait.load(); }
   // Hands a state over as the thread does after a change, without posting.
   void HandOverForTest(const SCARD_READERSTATE& state);
+  // Takes the page's context on the caller's thread, with no thread
+  // started; false when pcscd cannot be reached.
+  bool EstablishContextForTest();
 
  private:
-  void MonitorThread();
+  void MonitorThread(const PostFunction& post, const std::function<void()>& firstTask);
   // Sleeps for up to `milliseconds`, waking early when the monitor stops.
   void SleepUnlessStopped(int milliseconds);
   void RenewContext();
+  // Sends the cancel until the thread has left (false: the time-out passed).
+  bool CancelUntilLeft(std::chrono::milliseconds timeout);
 
   const CMSCard& m_card;
   const std::string* m_pReaderName = nullptr;
-  PostFunction m_post;
-  std::function<void()> m_firstTask;
 
   std::mutex m_pageLock;
   std::atomic<SCARDCONTEXT> m_hContext{kNoContext};
 
-  std::mutex m_readyLock;  // guards m_bReady, m_readerState and m_bThreadDone
+  std::mutex m_readyLock;  // guards m_bReady, m_readerState, m_bThreadDone and m_keepAlive
   std::condition_variable m_readyChanged;
   bool m_bReady = true;
   SCARD_READERSTATE m_readerState{};
-  bool m_bThreadDone = false;
+  bool m_bThreadDone = true;
+  std::weak_ptr<void> m_keepAlive;  // the owner the running thread holds
 
   std::atomic<bool> m_bStop{true};
   std::thread m_hThread;

@@ -15,8 +15,27 @@ std::span<const std::uint8_t> AtrOf(const SCARD_READERSTATE& state) {
   return {state.rgbAtr, std::min<std::size_t>(state.cbAtr, sizeof state.rgbAtr)};
 }
 
+namespace {
+
+// The high 16 bits of a state count pcscd's insertions and removals.
+constexpr DWORD kEventCounterShift = 16;
+
+bool CardSwapped(const SCARD_READERSTATE& state) {
+  return (state.dwEventState & SCARD_STATE_PRESENT) && (state.dwCurrentState & SCARD_STATE_PRESENT) &&
+         (state.dwEventState >> kEventCounterShift) != (state.dwCurrentState >> kEventCounterShift);
+}
+
+}  // namespace
+
 bool CardArrived(const SCARD_READERSTATE& state) {
-  return (state.dwEventState & SCARD_STATE_PRESENT) && !(state.dwCurrentState & SCARD_STATE_PRESENT);
+  if (!(state.dwEventState & SCARD_STATE_PRESENT)) return false;
+  if (!(state.dwCurrentState & SCARD_STATE_PRESENT) || CardSwapped(state)) return true;
+  return (state.dwCurrentState & SCARD_STATE_MUTE) && !(state.dwEventState & SCARD_STATE_MUTE);
+}
+
+bool CardLeft(const SCARD_READERSTATE& state) {
+  return !(state.dwEventState & SCARD_STATE_PRESENT) || (state.dwEventState & SCARD_STATE_MUTE) ||
+         CardSwapped(state);
 }
 
 bool SetStatusLine(CReaderFields& fields, DWORD eventState) {

@@ -21,8 +21,13 @@ namespace card_steps {
 // The ATR bytes of a reader state, never past its buffer.
 std::span<const std::uint8_t> AtrOf(const SCARD_READERSTATE& state);
 
-// Whether the card has just arrived: present now, not present before.
+// Whether a card has just arrived: present now and not before, or present
+// on both sides with a changed event counter (pcscd saw it removed and put
+// back, the client did not), or a present card out of the mute state.
 bool CardArrived(const SCARD_READERSTATE& state);
+// Whether the card read before is gone, so its texts go as on a removal: no
+// card now, a changed event counter, or the card has gone mute.
+bool CardLeft(const SCARD_READERSTATE& state);
 
 // Sets the status line from the event state; true for a mute card, whose
 // text the page shows at once.

@@ -13,7 +13,7 @@
 #include "platform/services.h"
 #include "reader/reader_dialog.h"
 
-CKestrel::CKestrel() : CPropertyPage(QString()), m_session(std::make_unique<CKestrelSession>()) {
+CKestrel::CKestrel() : CPropertyPage(QString()), m_session(std::make_shared<CKestrelSession>()) {
   auto* layout = new QVBoxLayout(this);
   const auto value = [this](QWidget* parent, CFieldView::Field field) { return m_view.AddLabel(parent, field); };
 
@@ -45,7 +45,8 @@ CKestrel::CKestrel() : CPropertyPage(QString()), m_session(std::make_unique<CKes
 }
 
 CKestrel::~CKestrel() {
-  // The monitor thread must be gone before anything it reads is freed.
+  // Never waits: a thread that a driver holds keeps the session, not the
+  // page, and calls into the page no more.
   m_session->Stop();
 }
 

@@ -44,7 +44,7 @@ class CKestrel : public CPropertyPage {
   void OnApply();
   void UpdateData();
 
-  std::unique_ptr<CKestrelSession> m_session;
+  std::shared_ptr<CKestrelSession> m_session;  // shared with its threads, which may outlive the page
   CFieldView m_view;
   QComboBox* m_cboAirSpeed = nullptr;
   QPushButton* m_btnApply = nullptr;

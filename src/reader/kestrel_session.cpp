@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "card/reader_info.h"
+#include "platform/deadline.h"
 #include "platform/store/registry.h"
 #include "platform/text.h"
 #include "reader/card_steps.h"
@@ -31,21 +32,50 @@ std::string AirSpeedWriteFailure(long result) {
 
 CKestrelSession::CKestrelSession(const std::string& pcscLibrary) : m_card(pcscLibrary) {}
 
-CKestrelSession::~CKestrelSession() { m_monitor.Stop(); }
+CKestrelSession::~CKestrelSession() { Stop(); }
+
+void CKestrelSession::Stop() {
+  {
+    const std::lock_guard lock(m_notifyLock);
+    m_bStopped = true;
+  }
+  m_monitor.Stop();
+  {
+    // The monitor may wait for the port: it sees the stop now.
+    const std::lock_guard lock(m_factsLock);
+  }
+  m_portArrived.notify_all();
+}
+
+void CKestrelSession::Notify(const std::function<void()>& call) {
+  if (!call) return;
+  const std::lock_guard lock(m_notifyLock);
+  if (!m_bStopped) call();
+}
 
 bool CKestrelSession::Initialise(PostFunction post, RedrawFunction redraw, PostFunction postFacts) {
   m_redraw = std::move(redraw);
-  // The air speed read may wait for the store's lock (it creates the key)
-  // and the port search tries up to 255 ports: both on the monitor thread,
-  // before its first wait, each posted as soon as it is known.
-  auto gatherFacts = [this, reader = m_strReaderName, module = m_strCtApiModule, postFacts = std::move(postFacts)] {
-    std::optional<int> speed = LoadAirSpeed();
-    {
-      const std::lock_guard lock(m_factsLock);
-      m_pendingAirSpeed = speed;
-      m_bAirSpeedPending = true;
-    }
-    if (postFacts) postFacts();
+  std::shared_ptr<CKestrelSession> self = weak_from_this().lock();
+  auto gatherFacts = [this, self, postFacts = std::move(postFacts)] { GatherFacts(self, postFacts); };
+  // Each change is read on the monitor thread, then shown.
+  auto changed = [this, post = std::move(post)] {
+    UpdateCardInfo();
+    Notify(post);
+  };
+  return m_monitor.Start(m_strReaderName, std::move(changed), std::move(gatherFacts), std::move(self));
+}
+
+void CKestrelSession::GatherFacts(const std::shared_ptr<CKestrelSession>& self, const PostFunction& postFacts) {
+  // The air speed read may wait for the store's lock (it creates the key),
+  // a bounded wait; each fact is posted as soon as it is known.
+  std::optional<int> speed = LoadAirSpeed();
+  {
+    const std::lock_guard lock(m_factsLock);
+    m_pendingAirSpeed = speed;
+    m_bAirSpeedPending = true;
+  }
+  Notify(postFacts);
+  auto searchPort = [this, reader = m_strReaderName, module = m_strCtApiModule, postFacts] {
     std::string port = FindCtApiPort(module, reader);  // loaded only for the search
     {
       const std::lock_guard lock(m_fieldsLock);
@@ -54,15 +84,29 @@ bool CKestrelSession::Initialise(PostFunction post, RedrawFunction redraw, PostF
     {
       const std::lock_guard lock(m_factsLock);
       m_bPortShown = true;
+      m_bPortKnown = true;
     }
-    if (postFacts) postFacts();
+    m_portArrived.notify_all();
+    Notify(postFacts);
   };
-  // Each change is read on the monitor thread, then shown.
-  auto changed = [this, post = std::move(post)] {
-    UpdateCardInfo();
-    if (post) post();
-  };
-  return m_monitor.Start(m_strReaderName, std::move(changed), std::move(gatherFacts));
+  if (!self) {
+    searchPort();  // nobody owns the session: nothing may outlive this thread
+    return;
+  }
+  velkaro::StartAbandonableThread([self, searchPort] { searchPort(); }, "ct-api port");
+  std::unique_lock lock(m_factsLock);
+  if (m_portArrived.wait_for(lock, m_factsDeadline, [this] { return m_bPortKnown || m_monitor.Stopping(); })) return;
+  lock.unlock();
+  // Unknown for now; the search goes on and a late port still shows.
+  {
+    const std::lock_guard fields(m_fieldsLock);
+    m_fields.m_strCtApiPort = res::kNotAvailable;
+  }
+  {
+    const std::lock_guard facts(m_factsLock);
+    m_bPortShown = true;
+  }
+  Notify(postFacts);
 }
 
 CReaderFields CKestrelSession::Fields() const {
@@ -70,12 +114,13 @@ CReaderFields CKestrelSession::Fields() const {
   return m_fields;
 }
 
-void CKestrelSession::Publish(const CReaderFields& fields) {
+void CKestrelSession::Publish(CReaderFields& before, const CReaderFields& fields) {
   {
     const std::lock_guard lock(m_fieldsLock);
-    m_fields = fields;
+    MergeUpdate(m_fields, before, fields);
   }
-  if (m_redraw) m_redraw();
+  before = fields;
+  Notify(m_redraw);
 }
 
 bool CKestrelSession::ApplyReaderFacts() {
@@ -99,12 +144,13 @@ bool CKestrelSession::ApplyReaderFacts() {
 
 void CKestrelSession::UpdateCardInfo() {
   const SCARD_READERSTATE state = m_monitor.ReaderState();
-  // The monitor thread is the texts' only writer: its copy is current.
-  CReaderFields f = Fields();
+  // A CT-API port that comes late may change the texts meanwhile, and is kept.
+  CReaderFields before = Fields();
+  CReaderFields f = before;
   // Without a context only the end steps run.
   if (const SCARDCONTEXT context = m_monitor.Context(); context != kNoContext) {
     card_steps::SetStatusLine(f, state.dwEventState);
-    if (!(state.dwEventState & SCARD_STATE_PRESENT)) {
+    if (card_steps::CardLeft(state)) {
       // Unlike the reader page, firmware and library go with the card.
       for (std::string* text : {&f.m_strProtocol, &f.m_strFirmware, &f.m_strPort, &f.m_strLibrary}) {
         *text = res::kNotAvailable;
@@ -112,20 +158,21 @@ void CKestrelSession::UpdateCardInfo() {
       f.m_strATR.clear();
       f.m_strCardName.clear();
     }
-    if (card_steps::CardArrived(state)) ReadArrivedCard(state, context, f);
+    if (card_steps::CardArrived(state)) ReadArrivedCard(state, context, before, f);
   }
   card_steps::Disconnect(m_card, m_hCard);
   // Also after a step that failed, so the screen never keeps the texts of
   // the card before.
-  Publish(f);
+  Publish(before, f);
   m_monitor.SetReady();
 }
 
-void CKestrelSession::ReadArrivedCard(const SCARD_READERSTATE& state, SCARDCONTEXT context, CReaderFields& f) {
+void CKestrelSession::ReadArrivedCard(const SCARD_READERSTATE& state, SCARDCONTEXT context,
+                                      CReaderFields& before, CReaderFields& f) {
   // The ATR and the card's name go up before the connection and the
   // driver's slower answers.
   if (!card_steps::ConnectAndNameCard(m_card, context, m_strReaderName, state, m_cardNames.get(), m_hCard, f,
-                                      [this](const CReaderFields& named) { Publish(named); })) {
+                                      [this, &before](const CReaderFields& named) { Publish(before, named); })) {
     return;
   }
   const auto firmware = card_steps::ReadDriverValue(m_card, m_hCard, kCtlFirmwareVersion);

@@ -3,6 +3,8 @@
 // apart from drawing: its reader and card texts, its own card update on the
 // shared card monitor, and the air speed setting that page edits.
 
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -27,7 +29,9 @@ std::optional<int> AirSpeedIndex(std::uint32_t stored);
 // The user-visible text for a failed write of the air speed.
 std::string AirSpeedWriteFailure(long result);
 
-class CKestrelSession {
+// Owned by a std::shared_ptr, the session is never waited for, as a reader
+// session is not: its threads hold it until they leave.
+class CKestrelSession : public std::enable_shared_from_this<CKestrelSession> {
  public:
   using PostFunction = CCardMonitor::PostFunction;
   using RedrawFunction = std::function<void()>;
@@ -57,7 +61,12 @@ class CKestrelSession {
   // monitor thread (the only writer of the texts while it runs); it redraws
   // whatever the command's parameter.
   void UpdateCardInfo();
-  void Stop() { m_monitor.Stop(); }
+  // Returns at once for an owned session, which from then on calls none of
+  // the page's functions; any other session's threads are joined.
+  void Stop();
+  bool WaitForExit(std::chrono::milliseconds timeout) { return m_monitor.WaitForExit(timeout); }
+  // For tests: a shorter wait for the CT-API port.
+  void SetFactsDeadline(std::chrono::milliseconds deadline) { m_factsDeadline = deadline; }
 
   // Reads "AirSpeedMax", creating its key when missing; a missing value
   // counts as 848 kBd. On success m_nAirSpeed is the stored entry's index;
@@ -83,9 +92,16 @@ class CKestrelSession {
 
  private:
   // On the update's copy of the texts.
-  void ReadArrivedCard(const SCARD_READERSTATE& state, SCARDCONTEXT context, CReaderFields& f);
-  // Makes `fields` the texts the page shows, and asks for a redraw.
-  void Publish(const CReaderFields& fields);
+  void ReadArrivedCard(const SCARD_READERSTATE& state, SCARDCONTEXT context, CReaderFields& before,
+                       CReaderFields& f);
+  // Makes what an update changed from `before` to `fields` the texts the
+  // page shows, and asks for a redraw.
+  // `before` becomes what was published.
+  void Publish(CReaderFields& before, const CReaderFields& fields);
+  // The air speed, then the CT-API port, on the monitor thread before its
+  // first wait; the port search waits on PC/SC, so only up to the deadline.
+  void GatherFacts(const std::shared_ptr<CKestrelSession>& self, const PostFunction& postFacts);
+  void Notify(const std::function<void()>& call);
 
   CMSCard m_card;
   std::string m_strReaderName;
@@ -103,5 +119,10 @@ class CKestrelSession {
   bool m_bAirSpeedPending = false;
   bool m_bAirSpeedLoaded = false;
   bool m_bAirSpeedReadable = false;
+  std::chrono::milliseconds m_factsDeadline{kReaderFactsDeadlineMs};
+  bool m_bPortKnown = false;  // guarded by m_factsLock
+  std::condition_variable m_portArrived;
+  std::mutex m_notifyLock;  // held while one of the page's functions runs
+  bool m_bStopped = false;  // guarded by m_notifyLock
   CCardMonitor m_monitor{m_card};  // last: its thread stops before the members above go
 };

@@ -16,7 +16,7 @@
 #include "rfid/reg_entries.h"
 
 CReaderDialog::CReaderDialog()
-    : CPropertyPage(QStringLiteral("ReaderNameX")), m_session(std::make_unique<CReaderSession>()) {
+    : CPropertyPage(QStringLiteral("ReaderNameX")), m_session(std::make_shared<CReaderSession>()) {
   auto* layout = new QVBoxLayout(this);
 
   const auto value = [this](const std::string CReaderFields::*field) { return m_view.AddLabel(this, field); };
@@ -50,7 +50,8 @@ CReaderDialog::CReaderDialog()
 }
 
 CReaderDialog::~CReaderDialog() {
-  // The monitor thread must be gone before anything it reads is freed.
+  // Never waits: a thread that a driver holds keeps the session, not the
+  // page, and calls into the page no more.
   m_session->Stop();
 }
 

@@ -65,7 +65,7 @@ class CReaderDialog : public CPropertyPage, public IRegisterViewPage {
   void OnRegistersRead(bool forLog, const CRegisterRead& read);
 
   std::string m_strRegDump;
-  std::unique_ptr<CReaderSession> m_session;
+  std::shared_ptr<CReaderSession> m_session;  // shared with its threads, which may outlive the page
   CFieldView m_view;
   QLabel* m_lblTa1InUse = nullptr;
   QLabel* m_lblTa1 = nullptr;

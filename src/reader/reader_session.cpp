@@ -8,6 +8,7 @@
 
 #include "card/ct_api.h"
 #include "card/reader_info.h"
+#include "platform/deadline.h"
 #include "reader/card_decoding.h"
 #include "reader/card_steps.h"
 #include "res/strings.h"
@@ -78,8 +79,23 @@ CReaderSession::CReaderSession(const std::string& pcscLibrary) : m_card(pcscLibr
 CReaderSession::~CReaderSession() { Stop(); }
 
 void CReaderSession::Stop() {
+  {
+    const std::lock_guard lock(m_notifyLock);
+    m_bStopped = true;
+  }
   m_monitor.Stop();
+  {
+    // The monitor may wait for the reader facts: it sees the stop now.
+    const std::lock_guard lock(m_fieldsLock);
+  }
+  m_factsArrived.notify_all();
   JoinRegisterReads(true);
+}
+
+void CReaderSession::Notify(const std::function<void()>& call) {
+  if (!call) return;
+  const std::lock_guard lock(m_notifyLock);
+  if (!m_bStopped) call();
 }
 
 CRegisterRead CReaderSession::ReadRegisters() {
@@ -113,6 +129,22 @@ CRegisterRead CReaderSession::ReadRegisters() {
 
 void CReaderSession::ReadRegistersInBackground(std::function<void(CRegisterRead)> done) {
   JoinRegisterReads(false);
+  if (auto self = weak_from_this().lock()) {
+    // A driver may hold the read for good: the thread owns the session and
+    // is never joined.
+    const bool started = velkaro::StartAbandonableThread(
+        [self, done = std::move(done)] {
+          CRegisterRead read = self->ReadRegisters();
+          self->Notify([&] {
+            if (done) done(std::move(read));
+          });
+        },
+        "register read");
+    if (!started) Notify([&] {
+      if (done) done(CRegisterRead{{}, kRegisterReadFailed});
+    });
+    return;
+  }
   auto finished = std::make_shared<std::atomic<bool>>(false);
   try {
     std::thread thread([this, finished, done] {
@@ -139,29 +171,107 @@ bool CReaderSession::Initialise(PostFunction post, RedrawFunction redraw, PostFu
   {
     const std::lock_guard lock(m_fieldsLock);
     ResetCardTexts(m_fields);
+    m_factsKnown = 0;
+    m_factsPosted = 0;
+    m_bFactsTimedOut = false;
   }
+  std::shared_ptr<CReaderSession> self = weak_from_this().lock();
   // The port search tries up to 255 ports and the reader query waits for the
-  // driver: both run on the monitor thread, before its first wait.
-  auto gatherFacts = [this, reader = m_strReaderName, module = m_strCtApiModule, postFacts = std::move(postFacts)] {
-    ReaderFacts facts;
-    facts.ctApiPort = FindCtApiPort(module, reader);  // loaded only for the search
-    facts.firmware = GetReaderInfo(reader, facts.library, facts.serialNumber);
-    {
-      const std::lock_guard lock(m_fieldsLock);
-      m_fields.m_strCtApiPort = std::move(facts.ctApiPort);
-      m_fields.m_strFirmware = std::move(facts.firmware);
-      m_fields.m_strLibrary = std::move(facts.library);
-      m_fields.m_strSerialNumber = std::move(facts.serialNumber);
-      m_bFactsShown = true;
-    }
-    if (postFacts) postFacts();
-  };
+  // driver: both run off the page's thread, before the monitor's first wait.
+  auto gatherFacts = [this, self, postFacts = std::move(postFacts)] { GatherReaderFacts(self, postFacts); };
   // Each change is read on the monitor thread, then shown.
   auto changed = [this, post = std::move(post)] {
     UpdateCardInfo();
-    if (post) post();
+    Notify(post);
   };
-  return m_monitor.Start(m_strReaderName, std::move(changed), std::move(gatherFacts));
+  return m_monitor.Start(m_strReaderName, std::move(changed), std::move(gatherFacts), std::move(self));
+}
+
+namespace {
+
+constexpr unsigned kFactCtApiPort = 1;
+constexpr unsigned kFactFirmware = 2;
+constexpr unsigned kFactLibrary = 4;
+constexpr unsigned kFactSerialNumber = 8;
+constexpr unsigned kAllFacts = kFactCtApiPort | kFactFirmware | kFactLibrary | kFactSerialNumber;
+
+}  // namespace
+
+void CReaderSession::GatherReaderFacts(const std::shared_ptr<CReaderSession>& self, const PostFunction& postFacts) {
+  auto searchPort = [this, reader = m_strReaderName, module = m_strCtApiModule, postFacts] {
+    std::string port = FindCtApiPort(module, reader);  // loaded only for the search
+    PublishFacts([&port](CReaderFields& f) { f.m_strCtApiPort = std::move(port); }, kFactCtApiPort, postFacts);
+  };
+  auto askDriver = [this, reader = m_strReaderName, postFacts] {
+    const auto show = [this, &postFacts](const CReaderInfo& info, unsigned known) {
+      PublishFacts(
+          [&info, known](CReaderFields& f) {
+            if (known & kFactFirmware) f.m_strFirmware = info.firmware;
+            if (known & kFactLibrary) f.m_strLibrary = info.library;
+            if (known & kFactSerialNumber) f.m_strSerialNumber = info.serialNumber;
+          },
+          known, postFacts);
+    };
+    // Each answer goes up as it comes: the firmware, then the library, then
+    // the serial number.
+    unsigned answered = 0;
+    CReaderInfo info;
+    info.firmware = GetReaderInfo(reader, info.library, info.serialNumber, [&](const CReaderInfo& sofar) {
+      answered = answered == 0 ? kFactFirmware : (answered << 1) | answered;
+      show(sofar, answered);
+    });
+    // What did not answer is known now too: "n/a".
+    if (const unsigned rest = (kFactFirmware | kFactLibrary | kFactSerialNumber) & ~answered) show(info, rest);
+  };
+  if (!self) {
+    // Nobody owns the session, so nothing may outlive this thread: ask here.
+    searchPort();
+    askDriver();
+    return;
+  }
+  // The port needs no driver, so it does not wait for one. Each thread owns
+  // the session: a driver that never answers keeps it, not the page.
+  velkaro::StartAbandonableThread([self, searchPort] { searchPort(); }, "ct-api port");
+  velkaro::StartAbandonableThread([self, askDriver] { askDriver(); }, "reader facts");
+  std::unique_lock lock(m_fieldsLock);
+  if (m_factsArrived.wait_for(lock, m_factsDeadline,
+                              [this] { return m_factsPosted == kAllFacts || m_monitor.Stopping(); })) {
+    return;
+  }
+  // What has not come by now is shown as unknown; the facts' threads go on.
+  for (const auto& [bit, field] : {std::pair{kFactCtApiPort, &CReaderFields::m_strCtApiPort},
+                                   std::pair{kFactFirmware, &CReaderFields::m_strFirmware},
+                                   std::pair{kFactLibrary, &CReaderFields::m_strLibrary},
+                                   std::pair{kFactSerialNumber, &CReaderFields::m_strSerialNumber}}) {
+    if (!(m_factsKnown & bit)) m_fields.*field = res::kNotAvailable;
+  }
+  m_bFactsTimedOut = true;
+  m_bFactsShown = true;
+  lock.unlock();
+  Notify(postFacts);
+}
+
+bool CReaderSession::FactsSettled() const {
+  const std::lock_guard lock(m_fieldsLock);
+  return m_factsKnown == kAllFacts || m_bFactsTimedOut;
+}
+
+void CReaderSession::PublishFacts(const std::function<void(CReaderFields&)>& set, unsigned known,
+                                  const PostFunction& postFacts) {
+  {
+    const std::lock_guard lock(m_fieldsLock);
+    set(m_fields);
+    m_factsKnown |= known;
+    m_bFactsShown = true;
+  }
+  Notify(postFacts);
+  // The monitor goes on once the page has been told, so the facts are shown
+  // ahead of the first change.
+  {
+    const std::lock_guard lock(m_fieldsLock);
+    m_factsPosted |= known;
+  }
+  m_factsArrived.notify_all();
 }
 
 bool CReaderSession::ApplyReaderFacts() {
@@ -178,39 +288,42 @@ CReaderFields CReaderSession::Fields() const {
   return m_fields;
 }
 
-void CReaderSession::Publish(const CReaderFields& fields, bool redraw) {
+void CReaderSession::Publish(CReaderFields& before, const CReaderFields& fields, bool redraw) {
   {
     const std::lock_guard lock(m_fieldsLock);
-    m_fields = fields;
+    MergeUpdate(m_fields, before, fields);
   }
-  if (redraw && m_redraw) m_redraw();
+  before = fields;
+  if (redraw) Notify(m_redraw);
 }
 
 void CReaderSession::UpdateCardInfo(bool noRedraw) {
   const SCARD_READERSTATE state = m_monitor.ReaderState();
-  // The monitor thread is the texts' only writer: its copy is current.
-  CReaderFields f = Fields();
+  // The monitor thread writes the card's texts; a reader fact that comes
+  // late may change the texts meanwhile, and is kept.
+  CReaderFields before = Fields();
+  CReaderFields f = before;
   {
     std::unique_lock page(m_monitor.PageLock());
     // Without a context only the end steps run.
     if (const SCARDCONTEXT context = m_monitor.Context(); context != kNoContext) {
       card_steps::SetStatusLine(f, state.dwEventState);
-      if (!(state.dwEventState & SCARD_STATE_PRESENT)) ResetCardTexts(f);
-      if (card_steps::CardArrived(state)) ReadArrivedCard(state, context, noRedraw, f);
+      if (card_steps::CardLeft(state)) ResetCardTexts(f);
+      if (card_steps::CardArrived(state)) ReadArrivedCard(state, context, noRedraw, before, f);
     }
     card_steps::Disconnect(m_card, m_hCard);
   }
-  Publish(f, true);
+  Publish(before, f, true);
   m_monitor.SetReady();
 }
 
 void CReaderSession::ReadArrivedCard(const SCARD_READERSTATE& state, SCARDCONTEXT context, bool noRedraw,
-                                     CReaderFields& f) {
+                                     CReaderFields& before, CReaderFields& f) {
   // The ATR and the card's name go up before the connection and the
   // driver's slower answers.
   const auto synchronous = card_steps::ConnectAndNameCard(
       m_card, context, m_strReaderName, state, m_cardNames.get(), m_hCard, f,
-      [this, noRedraw](const CReaderFields& named) { Publish(named, !noRedraw); });
+      [this, noRedraw, &before](const CReaderFields& named) { Publish(before, named, !noRedraw); });
   if (!synchronous) return;
   if (!card_steps::ReadPort(m_card, m_hCard, f)) return;
 

@@ -5,8 +5,15 @@
 // no PC/SC call waits on the user-interface thread; the page (a Qt widget)
 // shows copies of the texts when told to. Tests drive a session without any
 // window.
+//
+// A session that is owned by a std::shared_ptr is never waited for: its
+// threads hold it until they leave, since a driver may keep them in a call
+// for as long as it likes. Stop() returns at once and from then on calls
+// none of the page's functions.
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -39,7 +46,7 @@ struct CReaderModelFlags {
   std::uint32_t column5 = 0;
 };
 
-class CReaderSession {
+class CReaderSession : public std::enable_shared_from_this<CReaderSession> {
  public:
   // Called on the monitor thread after a card update has changed the texts;
   // the page turns it into command 4003 on the user-interface thread.
@@ -49,7 +56,8 @@ class CReaderSession {
   using RedrawFunction = std::function<void()>;
 
   explicit CReaderSession(const std::string& pcscLibrary = kPcscLibraryName);
-  // Stops the monitor thread and waits for it before anything is freed.
+  // A session not owned by a std::shared_ptr stops and joins its threads
+  // here; an owned one has no thread left by now.
   ~CReaderSession();
   CReaderSession(const CReaderSession&) = delete;
   CReaderSession& operator=(const CReaderSession&) = delete;
@@ -66,10 +74,17 @@ class CReaderSession {
 
   // Sets the card texts to "n/a" and starts the monitor thread, which takes
   // the page's context, gathers the reader facts (CT-API port, firmware,
-  // library, serial number) and calls `postFacts` for ApplyReaderFacts, and
-  // then runs the card update of each change and calls `post`. False when
-  // the thread cannot be started.
+  // library, serial number) and calls `postFacts` for ApplyReaderFacts as
+  // each comes, and then runs the card update of each change and calls
+  // `post`. The facts are asked on threads of their own; the monitor waits
+  // for them up to the facts deadline, then shows "n/a" for those that have
+  // not come, and a late one still fills its field in. False when the
+  // thread cannot be started.
   bool Initialise(PostFunction post, RedrawFunction redraw, PostFunction postFacts = {});
+  // Whether every reader fact has come or been shown as unknown.
+  bool FactsSettled() const;
+  // For tests: a shorter wait for the reader facts.
+  void SetFactsDeadline(std::chrono::milliseconds deadline) { m_factsDeadline = deadline; }
 
   // Shows the reader facts the monitor thread has put in the texts; false
   // when none have come since the last call.
@@ -80,9 +95,12 @@ class CReaderSession {
   // `noRedraw` skips the final redraw.
   void UpdateCardInfo(bool noRedraw = false);
 
-  // Stops and joins the monitor thread and any register read (also done by
-  // the destructor).
+  // Stops the monitor thread and any register read. An owned session does
+  // not wait for them (see above); any other joins them, as the destructor
+  // does.
   void Stop();
+  // Waits up to `timeout` for the monitor thread to leave after Stop().
+  bool WaitForExit(std::chrono::milliseconds timeout) { return m_monitor.WaitForExit(timeout); }
 
   // The reader's RFID registers. Read on a PC/SC context of the read's own,
   // since pcsc-lite would hold a call on the monitor's context for up to a
@@ -90,8 +108,8 @@ class CReaderSession {
   // update cannot use the reader meanwhile. Blocks: not for the
   // user-interface thread.
   CRegisterRead ReadRegisters();
-  // The same on a thread of its own; `done` runs on that thread. Every call
-  // starts one more read.
+  // The same on a thread of its own; `done` runs on that thread, unless the
+  // session was stopped meanwhile. Every call starts one more read.
   void ReadRegistersInBackground(std::function<void(CRegisterRead)> done);
 
   // A copy of the texts as they stand.
@@ -109,18 +127,22 @@ class CReaderSession {
   int WaitCount() const { return m_monitor.WaitCount(); }
 
  private:
-  struct ReaderFacts {
-    std::string ctApiPort;
-    std::string firmware;
-    std::string library;
-    std::string serialNumber;
-  };
+  // The reader facts, on the monitor thread before its first wait.
+  void GatherReaderFacts(const std::shared_ptr<CReaderSession>& self, const PostFunction& postFacts);
+  // Puts facts into the texts and tells the page; `known` counts which of
+  // them have come (bits of kFact*).
+  void PublishFacts(const std::function<void(CReaderFields&)>& set, unsigned known, const PostFunction& postFacts);
+  // Runs `call` (one of the page's functions) unless the session has stopped.
+  void Notify(const std::function<void()>& call);
 
   // The steps after the status line, on the update's copy of the texts with
   // the page lock held; they end early where a driver query fails.
-  void ReadArrivedCard(const SCARD_READERSTATE& state, SCARDCONTEXT context, bool noRedraw, CReaderFields& f);
-  // Makes `fields` the texts the page shows, and asks for a redraw.
-  void Publish(const CReaderFields& fields, bool redraw);
+  void ReadArrivedCard(const SCARD_READERSTATE& state, SCARDCONTEXT context, bool noRedraw,
+                       CReaderFields& before, CReaderFields& f);
+  // Makes what an update changed from `before` to `fields` the texts the
+  // page shows, and asks for a redraw.
+  // `before` becomes what was published.
+  void Publish(CReaderFields& before, const CReaderFields& fields, bool redraw);
   // Joins the register reads that have finished (all of them with `all`).
   void JoinRegisterReads(bool all);
 
@@ -136,10 +158,18 @@ class CReaderSession {
   bool m_bFactsShown = false;    // guarded by m_fieldsLock: facts put in since ApplyReaderFacts
   SCARDHANDLE m_hCard = kNoCard;
   RedrawFunction m_redraw;
+  std::chrono::milliseconds m_factsDeadline{kReaderFactsDeadlineMs};
+  unsigned m_factsKnown = 0;     // guarded by m_fieldsLock: which facts have come
+  unsigned m_factsPosted = 0;    // guarded by m_fieldsLock: which of them the page was told of
+  bool m_bFactsTimedOut = false;  // guarded by m_fieldsLock: the rest were shown as unknown
+  std::condition_variable m_factsArrived;
+  // Held while one of the page's functions runs; Stop() closes it.
+  std::mutex m_notifyLock;
+  bool m_bStopped = false;  // guarded by m_notifyLock
   struct RegisterReadThread {
     std::thread thread;
     std::shared_ptr<std::atomic<bool>> finished;
   };
-  std::vector<RegisterReadThread> m_registerReads;  // user-interface thread only
-  CCardMonitor m_monitor{m_card};  // last: its thread stops before the members above go
+  std::vector<RegisterReadThread> m_registerReads;  // user-interface thread only; unowned sessions
+  CCardMonitor m_monitor{m_card};  // last: an unowned session's thread stops before the members above go
 };

@@ -90,3 +90,24 @@ TEST(ReaderInfoTest, VersionTexts) {
   EXPECT_EQ(FormatVersion(5), "0.05");
   EXPECT_EQ(FormatVersion(0xFFFFFFFF), "42949672.95");
 }
+
+// An answer too short for its field leaves that field "n/a"; the query goes on.
+TEST(ReaderInfoTest, ShortAnswerLeavesOnlyItsFieldNotAvailable) {
+  VELKARO_REQUIRE_SANDBOX();
+  const std::string reader = Sandbox().ReaderName("VELKARO CT 200");
+  const struct {
+    const char* code;
+    Info expected;
+  } cases[] = {
+      {"3001", {"n/a", "3.10", "CT200-004711"}},
+      {"3041", {"1.23", "n/a", "CT200-004711"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.code);
+    RunSim({"set", "a_ct200", std::string("short=") + c.code});
+    const Info info = Query(reader);
+    EXPECT_EQ(info.firmware, c.expected.firmware);
+    EXPECT_EQ(info.library, c.expected.library);
+    EXPECT_EQ(info.serial, c.expected.serial);
+  }
+}

@@ -311,5 +311,113 @@ TEST_F(ReaderSessionTest, StopCancelsThePendingWait) {
   }
   std::this_thread::sleep_for(100ms);  // inside the wait, well before its time-out
   driver.Session().Stop();
+  ASSERT_TRUE(driver.Session().WaitForExit(2s));
   EXPECT_EQ(driver.Session().Monitor().LastWaitResult(), SCARD_E_CANCELLED);
+}
+
+namespace {
+
+SCARD_READERSTATE HandedState(DWORD current, DWORD event, const std::vector<BYTE>& atr) {
+  SCARD_READERSTATE state{};
+  state.dwCurrentState = current;
+  state.dwEventState = event;
+  state.cbAtr = static_cast<DWORD>(atr.size());
+  std::copy(atr.begin(), atr.end(), state.rgbAtr);
+  return state;
+}
+
+}  // namespace
+
+// Each step hands the update a state as the monitor would: a card that
+// stays present is read again only when the event counter (high 16 bits)
+// moved or it came out of the mute state; going mute ends the card read.
+TEST_F(ReaderSessionTest, CardChangesBetweenPresentStatesAreRead) {
+  VELKARO_REQUIRE_SANDBOX();
+  const std::vector<BYTE> first = {0x3B, 0x02, 0x14, 0x50};
+  const std::vector<BYTE> second = {0x3B, 0x02, 0x14, 0x51};
+  constexpr DWORD kPresent = SCARD_STATE_CHANGED | SCARD_STATE_PRESENT;
+  constexpr DWORD kMute = SCARD_STATE_PRESENT | SCARD_STATE_MUTE;
+  const struct {
+    const char* step;
+    DWORD current, event;
+    std::vector<BYTE> atr;
+    const char *status, *shownAtr, *protocol;
+  } steps[] = {
+      {"first update", SCARD_STATE_UNAWARE, kPresent | 0x30000, first, "Smart card inserted", "3B 02 14 50", "T=1"},
+      {"same card, other state", kPresent | 0x30000, kPresent | SCARD_STATE_INUSE | 0x30000, second,
+       "Smart card inserted", "3B 02 14 50", "T=1"},
+      {"swapped unseen", kPresent | 0x30000, kPresent | 0x50000, second, "Smart card inserted", "3B 02 14 51", "T=1"},
+      {"goes mute", kPresent | 0x50000, kMute | 0x50000, {}, "The smart card is not responding to a reset", "",
+       "n/a"},
+      {"answers again", kMute | 0x50000, kPresent | 0x50000, first, "Smart card inserted", "3B 02 14 50", "T=1"},
+  };
+  CReaderSession session;
+  session.SetReaderName(Sandbox().ReaderName("VELKARO CT 200"));
+  ASSERT_TRUE(session.Monitor().EstablishContextForTest());
+  for (const auto& s : steps) {
+    SCOPED_TRACE(s.step);
+    session.Monitor().HandOverForTest(HandedState(s.current, s.event, s.atr));
+    session.UpdateCardInfo();
+    const CReaderFields f = session.Fields();
+    EXPECT_EQ(f.m_strStatus, s.status);
+    EXPECT_EQ(f.m_strATR, s.shownAtr);
+    EXPECT_EQ(f.m_strProtocol, s.protocol);
+  }
+}
+
+// Against pcscd: every card the simulated reader is given shows, swaps in
+// quick succession included, and a present card that goes mute and comes
+// back is shown without it and with it again.
+TEST_F(ReaderSessionTest, EveryCardChangeReachesThePage) {
+  VELKARO_REQUIRE_SANDBOX();
+  SessionDriver driver(Sandbox().ReaderName("VELKARO CT 200"), false, app.CardTables());
+  ASSERT_TRUE(driver.Start());
+  ASSERT_TRUE(driver.UpdateUntil([](const CReaderFields& f) { return f.m_strATR == kSignatureAtr; }));
+  struct Step {
+    std::vector<std::string> command;
+    std::string status, atr, frequency;
+  };
+  std::vector<Step> steps;
+  for (int i = 0; i < 6; ++i) {
+    const std::string atr = "3B 02 14 5" + std::to_string(i);
+    steps.push_back({{"swap", "a_ct200", "atr=" + atr}, "Smart card inserted", atr, "4.0 MHz"});
+  }
+  steps.push_back({{"mute", "a_ct200"}, "The smart card is not responding to a reset", "", "n/a"});
+  steps.push_back({{"mute", "a_ct200", "no"}, "Smart card inserted", "3B 02 14 55", "4.0 MHz"});
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.command.front() + " " + step.command.back());
+    RunSim(step.command);
+    EXPECT_TRUE(driver.UpdateUntil([&step](const CReaderFields& f) {
+      return f.m_strStatus == step.status && f.m_strATR == step.atr && f.m_strFrequency == step.frequency;
+    })) << "shown: " << driver.Fields().m_strStatus << " / " << driver.Fields().m_strATR;
+  }
+}
+
+// A driver slow to answer the reader query: the CT-API port comes at once,
+// the driver's facts show "n/a" at the deadline and their late answers fill
+// them in; the card is read meanwhile.
+TEST_F(ReaderSessionTest, SlowReaderFactsShowNotAvailableUntilTheyCome) {
+  VELKARO_REQUIRE_SANDBOX();
+  RunSim({"set", "a_ct200", "slow=3001", "delay=1500"});
+  const std::string reader = Sandbox().ReaderName("VELKARO CT 200");
+  SessionDriver driver(reader, false, app.CardTables());
+  driver.Session().SetFactsDeadline(300ms);
+  const auto started = std::chrono::steady_clock::now();
+  ASSERT_TRUE(driver.Start());
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 1200ms);
+  CReaderFields f = driver.Session().Fields();
+  EXPECT_EQ(f.m_strCtApiPort, CtApiPortOf(reader));
+  EXPECT_EQ(f.m_strFirmware, "n/a");
+  EXPECT_EQ(f.m_strLibrary, "n/a");
+  EXPECT_EQ(f.m_strSerialNumber, "n/a");
+  ASSERT_TRUE(driver.UpdateUntilStatus("Smart card inserted"));
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (driver.Session().Fields().m_strSerialNumber != "CT200-004711" && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(20ms);
+  }
+  f = driver.Session().Fields();
+  EXPECT_EQ(f.m_strFirmware, "1.23");
+  EXPECT_EQ(f.m_strLibrary, "3.10");
+  EXPECT_EQ(f.m_strSerialNumber, "CT200-004711");
+  EXPECT_EQ(f.m_strATR, kSignatureAtr);
 }

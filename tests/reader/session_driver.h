@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -13,12 +14,21 @@
 
 class SessionDriver {
  public:
+  ~SessionDriver() {
+    m_session->Stop();
+    // Leaves nothing running into the next test's teardown; a thread that a
+    // driver holds is left behind, as the page leaves it.
+    m_session->WaitForExit(std::chrono::seconds(2));
+  }
+  SessionDriver(const SessionDriver&) = delete;
+  SessionDriver& operator=(const SessionDriver&) = delete;
+
   explicit SessionDriver(const std::string& reader, bool contactless = false,
                          std::shared_ptr<const CCardNames> names = nullptr) {
-    m_session.SetReaderName(reader);
-    m_session.SetCardNames(std::move(names));
-    m_session.SetCtApiModule(VELKARO_ZELBRIC_MODULE);
-    m_session.ModelFlags().m_bContactless = contactless ? 1 : 0;
+    m_session->SetReaderName(reader);
+    m_session->SetCardNames(std::move(names));
+    m_session->SetCtApiModule(VELKARO_ZELBRIC_MODULE);
+    m_session->ModelFlags().m_bContactless = contactless ? 1 : 0;
   }
 
   // Starts the session and waits for the reader facts its monitor thread
@@ -26,10 +36,10 @@ class SessionDriver {
   bool Start() { return Begin() && WaitForFacts(); }
 
   bool Begin() {
-    return m_session.Initialise(
+    return m_session->Initialise(
         [this] {
           // The texts as this update left them, before any later one starts.
-          CReaderFields shown = m_session.Fields();
+          CReaderFields shown = m_session->Fields();
           {
             std::lock_guard lock(m_mutex);
             m_shown.push_back(std::move(shown));
@@ -39,18 +49,21 @@ class SessionDriver {
         },
         [this] {
           // What the page would draw now.
-          CReaderFields drawn = m_session.Fields();
+          CReaderFields drawn = m_session->Fields();
           std::lock_guard lock(m_mutex);
           m_redrawn.push_back(std::move(drawn));
         },
         [this] {
-          // The monitor thread has put the facts in and starts no update
-          // before this returns.
-          CReaderFields facts = m_session.Fields();
+          // Each fact is posted as it comes; the monitor thread starts no
+          // update before all have come or been shown as unknown.
+          CReaderFields facts = m_session->Fields();
+          const bool complete = m_session->FactsSettled();
           {
+            // The first complete set: a later post may already carry a card.
             std::lock_guard lock(m_mutex);
+            if (m_factsPosted) return;
             m_facts = std::move(facts);
-            m_factsPosted = true;
+            m_factsPosted = complete;
           }
           m_posted_cv.notify_all();
         });
@@ -60,7 +73,7 @@ class SessionDriver {
     std::unique_lock lock(m_mutex);
     if (!m_posted_cv.wait_for(lock, timeout, [this] { return m_factsPosted; })) return false;
     lock.unlock();
-    const bool applied = m_session.ApplyReaderFacts();
+    const bool applied = m_session->ApplyReaderFacts();
     lock.lock();
     // Until the first notification is taken, the texts are the facts.
     if (m_handled == 0) m_current = m_facts;
@@ -76,14 +89,19 @@ class SessionDriver {
     return true;
   }
 
-  // Runs updates until the status line reads `status`.
-  bool UpdateUntilStatus(const std::string& status, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+  // Runs updates until the texts satisfy `want`.
+  bool UpdateUntil(const std::function<bool(const CReaderFields&)>& want,
+                   std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (Fields().m_strStatus != status) {
+    while (!want(Fields())) {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       if (left.count() <= 0 || !Update(left)) return false;
     }
     return true;
+  }
+  // Runs updates until the status line reads `status`.
+  bool UpdateUntilStatus(const std::string& status, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+    return UpdateUntil([&status](const CReaderFields& f) { return f.m_strStatus == status; }, timeout);
   }
 
   // The texts as the last notification taken left them.
@@ -96,7 +114,8 @@ class SessionDriver {
     std::lock_guard lock(m_mutex);
     return m_redrawn;
   }
-  CReaderSession& Session() { return m_session; }
+  CReaderSession& Session() { return *m_session; }
+  std::shared_ptr<CReaderSession> Shared() const { return m_session; }
 
  private:
   mutable std::mutex m_mutex;
@@ -108,5 +127,7 @@ class SessionDriver {
   CReaderFields m_current;
   CReaderFields m_facts;  // as the facts left them
   bool m_factsPosted = false;
-  CReaderSession m_session;  // last: its thread stops before the members above go
+  // Owned as the page owns it: its threads may outlive the driver, so they
+  // stop calling it first.
+  std::shared_ptr<CReaderSession> m_session = std::make_shared<CReaderSession>();
 };

@@ -209,6 +209,45 @@ TEST(ReaderDialogTest, PageDestroyedWhileItsThreadWaitsGoesPromptly) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
 }
 
+// A driver may hold a call for as long as it likes: the page still goes at
+// once, wherever its threads are held (the reader query before the first
+// wait, a card update, a register read), and nothing they do later reaches
+// it. The threads keep the session until they are back.
+TEST(ReaderDialogTest, PageWhoseDriverIsHeldGoesAtOnce) {
+  VELKARO_REQUIRE_SANDBOX();
+  RecordingMessageBox messages;
+  const struct {
+    const char* held;
+    const char* model;
+    const char* file;
+    const char* slow;
+    std::vector<std::string> then;  // what brings the slow call
+  } cases[] = {
+      {"reader query", "VELKARO CT 220", "e_ct220", "3001", {}},
+      {"card update", "VELKARO CT 220", "e_ct220", "channel", {"insert", "e_ct220"}},
+      {"register read", "VELKARO CL 3700", "b_cl3700", "3105", {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.held);
+    RunSim({"set", c.file, std::string("slow=") + c.slow, "delay=1000"});
+    auto page = OpenPage(c.model);
+    if (!c.then.empty()) RunSim(c.then);
+    if (std::string(c.slow) == "3105") page->ReadRegisterDump(false);
+    QTest::qWait(300);  // well inside the slow call
+    const std::weak_ptr<CReaderSession> session = page->Session().weak_from_this();
+    const auto start = std::chrono::steady_clock::now();
+    page.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
+    EXPECT_FALSE(session.expired());
+    // Back from the driver, the threads let the session go.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return session.expired(); }, 10000));
+    RunSim({"set", c.file, "slow=", "delay=0"});
+    if (!c.then.empty()) RunSim({"remove", c.file});
+  }
+  QApplication::processEvents();
+  EXPECT_TRUE(messages.Shown().empty());
+}
+
 TEST(ReaderDialogTest, NotificationForADestroyedPageIsDropped) {
   VELKARO_REQUIRE_SANDBOX();
   auto page = OpenPage("VELKARO CT 220");

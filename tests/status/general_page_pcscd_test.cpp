@@ -261,26 +261,39 @@ TEST_F(GeneralPagePcscdTest, SilentServiceManagerLeavesTheReadersAndTheirTabs) {
 }
 
 // A stopped pcscd (SIGSTOP) still takes connections into its listen queue
-// and answers nothing: the page says the state is unknown, keeps the reader
-// tabs, and the window still closes at once.
+// and answers nothing: the page says the state is unknown and keeps the
+// reader tabs; once it goes on, the page says it runs. Stopped again, the
+// window closes at once even while the refresh waits for pcsc-lite.
 TEST_F(GeneralPagePcscdTest, StoppedPcscdShowsAnUnknownStateAndTheWindowStillClosesAtOnce) {
   VELKARO_REQUIRE_SANDBOX();
   ASSERT_NO_FATAL_FAILURE(OpenWithReaders(true));
   const pid_t pcscd = Sandbox().Pid();
-  ASSERT_EQ(kill(pcscd, SIGSTOP), 0);
   // pcscd goes on when the test is done, or after a while when closing
   // waits for it: the test then fails by its clock instead of hanging.
   std::atomic<bool> done{false};
   std::thread watchdog([&done, pcscd] {
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    const auto deadline = std::chrono::steady_clock::now() + 15s;
     while (!done && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(10ms);
     kill(pcscd, SIGCONT);
   });
 
+  ASSERT_EQ(kill(pcscd, SIGSTOP), 0);
   WaitUntil([&] { return Status() == kUnknown; });
   EXPECT_EQ(Status(), kUnknown);
   EXPECT_EQ(FoundReaders(), Handled());
   EXPECT_EQ(Tabs(), Handled());
+  ASSERT_EQ(kill(pcscd, SIGCONT), 0);
+  WaitUntil([&] { return Status() == kRunning; });
+  EXPECT_EQ(Status(), kRunning);
+
+  // Stopped just after a refresh, pcscd holds the next one in pcsc-lite
+  // for its deadline (it starts a period later): the window closes then.
+  const int refreshes = general->RefreshCount();
+  WaitUntil([&] { return general->RefreshCount() > refreshes; });
+  ASSERT_EQ(kill(pcscd, SIGSTOP), 0);
+  QEventLoop loop;
+  QTimer::singleShot(1600, &loop, &QEventLoop::quit);
+  loop.exec();
   const auto closing = std::chrono::steady_clock::now();
   sheet.reset();
   const auto closed = std::chrono::steady_clock::now() - closing;

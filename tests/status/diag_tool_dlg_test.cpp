@@ -42,7 +42,7 @@ class GeneralPageTest : public ::testing::Test {
     sheet.reset();
     // Stopped refresh threads end by themselves; the fakes they use stay
     // until they have.
-    QTest::qWaitFor([] { return CDiagToolDlg::RunningRefreshThreads() == 0; }, 5000);
+    EXPECT_TRUE(QTest::qWaitFor([] { return CDiagToolDlg::RunningRefreshThreads() == 0; }, 5000));
     unsetenv("VELKARO_SYSTEM_ROOT");
   }
 

@@ -58,22 +58,28 @@ SystemdServiceControl::~SystemdServiceControl() {
   if (!m_busAddress.empty()) QDBusConnection::disconnectFromBus(ConnectionName(m_busAddress));
 }
 
-SmartCardServiceStatus SystemdServiceControl::QuerySmartCardService(bool pcscdAnswered) {
+SmartCardServiceStatus SystemdServiceControl::QuerySmartCardService(PcscdReply reply) {
   // A client pointed at another pcscd is not served by the system's units;
   // a bus named by the caller is asked all the same.
   if (m_busAddress.empty() && std::getenv("PCSCLITE_CSOCK_NAME")) {
-    return SocketProbeServiceControl::QuerySmartCardService(pcscdAnswered);
+    return SocketProbeServiceControl::QuerySmartCardService(reply);
   }
   const QDBusConnection bus =
       m_busAddress.empty() ? QDBusConnection::systemBus() : QDBusConnection(ConnectionName(m_busAddress));
-  if (!bus.isConnected()) return SocketProbeServiceControl::QuerySmartCardService(pcscdAnswered);
+  if (!bus.isConnected()) return SocketProbeServiceControl::QuerySmartCardService(reply);
 
   const QDBusPendingCall serviceCall = AskUnit(bus, kServicePath);
   const QDBusPendingCall socketCall = AskUnit(bus, kSocketPath);
   const auto service = UnitFacts(serviceCall);
   const auto socket = UnitFacts(socketCall);
-  if (!service || !socket) return SocketProbeServiceControl::QuerySmartCardService(pcscdAnswered);
-  return StatusFromSystemdUnits(*service, *socket);
+  if (!service || !socket) return SocketProbeServiceControl::QuerySmartCardService(reply);
+  SmartCardServiceStatus status = StatusFromSystemdUnits(*service, *socket, reply);
+  // Units that say pcscd does not run may be wrong: pcscd may have been
+  // started by hand (pcscd -f -d to watch its debug output).
+  if (reply == PcscdReply::kNotAsked && status.runState != ServiceRunState::kRunning) {
+    status = StatusFromSystemdUnits(*service, *socket, ProbePcscdSocket());
+  }
+  return status;
 }
 
 }  // namespace velkaro

@@ -24,8 +24,10 @@ class SystemdServiceControl final : public SocketProbeServiceControl {
   SystemdServiceControl(const SystemdServiceControl&) = delete;
   SystemdServiceControl& operator=(const SystemdServiceControl&) = delete;
 
-  // Waits for no more than one call time-out (both units are asked at once).
-  SmartCardServiceStatus QuerySmartCardService(bool pcscdAnswered) override;
+  using IServiceControl::QuerySmartCardService;
+  // Waits for no more than one call time-out (both units are asked at once),
+  // and one probe time-out when the units say pcscd does not run.
+  SmartCardServiceStatus QuerySmartCardService(PcscdReply reply) override;
 
  private:
   std::string m_busAddress;  // empty: the system bus

@@ -1,7 +1,5 @@
 #include "status/diag_tool_dlg.h"
 
-#include <pthread.h>
-
 #include <QFormLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -9,7 +7,9 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <utility>
@@ -17,6 +17,7 @@
 #include "apis/installed_apis.h"
 #include "app/diag_tool_app.h"
 #include "app/prop_sheet.h"
+#include "platform/deadline.h"
 #include "platform/services.h"
 #include "res/strings.h"
 #include "status/file_info.h"
@@ -45,6 +46,8 @@ class DepthGuard {
   bool m_entered;
 };
 
+std::atomic<int> g_runningRefreshThreads{0};
+
 QTreeWidget* MakeReportList(QWidget* parent, const QStringList& columns) {
   auto* list = new QTreeWidget(parent);
   list->setRootIsDecorated(false);
@@ -56,7 +59,42 @@ QTreeWidget* MakeReportList(QWidget* parent, const QStringList& columns) {
   return list;
 }
 
+// The page as threads that may outlive it see it: posts to it and its
+// additional-reader test (which asks the program's configuration) pass only
+// while it is open. Closing waits at most for one such quick call.
+struct PageGate {
+  std::mutex lock;
+  CDiagToolDlg* page = nullptr;
+  AdditionalReaderTest isAdditional;
+
+  void Close() {
+    const std::lock_guard guard(lock);
+    page = nullptr;
+    isAdditional = nullptr;
+  }
+  static AdditionalReaderTest Test(const std::shared_ptr<PageGate>& gate) {
+    return [gate](const std::string& name) {
+      const std::lock_guard guard(gate->lock);
+      return gate->isAdditional && gate->isAdditional(name);
+    };
+  }
+};
+
 }  // namespace
+
+struct CDiagToolDlg::RefreshLink {
+  std::shared_ptr<PageGate> gate = std::make_shared<PageGate>();
+  std::shared_ptr<const CReaderModelMaps> maps;  // fixed before the thread starts
+
+  std::mutex lock;  // everything below
+  std::condition_variable wake;
+  bool stop = false;
+  bool refreshDue = true;            // the page has applied the last facts
+  std::optional<bool> apiInstalled;  // the file thread's word on the card API libraries
+  RefreshFacts pending;
+};
+
+int CDiagToolDlg::RunningRefreshThreads() { return g_runningRefreshThreads.load(); }
 
 CDiagToolDlg::CDiagToolDlg(CDiagToolPropSheet* sheet, QWidget* parent)
     : CPropertyPage(QString::fromUtf8(res::kGeneralPageCaption), parent), m_pSheet(sheet) {
@@ -89,8 +127,8 @@ CDiagToolDlg::CDiagToolDlg(CDiagToolPropSheet* sheet, QWidget* parent)
 }
 
 CDiagToolDlg::~CDiagToolDlg() {
-  if (m_hFileThread.joinable()) m_hFileThread.join();
   StopRefreshThread();
+  if (m_hFileThread.joinable()) m_hFileThread.join();
   RemoveAllPages();
   if (m_pApiPage && m_pSheet) m_pSheet->RemovePage(m_pApiPage.get());
 }
@@ -124,7 +162,15 @@ void CDiagToolDlg::InspectConfiguredFiles(std::vector<std::string> mandatory, st
   const std::size_t mandatoryCount = mandatory.size();
   std::vector<std::string> names = std::move(mandatory);
   names.insert(names.end(), optional.begin(), optional.end());
-  const auto inspect = [this, facts, mandatoryCount, names = std::move(names)] {
+  // The card API libraries first: the refresh thread's first facts wait for
+  // them, so that the APIs tab comes before the reader tabs.
+  const auto inspect = [this, facts, link = m_link, mandatoryCount, names = std::move(names)] {
+    const bool apis = AnyApiInstalled();
+    {
+      const std::lock_guard lock(link->lock);
+      link->apiInstalled = apis;
+    }
+    link->wake.notify_all();
     {
       std::vector<CFileInfo> infos = InspectFiles(names);
       std::lock_guard lock(facts->lock);
@@ -158,18 +204,26 @@ void CDiagToolDlg::FillFileVersions(const std::vector<CFileInfo>& infos, std::si
 }
 
 bool CDiagToolDlg::OnInitDialog() {
+  auto link = std::make_shared<RefreshLink>();
+  link->maps = std::make_shared<const CReaderModelMaps>(m_maps);
+  link->gate->page = this;
+  link->gate->isAdditional = m_isAdditionalReader;
+  m_link = link;
   if (const CDiagToolApp* app = CDiagToolApp::Instance()) {
     InspectConfiguredFiles(app->GetMandatoryFiles(), app->GetOptionalFiles());
+  } else {
+    InspectConfiguredFiles({}, {});
   }
 
   m_stcRmStatus->setText(QString::fromUtf8(kCheckingText));
   for (PageGroup& group : m_aPageGroups) group = PageGroup{};
 
   m_bStopThread = false;
-  m_bRefreshDue = true;
-  try {
-    m_hRefreshThread = std::thread(&CDiagToolDlg::RefreshThreadProc, this);
-  } catch (const std::system_error&) {
+  ++g_runningRefreshThreads;  // before the start, so that no waiter misses it
+  if (!velkaro::StartAbandonableThread([link] { RefreshThreadProc(link); }, "refresh")) {
+    --g_runningRefreshThreads;
+    m_link->gate->Close();
+    m_link.reset();
     return false;
   }
 
@@ -187,15 +241,19 @@ bool CDiagToolDlg::OnInitDialog() {
   return true;
 }
 
-CDiagToolDlg::RefreshFacts CDiagToolDlg::GatherRefreshFacts(CReaderEnumerator& enumerator) const {
+CDiagToolDlg::RefreshFacts CDiagToolDlg::GatherRefreshFacts(CTimedReaderEnumerator& enumerator,
+                                                             const std::shared_ptr<const CReaderModelMaps>& maps,
+                                                             const AdditionalReaderTest& isAdditional) {
   RefreshFacts facts;
-  // The readers are asked first: a pcscd that answers the kept context needs
-  // no probe of its socket.
+  // The readers are asked first: pcscd's own reply needs no probe of its
+  // socket, and decides whether it runs whatever the units say.
   std::vector<std::string> present;
-  const bool answered = enumerator.Enumerate(present, m_maps, m_isAdditionalReader);
-  facts.status = CheckResourceManager(answered);
-  facts.listed = facts.status != RMS_RUNNING || answered;
-  if (facts.status == RMS_RUNNING) facts.present = std::move(present);
+  const velkaro::PcscdReply reply = enumerator.Enumerate(present, maps, isAdditional);
+  facts.status = CheckResourceManager(reply);
+  const bool answered = reply == velkaro::PcscdReply::kAnswered;
+  // A pcscd that has not answered in time keeps the reader tabs as they are.
+  facts.listed = answered || (facts.status != RMS_RUNNING && facts.status != RMS_NOT_ANSWERING);
+  if (facts.status == RMS_RUNNING && answered) facts.present = std::move(present);
   return facts;
 }
 
@@ -207,40 +265,58 @@ bool CDiagToolDlg::AnyApiInstalled() {
   return std::any_of(infos.begin(), infos.end(), [](const CFileInfo& info) { return !info.m_strVersion.empty(); });
 }
 
-void CDiagToolDlg::RefreshThreadProc() {
+void CDiagToolDlg::RefreshThreadProc(std::shared_ptr<RefreshLink> link) {
   // pcsc-lite, the service manager and a mute card (400 ms in pcsc-lite's
-  // status call) may each take their time: this thread waits for them, and
-  // the window only shows what it found. The first refresh also looks for
-  // the card API libraries (the dpkg database may be asked), so that the
-  // APIs tab still comes before the reader tabs.
-  pthread_setname_np(pthread_self(), "refresh");  // as top -H and debuggers show it
-  CReaderEnumerator enumerator;
-  bool apisChecked = false;
-  while (!m_bStopThread.load()) {
-    if (m_bRefreshDue.exchange(false)) {
+  // status call) may each take their time: this thread waits for them up to
+  // their deadlines, and the window only shows what it found. The thread
+  // touches nothing of the page but `link`, so the page may go at any time.
+  struct Running {
+    ~Running() { --g_runningRefreshThreads; }
+  } running;
+  CTimedReaderEnumerator enumerator;
+  const AdditionalReaderTest isAdditional = PageGate::Test(link->gate);
+  bool first = true;
+  std::unique_lock lock(link->lock);
+  while (!link->stop) {
+    if (std::exchange(link->refreshDue, false)) {
+      lock.unlock();
       const auto started = std::chrono::steady_clock::now();
-      RefreshFacts facts = GatherRefreshFacts(enumerator);
-      if (!std::exchange(apisChecked, true)) facts.apiInstalled = AnyApiInstalled();
+      RefreshFacts facts = GatherRefreshFacts(enumerator, link->maps, isAdditional);
       facts.gatherMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
-      {
-        std::lock_guard lock(m_threadLock);
-        m_pendingFacts = std::move(facts);
+      lock.lock();
+      if (std::exchange(first, false)) {
+        link->wake.wait(lock, [&link] { return link->stop || link->apiInstalled.has_value(); });
+        facts.apiInstalled = link->apiInstalled;
       }
-      QMetaObject::invokeMethod(this, [this] { OnCommand(ID_REFRESH); }, Qt::QueuedConnection);
+      if (link->stop) break;
+      // The facts travel under the lock beside the post, an ordering that
+      // thread checkers can see (they cannot see inside Qt's event queue).
+      link->pending = std::move(facts);
+      lock.unlock();
+      {
+        // The page is the receiver: a post still queued when it goes is dropped.
+        const std::lock_guard gate(link->gate->lock);
+        if (CDiagToolDlg* page = link->gate->page) {
+          QMetaObject::invokeMethod(page, [page] { page->OnCommand(ID_REFRESH); }, Qt::QueuedConnection);
+        }
+      }
+      lock.lock();
     }
-    std::unique_lock lock(m_threadLock);
-    m_threadWake.wait_for(lock, std::chrono::milliseconds(kRefreshPeriodMs), [this] { return m_bStopThread.load(); });
+    link->wake.wait_for(lock, std::chrono::milliseconds(kRefreshPeriodMs), [&link] { return link->stop; });
   }
 }
 
 bool CDiagToolDlg::StopRefreshThread() {
-  if (m_hRefreshThread.joinable()) {
+  // Never joined: the thread may be inside pcsc-lite or the service check.
+  // It holds its own share of what it uses and ends when it next looks.
+  if (m_link) {
+    m_link->gate->Close();
     {
-      std::lock_guard lock(m_threadLock);
-      m_bStopThread = true;
+      const std::lock_guard lock(m_link->lock);
+      m_link->stop = true;
     }
-    m_threadWake.notify_all();
-    m_hRefreshThread.join();
+    m_link->wake.notify_all();
+    m_link.reset();
   }
   m_bStopThread = true;
   return true;
@@ -248,11 +324,11 @@ bool CDiagToolDlg::StopRefreshThread() {
 
 void CDiagToolDlg::OnCommand(int id) {
   // A refresh already queued when the thread stopped is not run.
-  if (id != ID_REFRESH || m_bStopThread.load()) return;
+  if (id != ID_REFRESH || m_bStopThread || !m_link) return;
   RefreshFacts facts;
   {
-    std::lock_guard lock(m_threadLock);
-    facts = std::move(m_pendingFacts);
+    std::lock_guard lock(m_link->lock);
+    facts = std::move(m_link->pending);
   }
   ApplyRefresh(facts);
   UpdateRfidPages();
@@ -260,8 +336,15 @@ void CDiagToolDlg::OnCommand(int id) {
 }
 
 void CDiagToolDlg::Refresh() {
-  CReaderEnumerator enumerator;
-  ApplyRefresh(GatherRefreshFacts(enumerator));
+  // The enumeration may outlive this call: it asks the configuration only
+  // through a gate closed before returning.
+  const auto gate = std::make_shared<PageGate>();
+  gate->isAdditional = m_isAdditionalReader;
+  CTimedReaderEnumerator enumerator;
+  const RefreshFacts facts =
+      GatherRefreshFacts(enumerator, std::make_shared<const CReaderModelMaps>(m_maps), PageGate::Test(gate));
+  gate->Close();
+  ApplyRefresh(facts);
 }
 
 void CDiagToolDlg::ApplyRefresh(const RefreshFacts& facts) {
@@ -293,7 +376,10 @@ void CDiagToolDlg::ApplyRefresh(const RefreshFacts& facts) {
                                            !m_aPageGroups[kGroupKestrelPages].pages.empty()));
     }
   }
-  m_bRefreshDue = true;
+  if (m_link) {
+    const std::lock_guard lock(m_link->lock);
+    m_link->refreshDue = true;
+  }
 }
 
 bool CDiagToolDlg::EnumerateReaders(std::vector<std::string>& list) {

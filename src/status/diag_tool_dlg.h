@@ -6,12 +6,9 @@
 // asked for.
 
 #include <array>
-#include <atomic>
-#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -102,7 +99,11 @@ class CDiagToolDlg : public CPropertyPage, public IPageCoordinator {
   };
   const PageGroup& Group(int index) const { return m_aPageGroups.at(static_cast<std::size_t>(index)); }
   const std::vector<std::string>& KnownReaders() const { return m_lstKnownReaders; }
-  bool IsRefreshThreadRunning() const { return m_hRefreshThread.joinable(); }
+  bool IsRefreshThreadRunning() const { return m_link != nullptr; }
+  // Refresh threads of any page that have not ended yet: a stopped thread
+  // is never joined but ends by itself (tests wait for it before their
+  // fakes of the platform services go).
+  static int RunningRefreshThreads();
   int RefreshCount() const { return m_nRefreshes; }
   // How long the refresh thread took to gather the facts applied last.
   double LastGatherMs() const { return m_lastGatherMs; }
@@ -123,11 +124,15 @@ class CDiagToolDlg : public CPropertyPage, public IPageCoordinator {
   void InspectConfiguredFiles(std::vector<std::string> mandatory, std::vector<std::string> optional);
   // The mandatory files come first in `infos`, then the optional ones.
   void FillFileVersions(const std::vector<CFileInfo>& infos, std::size_t mandatoryCount);
-  void RefreshThreadProc();
+  // What the refresh thread shares with the page; the thread owns it too.
+  struct RefreshLink;
+  static void RefreshThreadProc(std::shared_ptr<RefreshLink> link);
   // Whether a card API library with a version is installed (file system and
-  // dpkg database: for the refresh thread).
+  // dpkg database: for the file thread).
   static bool AnyApiInstalled();
-  RefreshFacts GatherRefreshFacts(CReaderEnumerator& enumerator) const;
+  static RefreshFacts GatherRefreshFacts(CTimedReaderEnumerator& enumerator,
+                                         const std::shared_ptr<const CReaderModelMaps>& maps,
+                                         const AdditionalReaderTest& isAdditional);
   void AddReaderPage(const std::string& name);
   void RemoveReaderPage(const std::string& name);
   int PageKindOf(const std::string& name) const;
@@ -150,13 +155,13 @@ class CDiagToolDlg : public CPropertyPage, public IPageCoordinator {
   int m_nRfidUpdateDepth = 0;
   int m_nProxUpdateDepth = 0;
 
-  std::thread m_hFileThread;  // holds copies only; joined before the page goes
-  std::thread m_hRefreshThread;
-  std::atomic<bool> m_bStopThread{false};
-  std::atomic<bool> m_bRefreshDue{true};
-  std::mutex m_threadLock;  // the thread's interruptible sleep, and m_pendingFacts
-  RefreshFacts m_pendingFacts;
-  std::condition_variable m_threadWake;
+  // Holds copies only; joined before the page goes (it uses the platform
+  // services the program installs, and ends after the last file).
+  std::thread m_hFileThread;
+  // The refresh thread is never joined: it may be inside pcsc-lite or the
+  // service check for as long as pcscd or the bus take. Null once stopped.
+  std::shared_ptr<RefreshLink> m_link;
+  bool m_bStopThread = false;
   int m_nRefreshes = 0;
   double m_lastGatherMs = 0;
 

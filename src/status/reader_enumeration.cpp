@@ -1,8 +1,12 @@
 #include "status/reader_enumeration.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
 
 #include "card/pcsc.h"
+#include "platform/deadline.h"
 #include "platform/text.h"
 
 std::vector<std::string> SplitMultiString(const std::vector<char>& buffer) {
@@ -121,6 +125,63 @@ bool CReaderEnumerator::Enumerate(std::vector<std::string>& list, const CReaderM
   list.clear();
   Release();
   return ListOnContext(list, maps, isAdditional, result) && !ContextIsDead(result);
+}
+
+struct CTimedReaderEnumerator::Call {
+  struct Answer {
+    bool listed = false;
+    std::vector<std::string> list;
+  };
+  std::mutex lock;
+  std::condition_variable done;
+  bool outstanding = false;  // a call runs; the next one waits for its end
+  std::optional<Answer> answer;
+  CReaderEnumerator enumerator;  // only the thread of the outstanding call uses it
+};
+
+CTimedReaderEnumerator::CTimedReaderEnumerator(std::chrono::milliseconds deadline)
+    : m_call(std::make_shared<Call>()), m_deadline(deadline) {}
+
+bool CTimedReaderEnumerator::CallOutstanding() const {
+  const std::lock_guard lock(m_call->lock);
+  return m_call->outstanding;
+}
+
+velkaro::PcscdReply CTimedReaderEnumerator::Enumerate(std::vector<std::string>& list,
+                                                      std::shared_ptr<const CReaderModelMaps> maps,
+                                                      AdditionalReaderTest isAdditional) {
+  if (!list.empty() || !maps) return velkaro::PcscdReply::kRefused;
+  {
+    const std::lock_guard lock(m_call->lock);
+    if (m_call->outstanding) return velkaro::PcscdReply::kNoAnswer;
+    m_call->outstanding = true;
+    m_call->answer.reset();
+  }
+  const bool started = velkaro::StartAbandonableThread(
+      [call = m_call, maps = std::move(maps), isAdditional = std::move(isAdditional)] {
+        Call::Answer answer;
+        answer.listed = call->enumerator.Enumerate(answer.list, *maps, isAdditional);
+        {
+          const std::lock_guard lock(call->lock);
+          call->answer = std::move(answer);
+          call->outstanding = false;
+        }
+        call->done.notify_all();
+      },
+      "enumerate");
+  std::unique_lock lock(m_call->lock);
+  if (!started) {
+    m_call->outstanding = false;
+    return velkaro::PcscdReply::kRefused;
+  }
+  if (!m_call->done.wait_for(lock, m_deadline, [this] { return m_call->answer.has_value(); })) {
+    return velkaro::PcscdReply::kNoAnswer;
+  }
+  Call::Answer answer = std::move(*m_call->answer);
+  m_call->answer.reset();
+  if (!answer.listed) return velkaro::PcscdReply::kRefused;
+  list = std::move(answer.list);
+  return velkaro::PcscdReply::kAnswered;
 }
 
 ReaderListChange DiffReaderLists(const std::vector<std::string>& known, const std::vector<std::string>& present) {

@@ -3,12 +3,20 @@
 // and the difference between two reader lists. The General page forwards to
 // these; the log lists its readers through them too.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "card/reader_models.h"
+#include "platform/service_state.h"
+
+// How long a refresh waits for pcsc-lite's answer to its enumeration. A
+// mute card costs 400 ms inside pcsc-lite's status call, so this leaves room
+// for a few; a stopped pcscd never answers at all.
+inline constexpr std::chrono::milliseconds kEnumerationDeadline{1500};
 
 // Whether a reader's base name (upper case, without the index) is one the
 // configuration names as an additional reader.
@@ -48,6 +56,31 @@ class CReaderEnumerator {
 
   std::intptr_t m_hContext = 0;
   bool m_bHasContext = false;
+};
+
+// CReaderEnumerator on a thread of its own, waited for up to a deadline: a
+// stopped pcscd holds pcsc-lite's calls for good, SCardEstablishContext
+// included, which holds a process-wide lock meanwhile. After a missed
+// deadline no further call is made until the late one has come back: it
+// would only queue behind it. The enumerator and its context are shared
+// with the thread that may still be inside them.
+class CTimedReaderEnumerator {
+ public:
+  explicit CTimedReaderEnumerator(std::chrono::milliseconds deadline = kEnumerationDeadline);
+
+  // kAnswered with the readers in `list` (which must be empty); kRefused
+  // when PC/SC cannot be asked; kNoAnswer when the call missed its deadline
+  // or an earlier one is still out. `isAdditional` may be called on another
+  // thread, after this call has returned.
+  velkaro::PcscdReply Enumerate(std::vector<std::string>& list, std::shared_ptr<const CReaderModelMaps> maps,
+                                AdditionalReaderTest isAdditional);
+  // Whether a call that missed its deadline has still not come back.
+  bool CallOutstanding() const;
+
+ private:
+  struct Call;
+  std::shared_ptr<Call> m_call;
+  std::chrono::milliseconds m_deadline;
 };
 
 // What changed from `known` to `present`: the names that went (in `known`'s

@@ -89,7 +89,7 @@ RmStatus CheckNt4() {
   return RMS_RUNNING;
 }
 
-RmStatus CheckNt5AndLater() {
+RmStatus CheckNt5AndLater(velkaro::IServiceControl& services) {
   {
     velkaro::ScopedHKey service;
     if (OpenForQuery(service, kSmartCardServiceKey) != ERROR_SUCCESS) return RMS_WRONG_BASE_COMPONENTS;
@@ -106,14 +106,14 @@ RmStatus CheckNt5AndLater() {
   const auto start = StartType();
   if (start == kStartDisabled) return RMS_DISABLED;
   std::uint32_t state = 0;
-  if (!velkaro::ServiceControl().QueryServiceState(kServiceName, state)) return RMS_DISABLED;
+  if (!services.QueryServiceState(kServiceName, state)) return RMS_DISABLED;
   if (state == velkaro::SERVICE_RUNNING) return RMS_RUNNING;
   if (start == kStartManual) return RMS_MANUAL;
   return state == velkaro::SERVICE_STOPPED ? RMS_STOPPED : RMS_DISABLED;
 }
 
-RmStatus CheckWindows95Family() {
-  const std::string windows = velkaro::ServiceControl().WindowsDirectory();
+RmStatus CheckWindows95Family(velkaro::IServiceControl& services) {
+  const std::string windows = services.WindowsDirectory();
   if (windows.empty()) return RMS_GENERAL_ERROR;
   struct stat st {};
   if (::stat((windows + kSmclibPath).c_str(), &st) == 0) {
@@ -125,11 +125,14 @@ RmStatus CheckWindows95Family() {
   return SmallValue(run, "ScardSvr") || SmallValue(run, "DelayedScardSvr") ? RMS_RUNNING : RMS_NOT_INSTALLED;
 }
 
-RmStatus CheckLinux(bool pcscdAnswered) {
+RmStatus CheckLinux(velkaro::IServiceControl& services, velkaro::PcscdReply pcscd) {
   using velkaro::ServiceRunState;
   using velkaro::ServiceStartType;
-  const auto status = velkaro::ServiceControl().QuerySmartCardService(pcscdAnswered);
+  const auto status = services.QuerySmartCardService(pcscd);
   if (!status.installed && status.runState != ServiceRunState::kRunning) return RMS_NOT_INSTALLED;
+  if (status.startType == ServiceStartType::kDisabled) return RMS_DISABLED;
+  // Neither stopped nor running, whatever the start type says.
+  if (status.runState == ServiceRunState::kNotAnswering) return RMS_NOT_ANSWERING;
   switch (status.startType) {
     case ServiceStartType::kDisabled:
       return RMS_DISABLED;
@@ -158,6 +161,13 @@ const char* ResourceManagerStatusText(RmStatus status) {
 const std::string& CheckedServicePack() { return g_servicePack; }
 
 RmStatus CheckResourceManager(bool pcscdAnswered) {
+  return CheckResourceManager(pcscdAnswered ? velkaro::PcscdReply::kAnswered : velkaro::PcscdReply::kNotAsked);
+}
+
+RmStatus CheckResourceManager(velkaro::PcscdReply pcscd) {
+  // Held for the whole check: the refresh thread may still be in it when
+  // its page has gone and the program replaces the service.
+  const std::shared_ptr<velkaro::IServiceControl> services = velkaro::SharedServiceControl();
   g_servicePack.clear();
   // The code is written only for known systems; start from "unknown" so a
   // check never answers for an earlier record.
@@ -170,12 +180,12 @@ RmStatus CheckResourceManager(bool pcscdAnswered) {
     case OS_XP:
     case OS_W2K3:
     case OS_VISTA:
-    case OS_WIN7: return CheckNt5AndLater();
+    case OS_WIN7: return CheckNt5AndLater(*services);
     case OS_W95:
     case OS_W98:
     case OS_W98SE:
-    case OS_WME: return CheckWindows95Family();
-    case OS_LINUX: return CheckLinux(pcscdAnswered);
+    case OS_WME: return CheckWindows95Family(*services);
+    case OS_LINUX: return CheckLinux(*services, pcscd);
     default: return RMS_UNKNOWN_OS;
   }
 }

@@ -2,70 +2,105 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
-#include <cstring>
+#include "pcscd_socket_stand_in.h"
 
-#include "temp_dir.h"
-
+using testing_support::PcscdSocketStandIn;
+using velkaro::PcscdReply;
 using velkaro::ServiceRunState;
 using velkaro::ServiceStartType;
 using velkaro::StatusFromSystemdUnits;
 using velkaro::SystemdUnitFacts;
 
-TEST(ServiceStateTest, SystemdUnitsGiveStartTypeAndState) {
+TEST(ServiceStateTest, SystemdUnitsAndPcscdsReplyGiveStartTypeAndState) {
   const SystemdUnitFacts none;
+  // Units stopped by hand: socket activation enabled, nothing active.
+  const SystemdUnitFacts stoppedService{true, "indirect", "inactive"}, stoppedSocket{true, "enabled", "inactive"};
   struct Case {
     SystemdUnitFacts service, socket;
+    PcscdReply reply;
+    bool installed;
     ServiceStartType start;
     ServiceRunState run;
   };
   const Case cases[] = {
-      {{true, "enabled", "active"}, {true, "enabled", "active"}, ServiceStartType::kAutomatic, ServiceRunState::kRunning},
+      {{true, "enabled", "active"}, {true, "enabled", "active"}, PcscdReply::kNotAsked, true,
+       ServiceStartType::kAutomatic, ServiceRunState::kRunning},
       // Socket activation: the service sleeps until a client comes.
-      {{true, "indirect", "inactive"}, {true, "enabled", "active"}, ServiceStartType::kAutomatic, ServiceRunState::kRunning},
-      {{true, "static", "inactive"}, {true, "disabled", "inactive"}, ServiceStartType::kManual, ServiceRunState::kStopped},
-      {{true, "disabled", "active"}, none, ServiceStartType::kManual, ServiceRunState::kRunning},
-      {{true, "masked", "inactive"}, {true, "enabled", "inactive"}, ServiceStartType::kDisabled, ServiceRunState::kStopped},
-      {{true, "enabled", "activating"}, {true, "enabled", "inactive"}, ServiceStartType::kAutomatic, ServiceRunState::kPending},
-      {{true, "enabled", "failed"}, {true, "enabled", "failed"}, ServiceStartType::kAutomatic, ServiceRunState::kStopped},
-      {{true, "enabled", ""}, none, ServiceStartType::kAutomatic, ServiceRunState::kUnknown},
+      {{true, "indirect", "inactive"}, {true, "enabled", "active"}, PcscdReply::kNotAsked, true,
+       ServiceStartType::kAutomatic, ServiceRunState::kRunning},
+      {{true, "static", "inactive"}, {true, "disabled", "inactive"}, PcscdReply::kNotAsked, true,
+       ServiceStartType::kManual, ServiceRunState::kStopped},
+      {{true, "disabled", "active"}, none, PcscdReply::kNotAsked, true, ServiceStartType::kManual,
+       ServiceRunState::kRunning},
+      {{true, "masked", "inactive"}, {true, "enabled", "inactive"}, PcscdReply::kNotAsked, true,
+       ServiceStartType::kDisabled, ServiceRunState::kStopped},
+      {{true, "masked-runtime", "inactive"}, {true, "enabled", "inactive"}, PcscdReply::kNotAsked, true,
+       ServiceStartType::kDisabled, ServiceRunState::kStopped},
+      {none, {true, "masked-runtime", "inactive"}, PcscdReply::kNotAsked, true, ServiceStartType::kDisabled,
+       ServiceRunState::kStopped},
+      {{true, "enabled", "reloading"}, none, PcscdReply::kNotAsked, true, ServiceStartType::kAutomatic,
+       ServiceRunState::kRunning},
+      {{true, "enabled", "activating"}, {true, "enabled", "inactive"}, PcscdReply::kNotAsked, true,
+       ServiceStartType::kAutomatic, ServiceRunState::kPending},
+      {{true, "enabled", "failed"}, {true, "enabled", "failed"}, PcscdReply::kNotAsked, true,
+       ServiceStartType::kAutomatic, ServiceRunState::kStopped},
+      {{true, "enabled", ""}, none, PcscdReply::kNotAsked, true, ServiceStartType::kAutomatic,
+       ServiceRunState::kUnknown},
+      // pcscd started by hand while the units are stopped: its reply decides
+      // whether it runs, the units still give the start type.
+      {stoppedService, stoppedSocket, PcscdReply::kAnswered, true, ServiceStartType::kAutomatic,
+       ServiceRunState::kRunning},
+      {stoppedService, stoppedSocket, PcscdReply::kRefused, true, ServiceStartType::kAutomatic,
+       ServiceRunState::kStopped},
+      {stoppedService, stoppedSocket, PcscdReply::kNoAnswer, true, ServiceStartType::kAutomatic,
+       ServiceRunState::kNotAnswering},
+      {{true, "enabled", "active"}, none, PcscdReply::kNoAnswer, true, ServiceStartType::kAutomatic,
+       ServiceRunState::kNotAnswering},
+      {{true, "masked", "inactive"}, none, PcscdReply::kAnswered, true, ServiceStartType::kDisabled,
+       ServiceRunState::kRunning},
+      // No units at all, but something serves pcscd's socket.
+      {none, none, PcscdReply::kAnswered, true, ServiceStartType::kUnknown, ServiceRunState::kRunning},
+      {none, none, PcscdReply::kNoAnswer, true, ServiceStartType::kUnknown, ServiceRunState::kNotAnswering},
+      {none, none, PcscdReply::kRefused, false, ServiceStartType::kUnknown, ServiceRunState::kUnknown},
+      {none, none, PcscdReply::kNotAsked, false, ServiceStartType::kUnknown, ServiceRunState::kUnknown},
   };
   for (const Case& c : cases) {
-    const auto status = StatusFromSystemdUnits(c.service, c.socket);
-    EXPECT_TRUE(status.installed);
-    EXPECT_EQ(status.startType, c.start) << c.service.fileState << "/" << c.socket.fileState;
-    EXPECT_EQ(status.runState, c.run) << c.service.activeState << "/" << c.socket.activeState;
+    const auto status = StatusFromSystemdUnits(c.service, c.socket, c.reply);
+    const std::string trace = c.service.fileState + "/" + c.service.activeState + " " + c.socket.fileState + "/" +
+                              c.socket.activeState + " reply " + std::to_string(static_cast<int>(c.reply));
+    EXPECT_EQ(status.installed, c.installed) << trace;
+    EXPECT_EQ(status.startType, c.start) << trace;
+    EXPECT_EQ(status.runState, c.run) << trace;
   }
-  EXPECT_FALSE(StatusFromSystemdUnits(none, none).installed);
 }
 
-TEST(ServiceStateTest, SocketProbeSeesAListeningPcscd) {
-  testing_support::TempDir dir;
-  const std::string path = dir / "pcscd.comm";
-  setenv("PCSCLITE_CSOCK_NAME", path.c_str(), 1);
-  velkaro::SocketProbeServiceControl probe;
-  EXPECT_EQ(probe.QuerySmartCardService(false).runState, ServiceRunState::kStopped);
-  // A caller whose own context was answered knows better than the probe.
-  EXPECT_EQ(probe.QuerySmartCardService(true).runState, ServiceRunState::kRunning);
-
-  const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strcpy(address.sun_path, path.c_str());
-  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(::listen(listener, 4), 0);
-  const auto status = probe.QuerySmartCardService(false);
-  EXPECT_EQ(status.runState, ServiceRunState::kRunning);
-  EXPECT_TRUE(status.installed);
-  EXPECT_EQ(status.startType, ServiceStartType::kUnknown);
-  ::close(listener);
-  EXPECT_EQ(probe.QuerySmartCardService(false).runState, ServiceRunState::kStopped);
+TEST(ServiceStateTest, SocketProbeWantsAnAnswerNotJustAConnection) {
+  struct Case {
+    PcscdSocketStandIn::Mode mode;
+    PcscdReply reply;  // what the caller's own call saw
+    ServiceRunState run;
+  } const cases[] = {
+      {PcscdSocketStandIn::Mode::kAbsent, PcscdReply::kNotAsked, ServiceRunState::kStopped},
+      // A stopped pcscd's listen queue still takes the connection.
+      {PcscdSocketStandIn::Mode::kSilent, PcscdReply::kNotAsked, ServiceRunState::kNotAnswering},
+      {PcscdSocketStandIn::Mode::kAnswering, PcscdReply::kNotAsked, ServiceRunState::kRunning},
+      // A caller whose own call was answered, or was not, knows better than the probe.
+      {PcscdSocketStandIn::Mode::kAbsent, PcscdReply::kAnswered, ServiceRunState::kRunning},
+      {PcscdSocketStandIn::Mode::kAnswering, PcscdReply::kNoAnswer, ServiceRunState::kNotAnswering},
+  };
+  const testing_support::TempDir root;  // no pcscd program installed
+  setenv("VELKARO_SYSTEM_ROOT", root.path().c_str(), 1);
+  for (const Case& c : cases) {
+    const PcscdSocketStandIn pcscd(c.mode);
+    const auto status = velkaro::SocketProbeServiceControl().QuerySmartCardService(c.reply);
+    EXPECT_EQ(status.runState, c.run) << static_cast<int>(c.mode) << " " << static_cast<int>(c.reply);
+    EXPECT_EQ(status.installed, c.run != ServiceRunState::kStopped) << static_cast<int>(c.mode);
+    EXPECT_EQ(status.startType, ServiceStartType::kUnknown);
+  }
 
   std::uint32_t state = 0;
-  EXPECT_FALSE(probe.QueryServiceState("ScardSvr", state));
-  unsetenv("PCSCLITE_CSOCK_NAME");
+  EXPECT_FALSE(velkaro::SocketProbeServiceControl().QueryServiceState("ScardSvr", state));
+  unsetenv("VELKARO_SYSTEM_ROOT");
   EXPECT_EQ(velkaro::PcscdSocketPath(), "/run/pcscd/pcscd.comm");
 }

@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <string>
 
+#include "pcscd_socket_stand_in.h"
 #include "stand_in_systemd.h"
 #include "temp_dir.h"
 
@@ -35,17 +36,17 @@ class SystemdServiceTest : public ::testing::Test {
   }
 
   // mode: the delay of every answer in milliseconds, or "silent".
-  void StartSystemd(const char* mode) {
+  void StartSystemd(const char* mode, const char* units = "running") {
     std::string error;
-    ASSERT_TRUE(standIn.StartSystemd(mode, error)) << error;
+    ASSERT_TRUE(standIn.StartSystemd(mode, error, units)) << error;
   }
 
   // The status and how long the check took.
-  std::pair<SmartCardServiceStatus, qint64> Check() {
+  std::pair<SmartCardServiceStatus, qint64> Check(velkaro::PcscdReply reply = velkaro::PcscdReply::kNotAsked) {
     velkaro::SystemdServiceControl control(address);
     QElapsedTimer clock;
     clock.start();
-    const SmartCardServiceStatus status = control.QuerySmartCardService(false);
+    const SmartCardServiceStatus status = control.QuerySmartCardService(reply);
     return {status, clock.elapsed()};
   }
 
@@ -89,5 +90,31 @@ TEST_F(SystemdServiceTest, NoOrSilentSystemdFallsBackToTheSocketProbeWithinOneTi
     ExpectSocketProbeAnswer(status);
     EXPECT_GE(elapsed, velkaro::kSystemdCallTimeoutMs - 50);  // it did wait for an answer
     EXPECT_LT(elapsed, velkaro::kSystemdCallTimeoutMs + 250);
+  }
+}
+
+// pcscd run by hand (pcscd -f -d) after the units were stopped: the units
+// give the start type, pcscd's socket whether it runs.
+TEST_F(SystemdServiceTest, StoppedUnitsWithPcscdStartedByHand) {
+  using Mode = testing_support::PcscdSocketStandIn::Mode;
+  using velkaro::PcscdReply;
+  ASSERT_NO_FATAL_FAILURE(StartBus());
+  ASSERT_NO_FATAL_FAILURE(StartSystemd("0", "stopped"));
+  struct Case {
+    Mode socket;
+    PcscdReply reply;
+    ServiceRunState run;
+  } const cases[] = {
+      {Mode::kAbsent, PcscdReply::kNotAsked, ServiceRunState::kStopped},
+      {Mode::kAnswering, PcscdReply::kNotAsked, ServiceRunState::kRunning},
+      {Mode::kSilent, PcscdReply::kNotAsked, ServiceRunState::kNotAnswering},
+      {Mode::kAbsent, PcscdReply::kAnswered, ServiceRunState::kRunning},  // the caller's own call was answered
+  };
+  for (const Case& c : cases) {
+    const testing_support::PcscdSocketStandIn pcscd(c.socket);
+    const auto status = Check(c.reply).first;
+    EXPECT_TRUE(status.installed);
+    EXPECT_EQ(status.startType, ServiceStartType::kAutomatic);
+    EXPECT_EQ(status.runState, c.run) << static_cast<int>(c.socket) << " " << static_cast<int>(c.reply);
   }
 }

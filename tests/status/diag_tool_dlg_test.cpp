@@ -40,6 +40,9 @@ class GeneralPageTest : public ::testing::Test {
   }
   ~GeneralPageTest() override {
     sheet.reset();
+    // Stopped refresh threads end by themselves; the fakes they use stay
+    // until they have.
+    EXPECT_TRUE(QTest::qWaitFor([] { return CDiagToolDlg::RunningRefreshThreads() == 0; }, 5000));
     unsetenv("VELKARO_SYSTEM_ROOT");
   }
 

@@ -4,15 +4,23 @@
 // change is awaited with a generous deadline before the state is compared.
 
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QEventLoop>
 #include <QLabel>
 #include <QPointer>
 #include <QTimer>
 #include <QTreeWidget>
+#include <atomic>
 #include <chrono>
 #include <functional>
+#include <thread>
 
 #include "app/diag_tool_app.h"
 #include "app/prop_sheet.h"
@@ -41,6 +49,7 @@ constexpr char kConfiguration[] = "[Additional_Readers]\nReader1=Kappa Desk Read
 constexpr auto kDeadline = 5s;
 constexpr char kRunning[] = "Started and Running";
 constexpr char kStopped[] = "is 'Stopped'";
+constexpr char kUnknown[] = "State of Resource Manager unknown !";
 constexpr char kProxTab[] = "Proxcard settings";
 
 // Runs the event loop until `done` holds or the deadline has passed.
@@ -68,6 +77,9 @@ class GeneralPagePcscdTest : public ::testing::Test {
   }
   ~GeneralPagePcscdTest() override {
     sheet.reset();
+    // Stopped refresh threads end by themselves; the services they use stay
+    // until they have.
+    WaitUntil([] { return CDiagToolDlg::RunningRefreshThreads() == 0; });
     velkaro::InstallServiceControl(nullptr);
     unsetenv("VELKARO_SYSTEM_ROOT");
   }
@@ -86,17 +98,25 @@ class GeneralPagePcscdTest : public ::testing::Test {
     return QString::fromStdString(Sandbox().ReaderName(model));
   }
 
-  void Open() {
+  // `plainTabs`: reader tabs without a page of their own behind them (no
+  // card monitors), where only the General page is looked at.
+  void Open(bool plainTabs = false) {
     program.Write("diagtool.ini", kConfiguration);
     ASSERT_TRUE(app.LoadConfiguration());
     sheet = std::make_unique<CDiagToolPropSheet>("t");
     general = AddGeneralPage(*sheet, app);
+    for (int kind : {kGroupReaderPages, kGroupKestrelPages}) {
+      if (!plainTabs) break;
+      general->SetReaderPageFactory(kind, [](const std::string& name, const ReaderModel*) {
+        return new CPropertyPage(QString::fromStdString(name));
+      });
+    }
     sheet->Create();
   }
 
   // Opens the window and waits for the readers handled from the start.
-  void OpenWithReaders() {
-    ASSERT_NO_FATAL_FAILURE(Open());
+  void OpenWithReaders(bool plainTabs = false) {
+    ASSERT_NO_FATAL_FAILURE(Open(plainTabs));
     WaitUntil([&] { return FoundReaders() == Handled(); });
     ASSERT_EQ(FoundReaders(), Handled());
   }
@@ -238,4 +258,101 @@ TEST_F(GeneralPagePcscdTest, SilentServiceManagerLeavesTheReadersAndTheirTabs) {
   EXPECT_EQ(Tabs(), Handled());
   sheet.reset();  // before the service check it uses goes
   velkaro::InstallServiceControl(&serviceControl);
+}
+
+// A stopped pcscd (SIGSTOP) still takes connections into its listen queue
+// and answers nothing: the page says the state is unknown and keeps the
+// reader tabs; once it goes on, the page says it runs. Stopped again, the
+// window closes at once even while the refresh waits for pcsc-lite.
+TEST_F(GeneralPagePcscdTest, StoppedPcscdShowsAnUnknownStateAndTheWindowStillClosesAtOnce) {
+  VELKARO_REQUIRE_SANDBOX();
+  ASSERT_NO_FATAL_FAILURE(OpenWithReaders(true));
+  const pid_t pcscd = Sandbox().Pid();
+  // pcscd goes on when the test is done, or after a while when closing
+  // waits for it: the test then fails by its clock instead of hanging.
+  std::atomic<bool> done{false};
+  std::thread watchdog([&done, pcscd] {
+    const auto deadline = std::chrono::steady_clock::now() + 15s;
+    while (!done && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(10ms);
+    kill(pcscd, SIGCONT);
+  });
+
+  ASSERT_EQ(kill(pcscd, SIGSTOP), 0);
+  WaitUntil([&] { return Status() == kUnknown; });
+  EXPECT_EQ(Status(), kUnknown);
+  EXPECT_EQ(FoundReaders(), Handled());
+  EXPECT_EQ(Tabs(), Handled());
+  ASSERT_EQ(kill(pcscd, SIGCONT), 0);
+  WaitUntil([&] { return Status() == kRunning; });
+  EXPECT_EQ(Status(), kRunning);
+
+  // Stopped just after a refresh, pcscd holds the next one in pcsc-lite
+  // for its deadline (it starts a period later): the window closes then.
+  const int refreshes = general->RefreshCount();
+  WaitUntil([&] { return general->RefreshCount() > refreshes; });
+  ASSERT_EQ(kill(pcscd, SIGSTOP), 0);
+  QEventLoop loop;
+  QTimer::singleShot(1600, &loop, &QEventLoop::quit);
+  loop.exec();
+  const auto closing = std::chrono::steady_clock::now();
+  sheet.reset();
+  const auto closed = std::chrono::steady_clock::now() - closing;
+  done = true;
+  watchdog.join();
+  EXPECT_LT(closed, 500ms);
+}
+
+// pcscd run by hand (pcscd -f -d) after the units were stopped, seen where
+// the program looks for the system's pcscd: a child process whose mount
+// namespace has the private pcscd's run directory on /run/pcscd, without
+// PCSCLITE_CSOCK_NAME, asks a stand-in systemd whose units are inactive.
+TEST_F(GeneralPagePcscdTest, PcscdStartedByHandWithStoppedUnitsRunsAndListsEveryReader) {
+  VELKARO_REQUIRE_SANDBOX();
+  testing_support::StandInSystemd standIn;
+  std::string error;
+  ASSERT_TRUE(standIn.Start("0", error, "stopped")) << error;
+  program.Write("diagtool.ini", kConfiguration);
+  TempDir runtime;  // /run is replaced in the child
+  ::chmod(runtime.path().c_str(), 0700);
+
+  std::vector<std::string> variables;
+  for (char** variable = environ; *variable; ++variable) {
+    const std::string_view text(*variable);
+    if (!text.starts_with("PCSCLITE_CSOCK_NAME=") && !text.starts_with("XDG_RUNTIME_DIR=")) variables.emplace_back(text);
+  }
+  variables.push_back("XDG_RUNTIME_DIR=" + runtime.path().string());
+  std::vector<char*> envp;
+  for (std::string& variable : variables) envp.push_back(variable.data());
+  envp.push_back(nullptr);
+  const std::string runDir = Sandbox().Directory() + "/run";
+  const std::string programDir = program.path().string();
+  const std::string& bus = standIn.Address();
+
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    dup2(out[1], STDOUT_FILENO);
+    close(out[0]);
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("velkaro-test", "/run", "tmpfs", 0, "mode=0755") != 0 || mkdir("/run/pcscd", 0755) != 0 ||
+        mount(runDir.c_str(), "/run/pcscd", nullptr, MS_BIND, nullptr) != 0) {
+      _exit(90);
+    }
+    execle(VELKARO_SYSTEM_PATH_PAGE, VELKARO_SYSTEM_PATH_PAGE, bus.c_str(), programDir.c_str(), nullptr, envp.data());
+    _exit(91);
+  }
+  close(out[1]);
+  std::string output;
+  char buffer[512];
+  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) output.append(buffer, static_cast<std::size_t>(n));
+  close(out[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status << "\n" << output;
+  const QStringList lines = QString::fromStdString(output).split('\n', Qt::SkipEmptyParts);
+  ASSERT_FALSE(lines.isEmpty());
+  EXPECT_EQ(lines.front(), kRunning);
+  EXPECT_EQ(lines.mid(1), Handled());
 }

@@ -32,13 +32,17 @@ class FakeServiceControl final : public velkaro::IServiceControl {
     state = *serviceState;
     return true;
   }
-  velkaro::SmartCardServiceStatus QuerySmartCardService(bool) override { return pcscd; }
+  velkaro::SmartCardServiceStatus QuerySmartCardService(velkaro::PcscdReply reply) override {
+    replies.push_back(reply);
+    return pcscd;
+  }
   std::string WindowsDirectory() override { return windowsDirectory; }
 
   std::optional<std::uint32_t> serviceState;
   velkaro::SmartCardServiceStatus pcscd;
   std::string windowsDirectory;
   std::vector<std::string> asked;
+  std::vector<velkaro::PcscdReply> replies;
 };
 
 constexpr char kService[] = "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\SCardSvr]\n";
@@ -181,12 +185,23 @@ TEST_F(ResourceManagerTest, LinuxFollowsPcscdStartTypeAndState) {
       {true, ServiceStartType::kAutomatic, ServiceRunState::kPending, RMS_DISABLED},
       {true, ServiceStartType::kUnknown, ServiceRunState::kStopped, RMS_STOPPED},
       {true, ServiceStartType::kUnknown, ServiceRunState::kUnknown, RMS_DISABLED},
+      // pcscd takes connections and does not answer: neither running nor stopped.
+      {true, ServiceStartType::kAutomatic, ServiceRunState::kNotAnswering, RMS_NOT_ANSWERING},
+      {true, ServiceStartType::kManual, ServiceRunState::kNotAnswering, RMS_NOT_ANSWERING},
+      {true, ServiceStartType::kUnknown, ServiceRunState::kNotAnswering, RMS_NOT_ANSWERING},
+      {true, ServiceStartType::kDisabled, ServiceRunState::kNotAnswering, RMS_DISABLED},
   };
   for (const Case& c : cases) {
     services.pcscd = {c.installed, c.start, c.run};
     EXPECT_EQ(CheckResourceManager(), c.expected)
         << c.installed << " " << static_cast<int>(c.start) << " " << static_cast<int>(c.run);
   }
+  // The caller's word on pcscd reaches the service control.
+  CheckResourceManager(true);
+  CheckResourceManager(velkaro::PcscdReply::kNoAnswer);
+  CheckResourceManager();
+  EXPECT_EQ(std::vector(services.replies.end() - 3, services.replies.end()),
+            (std::vector{velkaro::PcscdReply::kAnswered, velkaro::PcscdReply::kNoAnswer, velkaro::PcscdReply::kNotAsked}));
 }
 
 TEST(ResourceManagerTextTest, EveryCodeHasItsText) {
@@ -200,4 +215,5 @@ TEST(ResourceManagerTextTest, EveryCodeHasItsText) {
   EXPECT_STREQ(ResourceManagerStatusText(RMS_NOT_INSTALLED), "Not installed properly!");
   EXPECT_STREQ(ResourceManagerStatusText(RMS_STOPPED), "is 'Stopped'");
   EXPECT_STREQ(ResourceManagerStatusText(0x80008107), "State of Resource Manager unknown !");
+  EXPECT_STREQ(ResourceManagerStatusText(RMS_NOT_ANSWERING), "State of Resource Manager unknown !");
 }

@@ -1,8 +1,9 @@
 // A stand-in systemd on a private bus: it answers GetAll for pcscd's units
-// after a delay, or never. pcscd.service is enabled and active, pcscd.socket
-// does not exist.
+// after a delay, or never. "running": pcscd.service is enabled and active,
+// pcscd.socket does not exist; "stopped": both units exist, socket
+// activation is enabled, and both are inactive (stopped by hand).
 //
-//   fake_systemd BUS-ADDRESS DELAY-MS|silent
+//   fake_systemd BUS-ADDRESS DELAY-MS|silent [running|stopped]
 //
 // Prints "ready" once it owns systemd's name.
 
@@ -17,7 +18,7 @@ namespace {
 
 class FakeUnits final : public QDBusVirtualObject {
  public:
-  explicit FakeUnits(int delayMs) : m_delayMs(delayMs) {}
+  FakeUnits(int delayMs, bool stopped) : m_delayMs(delayMs), m_stopped(stopped) {}
 
   QString introspect(const QString&) const override { return {}; }
 
@@ -25,7 +26,12 @@ class FakeUnits final : public QDBusVirtualObject {
     if (message.member() != QStringLiteral("GetAll")) return false;
     if (m_delayMs < 0) return true;  // silent: the caller waits for its time-out
     QVariantMap properties;
-    if (message.path().endsWith(QStringLiteral("pcscd_2eservice"))) {
+    const bool service = message.path().endsWith(QStringLiteral("pcscd_2eservice"));
+    if (m_stopped) {
+      properties = {{"LoadState", "loaded"},
+                    {"UnitFileState", service ? "indirect" : "enabled"},
+                    {"ActiveState", "inactive"}};
+    } else if (service) {
       properties = {{"LoadState", "loaded"}, {"UnitFileState", "enabled"}, {"ActiveState", "active"}};
     } else {
       properties = {{"LoadState", "not-found"}, {"UnitFileState", ""}, {"ActiveState", "inactive"}};
@@ -37,21 +43,23 @@ class FakeUnits final : public QDBusVirtualObject {
 
  private:
   int m_delayMs;
+  bool m_stopped;
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
   QCoreApplication application(argc, argv);
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: fake_systemd BUS-ADDRESS DELAY-MS|silent\n");
+  const QString units = argc == 4 ? QString::fromUtf8(argv[3]) : QStringLiteral("running");
+  if ((argc != 3 && argc != 4) || (units != QStringLiteral("running") && units != QStringLiteral("stopped"))) {
+    std::fprintf(stderr, "usage: fake_systemd BUS-ADDRESS DELAY-MS|silent [running|stopped]\n");
     return 2;
   }
   const QString mode = QString::fromUtf8(argv[2]);
-  FakeUnits units(mode == QStringLiteral("silent") ? -1 : mode.toInt());
+  FakeUnits fakeUnits(mode == QStringLiteral("silent") ? -1 : mode.toInt(), units == QStringLiteral("stopped"));
   QDBusConnection bus = QDBusConnection::connectToBus(QString::fromUtf8(argv[1]), QStringLiteral("fake"));
   if (!bus.isConnected() ||
-      !bus.registerVirtualObject(QStringLiteral("/org/freedesktop/systemd1/unit"), &units,
+      !bus.registerVirtualObject(QStringLiteral("/org/freedesktop/systemd1/unit"), &fakeUnits,
                                  QDBusConnection::SubPath) ||
       !bus.registerService(QStringLiteral("org.freedesktop.systemd1"))) {
     std::fprintf(stderr, "fake_systemd: cannot serve on %s\n", argv[1]);

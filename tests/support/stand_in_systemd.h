@@ -34,10 +34,10 @@ class StandInSystemd {
   }
 
   // Starts the stand-in on the bus. `mode`: the delay of every answer in
-  // milliseconds, or "silent".
-  bool StartSystemd(const char* mode, std::string& error) {
+  // milliseconds, or "silent"; `units`: "running" or "stopped".
+  bool StartSystemd(const char* mode, std::string& error, const char* units = "running") {
     m_systemd.start(QStringLiteral(VELKARO_FAKE_SYSTEMD),
-                    {QString::fromStdString(m_address), QString::fromUtf8(mode)});
+                    {QString::fromStdString(m_address), QString::fromUtf8(mode), QString::fromUtf8(units)});
     if (!m_systemd.waitForReadyRead(5000) || m_systemd.readLine().trimmed() != "ready") {
       error = "the stand-in systemd did not start: " + m_systemd.readAllStandardError().toStdString();
       return false;
@@ -45,7 +45,9 @@ class StandInSystemd {
     return true;
   }
 
-  bool Start(const char* mode, std::string& error) { return StartBus(error) && StartSystemd(mode, error); }
+  bool Start(const char* mode, std::string& error, const char* units = "running") {
+    return StartBus(error) && StartSystemd(mode, error, units);
+  }
 
   const std::string& Address() const { return m_address; }
 

@@ -76,7 +76,7 @@ std::size_t PcscdSandbox::ExpectedReaderCount() const {
     const auto parsed = velkaro::sim::ParseScenario(text.str());
     count += parsed.scenario ? parsed.scenario->reader.slots : 1;
   }
-  return count;
+  return count + (m_vpcdPort != 0 ? 2 : 0);  // vpcd always presents two slots
 }
 
 std::optional<std::string> PcscdSandbox::Start() {
@@ -90,6 +90,7 @@ std::optional<std::string> PcscdSandbox::Start() {
     args.push_back("--debug");
   args.push_back("--registry");
   args.push_back(SettingsStore());
+  if (m_vpcdPort != 0) args.insert(args.end(), {"--vpcd", std::to_string(m_vpcdPort), "--vpcd-driver", kVpcdDriver});
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);

@@ -1,6 +1,7 @@
 #pragma once
 // A private pcscd with the simulated reader driver, for test programs that
-// need real readers: readers and cards come from scenario files, changes go
+// need real readers: readers and cards come from scenario files (and, for a
+// driver nobody here wrote, from vsmartcard's vpcd), changes go
 // through the velkaro-sim commands, and pcscd runs in a mount namespace of
 // its own (scripts/pcscd-sandbox), so test programs run side by side and the
 // host's pcscd is never touched. Needs root; without it Start fails and the
@@ -59,6 +60,10 @@ class PcscdSandbox {
   // an error text, or nothing.
   std::optional<std::string> CopyScenario(const std::string& directory);
   std::optional<std::string> WriteReader(const std::string& fileName, std::string_view content);
+  // Before Start: vsmartcard's vpcd reader ("Virtual PCD", two slots) beside
+  // the scenario's readers, its slots connecting to a card on 127.0.0.1 at
+  // `port` and `port` + 1 (VpcdCard). The driver is copied into the sandbox.
+  void AddVpcdReader(unsigned port) { m_vpcdPort = port; }
   // The settings store the driver reads; by default a store of the sandbox's
   // own (SettingsStore()), which starts empty.
   void UseSettingsStore(const std::string& path) { m_settingsStore = path; }
@@ -106,7 +111,13 @@ class PcscdSandbox {
   TempDir m_dir;
   std::string m_settingsStore;
   pid_t m_pid = -1;
+  unsigned m_vpcdPort = 0;  // 0: no vpcd reader
 };
+
+// vsmartcard's vpcd driver as Debian installs it, and the name pcscd gives
+// its readers.
+inline constexpr char kVpcdDriver[] = "/usr/lib/pcsc/drivers/serial/libifdvpcd.so";
+inline constexpr char kVpcdReaderName[] = "Virtual PCD";
 
 // Conditions for WaitForState.
 std::function<bool(DWORD)> HasState(DWORD bits);

@@ -24,6 +24,11 @@ PcscdSandboxEnvironment* PcscdSandboxEnvironment::Install(const std::string& sce
   return g_environment;
 }
 
+PcscdSandboxEnvironment* PcscdSandboxEnvironment::WithVpcdCard(std::string atr, std::string secondAtr) {
+  m_vpcdAtrs = {std::move(atr), std::move(secondAtr)};
+  return this;
+}
+
 void PcscdSandboxEnvironment::SetUp() {
   if (geteuid() != 0) {
     m_possible = false;
@@ -35,15 +40,31 @@ void PcscdSandboxEnvironment::SetUp() {
     m_problem = "pcscd is not installed";
     return;
   }
+  if (!m_vpcdAtrs.empty() && access(kVpcdDriver, R_OK) != 0) {
+    m_possible = false;
+    m_problem = std::string("vsmartcard's vpcd driver is not installed (no ") + kVpcdDriver + "; scripts/setup installs it)";
+    return;
+  }
   std::optional<std::string> problem;
   if (!m_scenarioDirectory.empty()) problem = m_sandbox.CopyScenario(m_scenarioDirectory);
   for (const auto& [name, content] : m_extraFiles)
     if (!problem) problem = m_sandbox.WriteReader(name, content);
+  // The driver connects to its card once, when pcscd starts.
+  if (!problem && !m_vpcdAtrs.empty()) {
+    problem = m_card.Start(m_vpcdAtrs[0], m_vpcdAtrs[1]);
+    m_sandbox.AddVpcdReader(m_card.Port());
+  }
   if (!problem) problem = m_sandbox.Start();
   m_problem = problem.value_or("");
 }
 
-void PcscdSandboxEnvironment::TearDown() { m_sandbox.Stop(); }
+void PcscdSandboxEnvironment::TearDown() {
+  // A stopped card holds pcscd's threads in the driver; pcscd must end
+  // before the card, whose going would abort it.
+  m_card.Resume();
+  m_sandbox.Stop();
+  m_card.Kill();
+}
 
 PcscdSandbox& Sandbox() { return SandboxEnvironment().Sandbox(); }
 

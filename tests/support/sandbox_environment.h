@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "pcscd_sandbox.h"
+#include "vpcd_card_process.h"
 
 namespace testing_support {
 
@@ -35,11 +36,16 @@ class PcscdSandboxEnvironment : public ::testing::Environment {
 
   // The driver's settings store; set before the tests start.
   void UseSettingsStore(const std::string& path) { m_sandbox.UseSettingsStore(path); }
+  // Adds vsmartcard's vpcd reader with the cards of its two slots (ATRs;
+  // `secondAtr` empty: the same card), started before pcscd. Without the
+  // driver installed the tests skip.
+  PcscdSandboxEnvironment* WithVpcdCard(std::string atr, std::string secondAtr = {});
 
   void SetUp() override;
   void TearDown() override;
 
   PcscdSandbox& Sandbox() { return m_sandbox; }
+  VpcdCard& Card() { return m_card; }
   // Why the sandbox does not run; empty when it does.
   const std::string& Problem() const { return m_problem; }
   // False when this machine cannot run a sandbox at all (not root, no
@@ -51,6 +57,8 @@ class PcscdSandboxEnvironment : public ::testing::Environment {
 
   std::string m_scenarioDirectory;
   std::map<std::string, std::string> m_extraFiles;
+  std::vector<std::string> m_vpcdAtrs;  // empty: no vpcd reader
+  VpcdCard m_card;  // before the sandbox: pcscd stops while the card still answers
   PcscdSandbox m_sandbox;
   std::string m_problem = "not started";
   bool m_possible = true;

@@ -18,13 +18,15 @@ enum ExitStatus : int {
   kExitFailed = 1,           // no log, or an incomplete one
   kExitUsage = 2,            // wrong command line
   kExitWithoutRegistry = 3,  // report written; the dump needs root
+  kExitUnanswered = 4,       // written, some steps did not answer (shown as n/a)
 };
 
 constexpr char kUsage[] =
     "Usage: velkaro-diag-log [FILE]\n"
     "Writes the diagnostic log to FILE (default: diagtool.log in $TEMP, $TMP or /tmp).\n"
     "Run it as root: without root the settings dump is left out.\n"
-    "Exit status: 0 written, 1 failed, 2 wrong command line, 3 written without the settings dump.\n";
+    "Exit status: 0 written, 1 failed, 2 wrong command line, 3 written without the settings dump,\n"
+    "4 written, some steps did not answer in time (pcscd or a reader driver; shown as n/a).\n";
 
 std::string ForConsole(std::string text) {
   for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) text.erase(at, 1);
@@ -64,15 +66,15 @@ int main(int argc, char** argv) {
   CDiagToolApp app;
   if (!app.LoadConfiguration()) return kExitFailed;  // its message is on standard error
   const LogOutcome outcome = app.WriteLog(path);
+  for (const UnansweredStep& step : outcome.unanswered) std::fprintf(stderr, "%s\n", UnansweredLine(step).c_str());
   for (const LogMessage& message : outcome.messages) std::fprintf(stderr, "%s\n", ForConsole(message.text).c_str());
+  int status = kExitFailed;
   switch (outcome.result) {
-    case LogResult::kComplete:
-      std::printf("%s\n", path.c_str());
-      return kExitComplete;
-    case LogResult::kWithoutRegistry:
-      std::printf("%s\n", path.c_str());
-      return kExitWithoutRegistry;
-    case LogResult::kFailed: break;
+    case LogResult::kComplete: status = kExitComplete; break;
+    case LogResult::kWithoutRegistry: status = kExitWithoutRegistry; break;
+    case LogResult::kFailed:
+    case LogResult::kCancelled: return kExitFailed;
   }
-  return kExitFailed;
+  std::printf("%s\n", path.c_str());
+  return outcome.unanswered.empty() ? status : kExitUnanswered;
 }

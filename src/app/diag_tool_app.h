@@ -38,12 +38,17 @@ class CDiagToolApp {
   std::string GetProductVersion();
 
   // "Create Logfile": asks for the file (proposed: diagtool.log in $TEMP,
-  // $TMP or /tmp), writes the log off the user-interface thread and shows
-  // how it ended. Returns at once when the user cancels.
+  // $TMP or /tmp), starts the log off the user-interface thread with a
+  // progress window and returns; the messages of how it ended are shown when
+  // the log has ended (at once with the inline runner of tests and commands).
+  // While a log runs, it brings the progress window forward instead.
   void CreateLogfile();
   // The log for `path` without any dialog: what "Create Logfile" writes
   // after its file dialog, and what velkaro-diag-log writes.
   LogOutcome WriteLog(const std::string& path);
+  // What the log is given: copies of the lists, owned by the writer.
+  LogSetting MakeLogSetting();
+  bool IsLogRunning() const { return m_bLogRunning; }
   // Whether the settings dump may run: the effective user is root.
   static bool IsAdministrator();
 
@@ -72,4 +77,9 @@ class CDiagToolApp {
   std::shared_ptr<const CCardNames> m_cardNames = std::make_shared<const CCardNames>();
   std::mutex m_csVarCards;  // guards m_lstAdditionalReaders
   std::string m_strProductVersion;
+  // User-interface thread only: a log has been started and has not ended
+  // or been cancelled.
+  bool m_bLogRunning = false;
+  // Cleared by the destructor, so that a log ending later finds no object.
+  std::shared_ptr<CDiagToolApp*> m_self = std::make_shared<CDiagToolApp*>(this);
 };

@@ -69,9 +69,11 @@ ProgramServices::ProgramServices() : m_messageBox(res::kAppTitle) {
   velkaro::InstallUrlOpener(&m_urlOpener);
   velkaro::InstallServiceControl(&m_serviceControl);
   velkaro::InstallBackgroundRunner(&m_backgroundRunner);
+  velkaro::InstallProgressDialog(&m_progress);
 }
 
 ProgramServices::~ProgramServices() {
+  velkaro::InstallProgressDialog(nullptr);
   velkaro::InstallBackgroundRunner(nullptr);
   velkaro::InstallServiceControl(nullptr);
   velkaro::InstallMessageBox(nullptr);

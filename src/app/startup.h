@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/log_progress_dlg.h"
 #include "platform/qt_dialogs.h"
 #include "platform/qt_url_opener.h"
 #include "platform/systemd_service.h"
@@ -19,7 +20,7 @@ int RunDiagTool(CDiagToolApp& app);
 
 // The services the program runs with (the window system's message box and
 // save dialog, systemd's view of pcscd, long work off the user-interface
-// thread), installed for the object's lifetime in place of the fallbacks.
+// thread and its progress window), installed for the object's lifetime in place of the fallbacks.
 class ProgramServices {
  public:
   ProgramServices();
@@ -33,4 +34,5 @@ class ProgramServices {
   velkaro::QtUrlOpener m_urlOpener;
   velkaro::SystemdServiceControl m_serviceControl;
   velkaro::QtBackgroundRunner m_backgroundRunner;
+  CLogProgress m_progress;
 };

@@ -12,6 +12,7 @@ inline constexpr char kFiles[] = "Files: ";
 inline constexpr char kInstalledApi[] = "Installed API: %s, File: %s (Version: %s)";
 inline constexpr char kPresentReader[] =
     "Present reader %i: %s, FW Version = %s, Lib Version = %s, Serial Number = %s";
+inline constexpr char kNotAvailable[] = "n/a";
 inline constexpr char kOsVersionUnknown[] = "OS Version: n/a";  // the version record could not be read
 inline constexpr char kBuildNumber[] = "  BuildNumber: ";
 inline constexpr char kUnknownOsVersion[] = "Unknown OS MajorVersion = %d MinorVersion = %d\n";
@@ -29,6 +30,27 @@ inline constexpr char kInvalidConfiguration[] = "Invalid ";
 inline constexpr char kFileIoError[] = "File-IO error";
 inline constexpr char kUnknownError[] = "Unknown Error";
 inline constexpr char kErrorCode[] = "\nErrorcode: ";
+
+// The steps under way, for the progress window.
+inline constexpr char kStepSystem[] = "Reading the system and the files…";
+inline constexpr char kStepService[] = "Asking the smart card service…";
+inline constexpr char kStepReaders[] = "Reading the readers…";
+inline constexpr char kStepReader[] = "Reading reader %i: %s…";
+inline constexpr char kStepSettings[] = "Reading the settings…";
+inline constexpr char kStepFinishing[] = "Putting the log in place…";
+inline constexpr char kCancelling[] = "Cancelling…";
+inline constexpr char kProgressTitle[] = "Create Logfile";
+inline constexpr char kNoWorker[] = "The log cannot be written: no thread can be started for it";
+
+// The calls that did not answer in time, one line each.
+inline constexpr char kStepNameService[] = "the smart card service check";
+inline constexpr char kStepNameReaderList[] = "the reader list";
+inline constexpr char kStepNameReaderInfo[] = "the reader information";
+inline constexpr char kStepNameRegisters[] = "the RFID register read";
+inline constexpr char kNoAnswer[] = "No answer: %s";
+inline constexpr char kNoAnswerForReader[] = "No answer: %s of \"%s\"";
+inline constexpr char kNotAsked[] = " (not asked: an earlier call to pcscd had not answered)";
+inline constexpr char kUnansweredHeading[] = "Some steps did not answer in time; the log shows them as n/a:";
 
 // The registry dump.
 inline constexpr char kDumpHeading[] = "General Information";

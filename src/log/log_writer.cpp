@@ -1,13 +1,20 @@
 #include "log/log_writer.h"
 
+#include <chrono>
 #include <cstdlib>
+#include <memory>
+#include <optional>
+#include <utility>
 
 #include "apis/installed_apis.h"
 #include "card/reader_info.h"
+#include "log/log_deadlines.h"
 #include "log/log_file.h"
 #include "log/log_report.h"
 #include "log/log_texts.h"
 #include "log/registry_dump.h"
+#include "platform/deadline.h"
+#include "platform/log_files.h"
 #include "platform/text.h"
 #include "reader/reader_session.h"
 #include "rfid/register_dump.h"
@@ -34,6 +41,58 @@ class CReportWriter {
   bool m_ok = true;
 };
 
+// Each step is announced, and the user may have cancelled before it.
+class CLogSteps {
+ public:
+  explicit CLogSteps(const LogSetting& setting) : m_setting(setting) {}
+  // False when the log is to stop here.
+  bool Begin(const std::string& text) {
+    if (m_setting.isCancelled && m_setting.isCancelled()) return false;
+    if (m_setting.onStep) m_setting.onStep(text);
+    return true;
+  }
+
+ private:
+  const LogSetting& m_setting;
+};
+
+// The log's pcsc-lite calls, each on an abandonable thread with its deadline.
+// pcsc-lite holds one lock for the whole of SCardEstablishContext and queues
+// the calls on a context, so after one call has missed its deadline every
+// later one would only wait behind it: none is made.
+class CPcscCalls {
+ public:
+  explicit CPcscCalls(std::vector<UnansweredStep>& unanswered) : m_unanswered(unanswered) {}
+
+  template <class T>
+  std::optional<T> Call(std::function<T()> work, std::chrono::milliseconds deadline, const char* step,
+                        const std::string& reader, const char* threadName) {
+    if (m_missed) {
+      m_unanswered.push_back({step, reader, true});
+      return std::nullopt;
+    }
+    auto answer = velkaro::RunWithDeadline<T>(std::move(work), deadline, threadName);
+    if (!answer) {
+      m_missed = true;
+      m_unanswered.push_back({step, reader, false});
+    }
+    return answer;
+  }
+  bool Missed() const { return m_missed; }
+
+ private:
+  std::vector<UnansweredStep>& m_unanswered;
+  bool m_missed = false;
+};
+
+enum class ReportEnd { kWritten, kWriteFailed, kCancelled };
+
+struct ReaderFacts {
+  std::string firmware = logtext::kNotAvailable;
+  std::string library = logtext::kNotAvailable;
+  std::string serial = logtext::kNotAvailable;
+};
+
 void WriteFileRows(CReportWriter& out, const LogSetting& setting) {
   CFileInfo info;
   // Unlike the General page, optional files that are not found are listed.
@@ -45,37 +104,77 @@ void WriteFileRows(CReportWriter& out, const LogSetting& setting) {
   }
 }
 
-void WriteReaders(CReportWriter& out, const LogSetting& setting) {
+ReportEnd WriteReaders(CReportWriter& out, const LogSetting& setting, CLogSteps& steps, CPcscCalls& calls) {
+  if (!steps.Begin(logtext::kStepReaders)) return ReportEnd::kCancelled;
   // As a General page that was never shown lists them: its model maps are
   // built only when it is first shown, so a reader counts here only as a
   // configured additional reader or by the brand word.
   std::vector<std::string> readers;
-  EnumerateReaders(readers, CReaderModelMaps::Unbuilt(), setting.isAdditionalReader);
-
-  // One session for every reader, never initialised: no monitor thread.
-  CReaderSession session;
-  session.ModelFlags().m_bContactless = 1;
-  session.ModelFlags().column5 = 1;
-  for (std::size_t i = 0; i < readers.size() && out.Ok(); ++i) {
-    std::string library;
-    std::string serial;
-    const std::string firmware = GetReaderInfo(readers[i], library, serial);
-    out << velkaro::Format(logtext::kPresentReader, static_cast<int>(i), readers[i].c_str(), firmware.c_str(),
-                           library.c_str(), serial.c_str());
-    session.SetReaderName(readers[i]);
-    const CRegisterRead read = session.ReadRegisters();
-    if (read.failure) continue;  // no registers, no antenna or a failed read: nothing for this reader
-    if (const std::string dump = FormatDump(read.antennas); !dump.empty()) out << dump;
+  if (auto listed = calls.Call<std::vector<std::string>>(
+          [isAdditional = setting.isAdditionalReader] {
+            std::vector<std::string> list;
+            EnumerateReaders(list, CReaderModelMaps::Unbuilt(), isAdditional);
+            return list;
+          },
+          logdeadline::kReaderList, logtext::kStepNameReaderList, {}, "log-readers")) {
+    readers = std::move(*listed);
   }
+
+  for (std::size_t i = 0; i < readers.size() && out.Ok(); ++i) {
+    const std::string& name = readers[i];
+    if (!steps.Begin(velkaro::Format(logtext::kStepReader, static_cast<int>(i), name.c_str()))) {
+      return ReportEnd::kCancelled;
+    }
+    ReaderFacts facts;
+    if (auto answer = calls.Call<ReaderFacts>(
+            [name] {
+              ReaderFacts asked;
+              asked.firmware = GetReaderInfo(name, asked.library, asked.serial);
+              return asked;
+            },
+            logdeadline::kReaderInfo, logtext::kStepNameReaderInfo, name, "log-reader")) {
+      facts = std::move(*answer);
+    }
+    out << velkaro::Format(logtext::kPresentReader, static_cast<int>(i), name.c_str(), facts.firmware.c_str(),
+                           facts.library.c_str(), facts.serial.c_str());
+    // Its information was not asked for, and that is already said.
+    if (calls.Missed()) continue;
+
+    // Never initialised: no monitor thread. Shared with the read's thread,
+    // which may outlive this loop.
+    auto session = std::make_shared<CReaderSession>();
+    session->ModelFlags().m_bContactless = 1;
+    session->ModelFlags().column5 = 1;
+    session->SetReaderName(name);
+    const auto read = calls.Call<CRegisterRead>([session] { return session->ReadRegisters(); },
+                                                logdeadline::kRegisterRead, logtext::kStepNameRegisters, name,
+                                                "log-registers");
+    // No registers, no antenna or a failed read: nothing for this reader.
+    if (!read || read->failure) continue;
+    if (const std::string dump = FormatDump(read->antennas); !dump.empty()) out << dump;
+  }
+  return out.Ok() ? ReportEnd::kWritten : ReportEnd::kWriteFailed;
 }
 
-bool WriteReport(CLogFile& file, const LogSetting& setting, const std::optional<velkaro::OsVersionRecord>& version) {
+// The service check asks systemd and probes pcscd's socket; it takes no
+// pcsc-lite lock, so its miss does not stop the calls after it.
+std::string ServiceStatusLine(std::vector<UnansweredStep>& unanswered) {
+  const auto status =
+      velkaro::RunWithDeadline<RmStatus>([] { return CheckResourceManager(); }, logdeadline::kServiceCheck,
+                                         "log-service");
+  if (!status) unanswered.push_back({logtext::kStepNameService, {}, false});
+  return std::string(logtext::kRmStatus) + (status ? LogStatusText(*status) : kRmStateUnknownText);
+}
+
+ReportEnd WriteReport(CLogFile& file, const LogSetting& setting, const std::optional<velkaro::OsVersionRecord>& version,
+                      CLogSteps& steps, std::vector<UnansweredStep>& unanswered) {
   CReportWriter out(file);
   CFileInfo program;
   program.Inspect(velkaro::SystemInfo().ModulePath());
+  if (!steps.Begin(logtext::kStepService)) return ReportEnd::kCancelled;
+  const std::string status = ServiceStatusLine(unanswered);
   out << logtext::kGeneralInformation << "" << ComposeOsLine(version)
-      << std::string(logtext::kToolVersion) + program.m_strVersion
-      << std::string(logtext::kRmStatus) + LogStatusText(CheckResourceManager()) << "" << logtext::kFiles << "";
+      << std::string(logtext::kToolVersion) + program.m_strVersion << status << "" << logtext::kFiles << "";
   WriteFileRows(out, setting);
   out << "" << "";
   CFileInfo api;
@@ -84,16 +183,36 @@ bool WriteReport(CLogFile& file, const LogSetting& setting, const std::optional<
     out << velkaro::Format(logtext::kInstalledApi, entry.name, entry.library, api.m_strVersion.c_str());
   }
   out << "\r\n";
-  WriteReaders(out, setting);
+  if (!out.Ok()) return ReportEnd::kWriteFailed;
+  CPcscCalls calls(unanswered);
+  if (const ReportEnd end = WriteReaders(out, setting, steps, calls); end == ReportEnd::kCancelled) return end;
   out << "\r\n";
-  return out.Ok();
+  return out.Ok() ? ReportEnd::kWritten : ReportEnd::kWriteFailed;
 }
 
 LogMessage Failure(int code, const std::string& detail) { return {DumpResultMessage(code, detail), {}, velkaro::MB_OK}; }
 
+LogMessage NotCreated(const std::string& where) {
+  return {std::string(logtext::kFileCannotBeCreated) + "\n" + where, {}, velkaro::MB_OK};
+}
+
 std::string Where(const std::string& path, const CLogFile& file) { return path + ": " + DescribeLogFileError(file); }
 
+LogOutcome& Cancelled(LogOutcome& outcome) {
+  outcome = LogOutcome{};
+  outcome.result = LogResult::kCancelled;
+  return outcome;
+}
+
 }  // namespace
+
+std::string UnansweredLine(const UnansweredStep& step) {
+  std::string line = step.reader.empty() ? velkaro::Format(logtext::kNoAnswer, step.step.c_str())
+                                         : velkaro::Format(logtext::kNoAnswerForReader, step.step.c_str(),
+                                                           step.reader.c_str());
+  if (step.notAsked) line += logtext::kNotAsked;
+  return line;
+}
 
 std::string ProposedLogPath() {
   std::string directory;
@@ -111,51 +230,76 @@ std::string ProposedLogPath() {
 
 LogOutcome WriteDiagnosticLog(const std::string& path, const LogSetting& setting) {
   LogOutcome outcome;
+  CLogSteps steps(setting);
+  if (!steps.Begin(logtext::kStepSystem)) return Cancelled(outcome);
   long error = 0;
   const auto version = velkaro::SystemInfo().QueryVersion(error);
   if (!version) outcome.messages.push_back({velkaro::Format(logtext::kGetVersionFailed, error), {}, velkaro::MB_OK});
 
+  // Removed again on every way out but the last.
+  velkaro::PendingLogFile pending;
   CLogFile file;
-  if (OpenLogFile(path, velkaro::LogOpenMode::kCreateAlways, file) != 0) {
-    outcome.messages.push_back({std::string(logtext::kFileCannotBeCreated) + "\n" + Where(path, file), {},
-                                velkaro::MB_OK});
+  if (const int created = pending.Create(path, file.handle, file.reason)) {
+    file.systemError = created;
+    outcome.messages.push_back(NotCreated(Where(path, file)));
     return outcome;
   }
-  {
-    CLogFileGuard guard(file);
-    // A disk that fills while the report is written must not end in a
-    // message of success.
-    if (!WriteReport(file, setting, version)) {
+  CLogFileGuard guard(file);
+  switch (WriteReport(file, setting, version, steps, outcome.unanswered)) {
+    case ReportEnd::kWritten: break;
+    case ReportEnd::kCancelled: return Cancelled(outcome);
+    case ReportEnd::kWriteFailed:
+      // A disk that fills while the report is written must not end in a
+      // message of success, nor leave a log that looks whole.
+      outcome.messages.push_back(Failure(DUMP_E_WRITE, Where(path, file)));
+      return outcome;
+  }
+
+  int dumped = DUMP_SUCCESS;
+  std::string detail;
+  if (!setting.administrator) {
+    CReportWriter out(file);
+    out << "\r\n\t" << logtext::kRegistryScanSkipped << logtext::kNoAdministrator;
+    if (!out.Ok()) {
       outcome.messages.push_back(Failure(DUMP_E_WRITE, Where(path, file)));
       return outcome;
     }
-    if (!setting.administrator) {
-      CReportWriter out(file);
-      out << "\r\n\t" << logtext::kRegistryScanSkipped << logtext::kNoAdministrator;
-      if (!out.Ok()) {
-        outcome.messages.push_back(Failure(DUMP_E_WRITE, Where(path, file)));
-        return outcome;
-      }
-    }
-    if (CloseLogFile(file) != 0) {
-      outcome.messages.push_back(Failure(DUMP_E_CLOSE, Where(path, file)));
+  } else {
+    if (!steps.Begin(logtext::kStepSettings)) return Cancelled(outcome);
+    dumped = DumpRegistry(file, path, setting.configPath, &detail);
+    // A dump cut short by the disk is no log; any other failure leaves a
+    // whole report, which is kept with the dump's message.
+    if (dumped == DUMP_E_WRITE) {
+      outcome.messages.push_back(Failure(dumped, detail));
       return outcome;
     }
   }
+
+  if (!steps.Begin(logtext::kStepFinishing)) return Cancelled(outcome);
+  if (const int handed = pending.HandOver(file.handle)) {
+    file.systemError = handed;
+    outcome.messages.push_back(NotCreated(Where(path, file)));
+    return outcome;
+  }
+  if (CloseLogFile(file) != 0) {
+    outcome.messages.push_back(Failure(DUMP_E_CLOSE, Where(path, file)));
+    return outcome;
+  }
+  if (const int placed = pending.PutInPlace(file.reason)) {
+    file.systemError = placed;
+    outcome.messages.push_back(NotCreated(Where(path, file)));
+    return outcome;
+  }
+
   if (!setting.administrator) {
     outcome.result = LogResult::kWithoutRegistry;
     outcome.messages.push_back(
         {std::string(logtext::kRegistryScanSkipped) + "\r\n" + logtext::kNoAdministrator, {}, velkaro::MB_OK});
-    return outcome;
-  }
-
-  std::string detail;
-  const int result = DumpRegistry(path, setting.configPath, &detail);
-  if (result == DUMP_SUCCESS) {
+  } else if (dumped == DUMP_SUCCESS) {
     outcome.result = LogResult::kComplete;
     outcome.messages.push_back({logtext::kLogCreated, logtext::kCaptionDiagnosticTool, velkaro::MB_OK});
   } else {
-    outcome.messages.push_back(Failure(result, detail));
+    outcome.messages.push_back(Failure(dumped, detail));
   }
   return outcome;
 }

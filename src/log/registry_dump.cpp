@@ -164,6 +164,8 @@ using OwnedKey = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
 class CRegistryDump {
  public:
   int DumpRegistry(const std::string& logPath, const std::string& configPath);
+  // Into a log that is open and stays open.
+  int DumpInto(CLogFile& file, const std::string& logPath, const std::string& configPath);
   const std::string& Detail() const { return m_detail; }
 
  private:
@@ -171,9 +173,9 @@ class CRegistryDump {
   int DumpKey(HKEY key, std::string& path);
   int ReadValue(HKEY key, std::uint32_t index, std::uint32_t& nameLength, std::uint32_t& type, std::uint32_t& size);
 
-  bool Write(std::string_view line) { return WriteLogLine(m_file, line) == 0; }
+  bool Write(std::string_view line) { return WriteLogLine(*m_file, line) == 0; }
   int WriteFailure() {
-    m_detail = m_logPath + ": " + DescribeLogFileError(m_file);
+    m_detail = m_logPath + ": " + DescribeLogFileError(*m_file);
     return DUMP_E_WRITE;
   }
   void Note(LSTATUS status, const std::string& path) {
@@ -187,10 +189,11 @@ class CRegistryDump {
     return DUMP_E_REGISTRY;
   }
 
-  CLogFile m_file;
+  CLogFile* m_file = nullptr;
   std::string m_logPath;
   std::string m_detail;
   bool m_storeFailed = false;
+  bool m_walked = false;  // every section was dumped (a store failure on the way included)
   // Values are written before any subkey is visited, so one pair of
   // buffers serves every level.
   std::vector<char> m_valueName = std::vector<char>(kValueNameSize);
@@ -198,13 +201,24 @@ class CRegistryDump {
 };
 
 int CRegistryDump::DumpRegistry(const std::string& logPath, const std::string& configPath) {
-  m_logPath = logPath;
-  if (const std::uint32_t opened = OpenLogFile(logPath, velkaro::LogOpenMode::kOpenExisting, m_file)) {
-    m_detail = logPath + ": " + DescribeLogFileError(m_file);
+  CLogFile file;
+  if (const std::uint32_t opened = OpenLogFile(logPath, velkaro::LogOpenMode::kOpenExisting, file)) {
+    m_detail = logPath + ": " + DescribeLogFileError(file);
     return opened == LOG_E_OPEN ? DUMP_E_OPEN : DUMP_E_REOPEN;
   }
-  const CLogFileGuard guard(m_file);
+  const CLogFileGuard guard(file);
+  const int result = DumpInto(file, logPath, configPath);
+  if (!m_walked) return result;
+  if (CloseLogFile(file) != 0) {
+    m_detail = logPath + ": " + DescribeLogFileError(file);
+    return DUMP_E_CLOSE;
+  }
+  return result;
+}
 
+int CRegistryDump::DumpInto(CLogFile& file, const std::string& logPath, const std::string& configPath) {
+  m_file = &file;
+  m_logPath = logPath;
   int osCode = OS_UNKNOWN;
   std::uint32_t build = 0;
   if (!GetOsCode(osCode, build)) return DUMP_E_OS;
@@ -222,11 +236,7 @@ int CRegistryDump::DumpRegistry(const std::string& logPath, const std::string& c
     if (!SectionApplies(section.name, osCode)) continue;
     if (const int result = DumpSection(section)) return result;
   }
-
-  if (CloseLogFile(m_file) != 0) {
-    m_detail = logPath + ": " + DescribeLogFileError(m_file);
-    return DUMP_E_CLOSE;
-  }
+  m_walked = true;
   return m_storeFailed ? DUMP_E_REGISTRY : DUMP_SUCCESS;
 }
 
@@ -358,6 +368,13 @@ int CRegistryDump::DumpKey(HKEY key, std::string& path) {
 int DumpRegistry(const std::string& logPath, const std::string& configPath, std::string* detail) {
   CRegistryDump dump;
   const int result = dump.DumpRegistry(logPath, configPath);
+  if (detail) *detail = result == DUMP_SUCCESS ? std::string() : dump.Detail();
+  return result;
+}
+
+int DumpRegistry(CLogFile& file, const std::string& logPath, const std::string& configPath, std::string* detail) {
+  CRegistryDump dump;
+  const int result = dump.DumpInto(file, logPath, configPath);
   if (detail) *detail = result == DUMP_SUCCESS ? std::string() : dump.Detail();
   return result;
 }

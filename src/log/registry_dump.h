@@ -5,6 +5,8 @@
 
 #include <string>
 
+struct CLogFile;
+
 // Results of DumpRegistry.
 inline constexpr int DUMP_SUCCESS = 0;
 inline constexpr int DUMP_E_REGISTRY = -1;  // a key could not be read, or the store failed on the way
@@ -20,3 +22,7 @@ inline constexpr int DUMP_E_OPEN = -12;     // the log cannot be opened again
 // "Reg_Linux" on Linux, the Windows ones on theirs. `detail`, when given,
 // receives what failed and where.
 int DumpRegistry(const std::string& logPath, const std::string& configPath, std::string* detail = nullptr);
+// The same into a log that is open (the one being written) and is left
+// open; `logPath` names it in messages.
+int DumpRegistry(CLogFile& file, const std::string& logPath, const std::string& configPath,
+                 std::string* detail = nullptr);

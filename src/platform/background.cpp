@@ -7,7 +7,10 @@ namespace {
 
 class InlineRunner final : public IBackgroundRunner {
  public:
-  void Run(const std::function<void()>& work) override { work(); }
+  bool Start(std::function<void(const UiPost& post)> work) override {
+    work([](std::function<void()> task) { task(); });
+    return true;
+  }
 };
 
 InlineRunner g_inlineRunner;

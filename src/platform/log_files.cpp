@@ -1,12 +1,19 @@
 #include "platform/log_files.h"
 
 #include <fcntl.h>
+#include <pwd.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <optional>
 #include <deque>
 #include <vector>
 
@@ -16,7 +23,7 @@ namespace velkaro {
 namespace {
 
 constexpr int kMaxLinks = 40;          // the kernel's own limit for one lookup
-constexpr mode_t kNewFileMode = 0644;  // the user sends the log on: it must be readable
+constexpr mode_t kNewFileMode = 0600;  // the log lists the system: for root and the user who asked only
 
 bool IsOurs(uid_t uid) { return uid == 0 || uid == ::geteuid(); }
 
@@ -81,22 +88,30 @@ int CheckFile(int fd, int directory, std::string& reason) {
 
 // Walks the path one component at a time from a directory descriptor, so
 // that every symbolic link on the way is seen and judged before it is used.
-int OpenWithoutUserLinks(const std::string& path, int flags, LogFileHandle& handle, std::string& reason) {
+// With `wantDirectory` the path names a directory and `handle` gets an
+// O_PATH descriptor of it; otherwise a file opened with `flags`.
+int WalkWithoutUserLinks(const std::string& path, bool wantDirectory, int flags, LogFileHandle& handle,
+                         std::string& reason) {
   if (path.empty()) return ENOENT;
-  if (path.back() == '/') return EISDIR;
+  if (!wantDirectory && path.back() == '/') return EISDIR;
   std::deque<std::string> rest = Components(path);
-  if (rest.empty()) return EISDIR;
   UniqueFd directory;
   if (const int error = OpenRoot(path.front() == '/', directory)) return error;
+  if (rest.empty()) {
+    if (!wantDirectory) return EISDIR;
+    handle = directory.Release();
+    return 0;
+  }
 
   int links = 0;
   while (!rest.empty()) {
     const std::string name = std::move(rest.front());
     rest.pop_front();
     const bool last = rest.empty();
-    UniqueFd opened(last ? ::openat(directory.Get(), name.c_str(),
-                                    flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, kNewFileMode)
-                         : ::openat(directory.Get(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    UniqueFd opened(last && !wantDirectory
+                        ? ::openat(directory.Get(), name.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+                                   kNewFileMode)
+                        : ::openat(directory.Get(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     struct stat entry {};
     bool isLink = false;
     if (opened.Get() >= 0) {
@@ -116,6 +131,10 @@ int OpenWithoutUserLinks(const std::string& path, int flags, LogFileHandle& hand
         directory.Reset(opened.Release());
         continue;
       }
+      if (wantDirectory) {
+        handle = opened.Release();
+        return 0;
+      }
       if (const int refused = CheckFile(opened.Get(), directory.Get(), reason)) return refused;
       if ((flags & O_CREAT) && ::ftruncate(opened.Get(), 0) != 0) return errno;
       handle = opened.Release();
@@ -131,13 +150,69 @@ int OpenWithoutUserLinks(const std::string& path, int flags, LogFileHandle& hand
     if (const int linkError = ReadLink(directory.Get(), name, target)) return linkError;
     if (target.empty()) return ENOENT;
     std::deque<std::string> parts = Components(target);
-    if (last && (parts.empty() || target.back() == '/')) return EISDIR;
+    if (last && !wantDirectory && (parts.empty() || target.back() == '/')) return EISDIR;
     rest.insert(rest.begin(), parts.begin(), parts.end());
     if (target.front() == '/') {
       if (const int rootError = OpenRoot(true, directory)) return rootError;
     }
+    if (rest.empty()) {  // a link to "/" or "." as the directory
+      handle = directory.Release();
+      return 0;
+    }
   }
   return EISDIR;
+}
+
+int OpenWithoutUserLinks(const std::string& path, int flags, LogFileHandle& handle, std::string& reason) {
+  return WalkWithoutUserLinks(path, false, flags, handle, reason);
+}
+
+std::optional<unsigned> ParseId(const char* text) {
+  if (!text || !*text) return std::nullopt;
+  unsigned value = 0;
+  const char* end = text + std::strlen(text);
+  const auto [at, error] = std::from_chars(text, end, value);
+  if (error != std::errc() || at != end) return std::nullopt;
+  return value;
+}
+
+std::string UserName(uid_t uid) {
+  struct passwd entry {};
+  struct passwd* found = nullptr;
+  std::vector<char> buffer(16384);
+  if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found) {
+    return std::string(found->pw_name) + " (uid " + std::to_string(uid) + ")";
+  }
+  return "uid " + std::to_string(uid);
+}
+
+// The entry at the final name may be replaced only when it is a regular file
+// of ours or of the user who asked; 0 when there is none.
+int CheckReplaceable(int directory, const std::string& name, std::string& reason) {
+  struct stat entry {};
+  if (::fstatat(directory, name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT ? 0 : errno;
+  if (!S_ISREG(entry.st_mode)) {
+    reason = "not a regular file";
+    return EINVAL;
+  }
+  const auto asking = AskingUser();
+  if (entry.st_uid != ::geteuid() && !(asking && entry.st_uid == asking->uid)) {
+    reason = "the file belongs to " + UserName(entry.st_uid) + ", not to this user or the user who asked";
+    return EPERM;
+  }
+  return 0;
+}
+
+std::string RandomSuffix() {
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  unsigned char bytes[8] = {};
+  if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+    const auto now = static_cast<unsigned long>(::clock()) ^ static_cast<unsigned long>(::getpid());
+    for (std::size_t i = 0; i < sizeof bytes; ++i) bytes[i] = static_cast<unsigned char>(now >> (i * 5));
+  }
+  std::string suffix;
+  for (const unsigned char byte : bytes) suffix += kLetters[byte % (sizeof kLetters - 1)];
+  return suffix;
 }
 
 class LinuxLogFileSystem final : public ILogFileSystem {
@@ -171,6 +246,9 @@ class LinuxLogFileSystem final : public ILogFileSystem {
 };
 
 LinuxLogFileSystem g_linuxLogFileSystem;
+
+constexpr std::size_t kMaxTemporaryBase = 200;  // keeps the name within NAME_MAX
+constexpr int kNameAttempts = 16;
 std::atomic<ILogFileSystem*> g_logFileSystem{&g_linuxLogFileSystem};
 
 }  // namespace
@@ -179,6 +257,97 @@ ILogFileSystem& LogFileSystem() { return *g_logFileSystem.load(std::memory_order
 
 void InstallLogFileSystem(ILogFileSystem* service) {
   g_logFileSystem.store(service ? service : &g_linuxLogFileSystem, std::memory_order_release);
+}
+
+std::optional<AskingUserId> AskingUser() {
+  if (::geteuid() != 0) return std::nullopt;
+  if (const auto uid = ParseId(std::getenv("PKEXEC_UID"))) {
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    std::vector<char> buffer(16384);
+    if (::getpwuid_r(*uid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found) return std::nullopt;
+    return AskingUserId{*uid, found->pw_gid};
+  }
+  const auto uid = ParseId(std::getenv("SUDO_UID"));
+  const auto gid = ParseId(std::getenv("SUDO_GID"));
+  if (uid && gid) return AskingUserId{*uid, *gid};
+  return std::nullopt;
+}
+
+PendingLogFile::~PendingLogFile() { Discard(); }
+
+int PendingLogFile::Create(const std::string& path, LogFileHandle& handle, std::string& reason) {
+  Discard();
+  handle = kNoLogFile;
+  reason.clear();
+  const std::size_t slash = path.rfind('/');
+  const std::string directoryPath =
+      slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : path.substr(0, slash);
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (name.empty() || name == "." || name == "..") return EISDIR;
+
+  LogFileHandle directory = kNoLogFile;
+  if (const int error = WalkWithoutUserLinks(directoryPath, true, 0, directory, reason)) return error;
+  UniqueFd owned(directory);
+  // Refused now rather than after the whole log has been written.
+  if (const int refused = CheckReplaceable(owned.Get(), name, reason)) return refused;
+
+  const std::string base = "." + name.substr(0, kMaxTemporaryBase) + ".";
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    const std::string temporary = base + RandomSuffix();
+    UniqueFd file(::openat(owned.Get(), temporary.c_str(),
+                           O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, kNewFileMode));
+    if (file.Get() < 0) {
+      if (errno == EEXIST) continue;
+      return errno;
+    }
+    m_directory = owned.Release();
+    m_name = std::move(name);
+    m_temporary = temporary;
+    m_path = path;
+    // The umask may have taken bits away, never added them; this makes the
+    // mode exact whatever it is.
+    if (::fchmod(file.Get(), kNewFileMode) != 0) {
+      const int error = errno;
+      Discard();
+      return error;
+    }
+    handle = file.Release();
+    return 0;
+  }
+  return EEXIST;
+}
+
+int PendingLogFile::HandOver(LogFileHandle handle) {
+  const auto asking = AskingUser();
+  if (!asking || asking->uid == 0) return 0;
+  return ::fchown(handle, asking->uid, asking->gid) == 0 ? 0 : errno;
+}
+
+int PendingLogFile::PutInPlace(std::string& reason) {
+  reason.clear();
+  if (m_directory < 0) return EBADF;
+  // Another file may have appeared at the path while the log was written.
+  if (const int refused = CheckReplaceable(m_directory, m_name, reason)) return refused;
+  if (::renameat(m_directory, m_temporary.c_str(), m_directory, m_name.c_str()) != 0) return errno;
+  ::close(m_directory);
+  m_directory = -1;
+  m_temporary.clear();
+  return 0;
+}
+
+void PendingLogFile::Discard() {
+  if (m_directory < 0) return;
+  ::unlinkat(m_directory, m_temporary.c_str(), 0);
+  ::close(m_directory);
+  m_directory = -1;
+  m_temporary.clear();
+}
+
+std::string PendingLogFile::TemporaryPath() const {
+  if (m_temporary.empty()) return {};
+  const std::size_t slash = m_path.rfind('/');
+  return (slash == std::string::npos ? std::string() : m_path.substr(0, slash + 1)) + m_temporary;
 }
 
 }  // namespace velkaro

@@ -1,10 +1,12 @@
 #include "platform/qt_dialogs.h"
 
 #include <QApplication>
-#include <QEventLoop>
 #include <QFileDialog>
 #include <QMessageBox>
-#include <thread>
+
+#include <utility>
+
+#include "platform/deadline.h"
 
 namespace velkaro {
 
@@ -47,17 +49,27 @@ std::optional<std::string> QtSaveFileDialog::Ask(const SaveFileRequest& request)
   return dialog.selectedFiles().front().toStdString();
 }
 
-void QtBackgroundRunner::Run(const std::function<void()>& work) {
-  QEventLoop loop;
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  std::thread worker([&work, &loop] {
-    work();
-    // The loop is the context: should it be gone, the call is dropped.
-    QMetaObject::invokeMethod(&loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
-  });
-  loop.exec(QEventLoop::ExcludeUserInputEvents);
-  worker.join();
-  QApplication::restoreOverrideCursor();
+QtBackgroundRunner::QtBackgroundRunner() { m_mailbox->receiver = new QObject; }
+
+QtBackgroundRunner::~QtBackgroundRunner() {
+  QObject* receiver = nullptr;
+  {
+    const std::lock_guard lock(m_mailbox->lock);
+    receiver = std::exchange(m_mailbox->receiver, nullptr);
+  }
+  // Tasks posted to it and not yet run go with it.
+  delete receiver;
+}
+
+bool QtBackgroundRunner::Start(std::function<void(const UiPost& post)> work) {
+  return StartAbandonableThread(
+      [mailbox = m_mailbox, work = std::move(work)] {
+        work([mailbox](std::function<void()> task) {
+          const std::lock_guard lock(mailbox->lock);
+          if (mailbox->receiver) QMetaObject::invokeMethod(mailbox->receiver, std::move(task), Qt::QueuedConnection);
+        });
+      },
+      "long-work");
 }
 
 }  // namespace velkaro

@@ -1,8 +1,14 @@
 #pragma once
-// Qt implementations of the message box and save dialog services.
+// Qt implementations of the message box and save dialog services, and the
+// runner of long work.
+
+#include <memory>
+#include <mutex>
 
 #include "platform/background.h"
 #include "platform/services.h"
+
+class QObject;
 
 namespace velkaro {
 
@@ -21,11 +27,26 @@ class QtSaveFileDialog final : public ISaveFileDialog {
   std::optional<std::string> Ask(const SaveFileRequest& request) override;
 };
 
-// Runs the work on a thread of its own and keeps the user-interface thread's
-// events going meanwhile, apart from user input, with a busy cursor.
+// Starts the work on an abandonable thread and returns at once; what the
+// work posts runs on the thread that created the runner. Create it on the
+// user-interface thread, after the QApplication.
 class QtBackgroundRunner final : public IBackgroundRunner {
  public:
-  void Run(const std::function<void()>& work) override;
+  QtBackgroundRunner();
+  ~QtBackgroundRunner() override;
+  QtBackgroundRunner(const QtBackgroundRunner&) = delete;
+  QtBackgroundRunner& operator=(const QtBackgroundRunner&) = delete;
+
+  bool Start(std::function<void(const UiPost& post)> work) override;
+
+ private:
+  // Shared with the work threads, which may outlive the runner: they post
+  // only while `receiver` is set, under `lock`.
+  struct Mailbox {
+    std::mutex lock;
+    QObject* receiver = nullptr;
+  };
+  std::shared_ptr<Mailbox> m_mailbox = std::make_shared<Mailbox>();
 };
 
 }  // namespace velkaro

@@ -60,6 +60,14 @@ class NoSaveFileDialog final : public ISaveFileDialog {
 };
 
 // One line to stderr when VELKARO_DEBUG is set, nothing otherwise.
+class NoProgressDialog final : public IProgressDialog {
+ public:
+  void Open(const std::string&, const std::string&, std::function<void()>) override {}
+  void SetStep(const std::string&) override {}
+  void Raise() override {}
+  void Close() override {}
+};
+
 class StderrDebugOutput final : public IDebugOutput {
  public:
   void Write(std::string_view line) override {
@@ -94,6 +102,10 @@ Slot<ISaveFileDialog, NoSaveFileDialog>& SaveDialogSlot() {
   static Slot<ISaveFileDialog, NoSaveFileDialog> slot;
   return slot;
 }
+Slot<IProgressDialog, NoProgressDialog>& ProgressSlot() {
+  static Slot<IProgressDialog, NoProgressDialog> slot;
+  return slot;
+}
 Slot<IDebugOutput, StderrDebugOutput>& DebugSlot() {
   static Slot<IDebugOutput, StderrDebugOutput> slot;
   return slot;
@@ -104,11 +116,13 @@ Slot<IDebugOutput, StderrDebugOutput>& DebugSlot() {
 ISystemInfo& SystemInfo() { return SystemSlot().Get(); }
 IMessageBox& MessageBoxService() { return MessageBoxSlot().Get(); }
 ISaveFileDialog& SaveFileDialog() { return SaveDialogSlot().Get(); }
+IProgressDialog& ProgressDialog() { return ProgressSlot().Get(); }
 IDebugOutput& DebugOutput() { return DebugSlot().Get(); }
 
 void InstallSystemInfo(ISystemInfo* service) { SystemSlot().Set(service); }
 void InstallMessageBox(IMessageBox* service) { MessageBoxSlot().Set(service); }
 void InstallSaveFileDialog(ISaveFileDialog* service) { SaveDialogSlot().Set(service); }
+void InstallProgressDialog(IProgressDialog* service) { ProgressSlot().Set(service); }
 void InstallDebugOutput(IDebugOutput* service) { DebugSlot().Set(service); }
 
 int ShowMessageBox(const std::string& text, const std::string& caption, unsigned style) {

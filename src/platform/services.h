@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -55,6 +56,21 @@ class ISaveFileDialog {
   virtual std::optional<std::string> Ask(const SaveFileRequest& request) = 0;
 };
 
+// A window that shows the step of long work under way with a Cancel button,
+// without holding anything: Open returns at once. User-interface thread only.
+class IProgressDialog {
+ public:
+  virtual ~IProgressDialog() = default;
+  // Shows the dialog with `step` as its text; `onCancel` runs when the user
+  // cancels (the dialog is then closed).
+  virtual void Open(const std::string& title, const std::string& step, std::function<void()> onCancel) = 0;
+  virtual void SetStep(const std::string& step) = 0;
+  // Brings an open dialog to the front.
+  virtual void Raise() = 0;
+  // Closes without calling `onCancel`; nothing when not open.
+  virtual void Close() = 0;
+};
+
 class IDebugOutput {
  public:
   virtual ~IDebugOutput() = default;
@@ -75,16 +91,18 @@ class ISystemInfo {
 };
 
 // The services in use. Before anything is installed they are the Linux
-// implementations, with message boxes written to standard error (the Qt
-// program installs its own at start).
+// implementations, with message boxes written to standard error and no
+// progress window (the Qt program installs its own at start).
 ISystemInfo& SystemInfo();
 IMessageBox& MessageBoxService();
 ISaveFileDialog& SaveFileDialog();
+IProgressDialog& ProgressDialog();
 IDebugOutput& DebugOutput();
 
 void InstallSystemInfo(ISystemInfo* service);
 void InstallMessageBox(IMessageBox* service);
 void InstallSaveFileDialog(ISaveFileDialog* service);
+void InstallProgressDialog(IProgressDialog* service);
 void InstallDebugOutput(IDebugOutput* service);
 
 // Convenience wrappers with the Win32 names.

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDialogButtonBox>
+#include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTimer>
@@ -17,6 +19,7 @@
 #include "platform/qt_dialogs.h"
 #include "status/diag_tool_dlg.h"
 #include "temp_dir.h"
+#include "window_host.h"
 
 using testing_support::FakeSaveFileDialog;
 using testing_support::FakeSystemInfo;
@@ -109,20 +112,54 @@ TEST_F(StartupTest, ButtonAndMenuBothCreateTheLogfile) {
   EXPECT_TRUE(messages.Shown().empty());
 }
 
-// The log's work runs off the user-interface thread, whose events (the
-// refresh, drawing) go on meanwhile.
-TEST(BackgroundRunnerTest, TheWindowsEventsGoOnWhileTheWorkRuns) {
-  velkaro::QtBackgroundRunner runner;
-  std::atomic<bool> timerFired{false};
-  bool sawTimer = false;
-  std::thread::id workThread;
-  QTimer::singleShot(0, [&] { timerFired = true; });
-  runner.Run([&] {
-    workThread = std::this_thread::get_id();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!timerFired && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    sawTimer = timerFired;
-  });
-  EXPECT_TRUE(sawTimer);
-  EXPECT_NE(workThread, std::this_thread::get_id());
+// The log's work runs off the user-interface thread and nobody waits for it:
+// Start returns while the work still runs, what it posts runs on the
+// user-interface thread, and once the runner is gone its posts are dropped.
+TEST(BackgroundRunnerTest, StartReturnsAtOnceAndPostsReachOnlyALiveRunner) {
+  auto runner = std::make_unique<velkaro::QtBackgroundRunner>();
+  auto release = std::make_shared<std::atomic<bool>>(false);
+  auto late = std::make_shared<std::atomic<int>>(0);  // 1: posted after the runner went, 2: that task ran
+  std::thread::id ranOn;
+  bool posted = false;
+  ASSERT_TRUE(runner->Start([&, release, late](const velkaro::UiPost& post) {
+    post([&] {
+      ranOn = std::this_thread::get_id();
+      posted = true;
+    });
+    while (!release->load()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    post([late] { late->store(2); });
+    if (late->load() == 0) late->store(1);
+  }));
+  EXPECT_TRUE(testing_support::WaitUntil([&] { return posted; }, 5000));
+  EXPECT_EQ(ranOn, std::this_thread::get_id());
+  runner.reset();
+  release->store(true);
+  ASSERT_TRUE(testing_support::WaitUntil([&] { return late->load() != 0; }, 5000));
+  testing_support::RunEvents(50);
+  EXPECT_EQ(late->load(), 1);
+}
+
+// The progress window shows the step as written and tells a cancel, only a
+// cancel, to its owner.
+TEST(LogProgressTest, ShowsTheStepAndReportsOnlyACancel) {
+  CLogProgress progress;
+  int cancels = 0;
+  progress.Open("Create Logfile", "Reading the system", [&] { ++cancels; });
+  ASSERT_NE(progress.Dialog(), nullptr);
+  EXPECT_TRUE(progress.Dialog()->isVisible());
+  EXPECT_FALSE(progress.Dialog()->isModal());
+  progress.SetStep("Reading reader 0: <b>VELKARO</b> CL 3700 00 00");
+  EXPECT_EQ(progress.Dialog()->Step(), "Reading reader 0: <b>VELKARO</b> CL 3700 00 00");
+  EXPECT_EQ(progress.Dialog()->findChild<QLabel*>()->textFormat(), Qt::PlainText);
+
+  progress.Dialog()->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->click();
+  EXPECT_EQ(cancels, 1);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);  // the window deletes itself
+  EXPECT_EQ(progress.Dialog(), nullptr);
+
+  progress.Open("Create Logfile", "Reading the system", [&] { ++cancels; });
+  progress.Close();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(progress.Dialog(), nullptr);
+  EXPECT_EQ(cancels, 1);
 }

@@ -3,6 +3,8 @@
 // "Create Logfile", from the same code; no dialogs. The messages go to
 // standard error, the path of a written log to standard output.
 
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <cstdio>
 #include <string>
@@ -44,6 +46,14 @@ class InstalledServiceControl {
   velkaro::SystemdServiceControl m_control;
 };
 
+// A step that did not answer may still hold its thread inside pcsc-lite,
+// using the program's objects: it leaves without their destructors (nor
+// pcsc-lite's, which frees its contexts). The log is closed by then.
+[[noreturn]] void Leave(int code) {
+  std::fflush(nullptr);
+  _exit(code);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -66,6 +76,7 @@ int main(int argc, char** argv) {
   CDiagToolApp app;
   if (!app.LoadConfiguration()) return kExitFailed;  // its message is on standard error
   const LogOutcome outcome = app.WriteLog(path);
+
   for (const UnansweredStep& step : outcome.unanswered) std::fprintf(stderr, "%s\n", UnansweredLine(step).c_str());
   for (const LogMessage& message : outcome.messages) std::fprintf(stderr, "%s\n", ForConsole(message.text).c_str());
   int status = kExitFailed;
@@ -73,8 +84,8 @@ int main(int argc, char** argv) {
     case LogResult::kComplete: status = kExitComplete; break;
     case LogResult::kWithoutRegistry: status = kExitWithoutRegistry; break;
     case LogResult::kFailed:
-    case LogResult::kCancelled: return kExitFailed;
+    case LogResult::kCancelled: Leave(kExitFailed);
   }
   std::printf("%s\n", path.c_str());
-  return outcome.unanswered.empty() ? status : kExitUnanswered;
+  Leave(outcome.unanswered.empty() ? status : kExitUnanswered);
 }

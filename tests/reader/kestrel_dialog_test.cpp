@@ -199,7 +199,7 @@ TEST(KestrelTest, EveryCardChangeReachesThePage) {
                  page->ShownText(&CReaderFields::m_strFirmware) == step.firmware &&
                  page->CardUpdatesShown() == page->Session().PostedCount();
         },
-        5000))
+        10000))
         << page->ShownText(&CReaderFields::m_strStatus).toStdString() << " / "
         << page->ShownText(&CReaderFields::m_strCardName).toStdString();
   }

@@ -21,6 +21,11 @@ constexpr std::chrono::seconds kRestartWait{2};
 // duration::max() would overflow).
 constexpr std::chrono::hours kCancelForever{24 * 365};
 
+// The high 16 bits of a reader state count pcscd's insertions and removals.
+bool EventCounterMoved(const SCARD_READERSTATE& state) {
+  return (state.dwEventState >> 16) != (state.dwCurrentState >> 16);
+}
+
 // Errors after which the context is of no further use: pcscd went away, or
 // came back as a new process that does not know the context.
 bool ContextIsDead(LONG result) {
@@ -180,8 +185,13 @@ void CCardMonitor::MonitorThread(const PostFunction& post, const std::function<v
     m_nWaits.fetch_add(1);
     const LONG result = m_card.GetStatusChange(context, kStatusChangeTimeoutMs, &local, 1);
     m_lLastWait.store(result);
-    if (result == SCARD_E_TIMEOUT) continue;
-    if (result != SCARD_S_SUCCESS) {
+    // pcsc-lite compares the event counter only when the counter it is
+    // given is not 0, so a card swapped while this thread was not waiting,
+    // right after pcscd started, ends in a time-out whose state carries the
+    // moved counter: that is a change too.
+    const bool changed = result == SCARD_S_SUCCESS || (result == SCARD_E_TIMEOUT && EventCounterMoved(local));
+    if (result == SCARD_E_TIMEOUT && !changed) continue;
+    if (!changed) {
       // Calls on a dead context fail at once: never spin on them.
       SleepUnlessStopped(kErrorPauseMs);
       if (!m_bStop.load() && ContextIsDead(result)) {

@@ -35,22 +35,13 @@ CKestrelSession::CKestrelSession(const std::string& pcscLibrary) : m_card(pcscLi
 CKestrelSession::~CKestrelSession() { Stop(); }
 
 void CKestrelSession::Stop() {
-  {
-    const std::lock_guard lock(m_notifyLock);
-    m_bStopped = true;
-  }
+  m_pageGate.Close();
   m_monitor.Stop();
   {
     // The monitor may wait for the port: it sees the stop now.
     const std::lock_guard lock(m_factsLock);
   }
   m_portArrived.notify_all();
-}
-
-void CKestrelSession::Notify(const std::function<void()>& call) {
-  if (!call) return;
-  const std::lock_guard lock(m_notifyLock);
-  if (!m_bStopped) call();
 }
 
 bool CKestrelSession::Initialise(PostFunction post, RedrawFunction redraw, PostFunction postFacts) {
@@ -60,7 +51,7 @@ bool CKestrelSession::Initialise(PostFunction post, RedrawFunction redraw, PostF
   // Each change is read on the monitor thread, then shown.
   auto changed = [this, post = std::move(post)] {
     UpdateCardInfo();
-    Notify(post);
+    m_pageGate.Call(post);
   };
   return m_monitor.Start(m_strReaderName, std::move(changed), std::move(gatherFacts), std::move(self));
 }
@@ -74,7 +65,7 @@ void CKestrelSession::GatherFacts(const std::shared_ptr<CKestrelSession>& self, 
     m_pendingAirSpeed = speed;
     m_bAirSpeedPending = true;
   }
-  Notify(postFacts);
+  m_pageGate.Call(postFacts);
   auto searchPort = [this, reader = m_strReaderName, module = m_strCtApiModule, postFacts] {
     std::string port = FindCtApiPort(module, reader);  // loaded only for the search
     {
@@ -87,7 +78,7 @@ void CKestrelSession::GatherFacts(const std::shared_ptr<CKestrelSession>& self, 
       m_bPortKnown = true;
     }
     m_portArrived.notify_all();
-    Notify(postFacts);
+    m_pageGate.Call(postFacts);
   };
   if (!self) {
     searchPort();  // nobody owns the session: nothing may outlive this thread
@@ -106,7 +97,7 @@ void CKestrelSession::GatherFacts(const std::shared_ptr<CKestrelSession>& self, 
     const std::lock_guard facts(m_factsLock);
     m_bPortShown = true;
   }
-  Notify(postFacts);
+  m_pageGate.Call(postFacts);
 }
 
 CReaderFields CKestrelSession::Fields() const {
@@ -120,7 +111,7 @@ void CKestrelSession::Publish(CReaderFields& before, const CReaderFields& fields
     MergeUpdate(m_fields, before, fields);
   }
   before = fields;
-  Notify(m_redraw);
+  m_pageGate.Call(m_redraw);
 }
 
 bool CKestrelSession::ApplyReaderFacts() {

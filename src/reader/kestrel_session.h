@@ -15,6 +15,7 @@
 #include "card/ct_api.h"
 #include "card/ms_card.h"
 #include "reader/card_monitor.h"
+#include "reader/page_gate.h"
 #include "reader/reader_fields.h"
 
 // The air speed list: entry texts (kBd) and the values stored for them.
@@ -101,7 +102,6 @@ class CKestrelSession : public std::enable_shared_from_this<CKestrelSession> {
   // The air speed, then the CT-API port, on the monitor thread before its
   // first wait; the port search waits on PC/SC, so only up to the deadline.
   void GatherFacts(const std::shared_ptr<CKestrelSession>& self, const PostFunction& postFacts);
-  void Notify(const std::function<void()>& call);
 
   CMSCard m_card;
   std::string m_strReaderName;
@@ -122,7 +122,6 @@ class CKestrelSession : public std::enable_shared_from_this<CKestrelSession> {
   std::chrono::milliseconds m_factsDeadline{kReaderFactsDeadlineMs};
   bool m_bPortKnown = false;  // guarded by m_factsLock
   std::condition_variable m_portArrived;
-  std::mutex m_notifyLock;  // held while one of the page's functions runs
-  bool m_bStopped = false;  // guarded by m_notifyLock
+  CPageGate m_pageGate;  // the page's functions pass through it; Stop() closes it
   CCardMonitor m_monitor{m_card};  // last: its thread stops before the members above go
 };

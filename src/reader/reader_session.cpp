@@ -79,10 +79,7 @@ CReaderSession::CReaderSession(const std::string& pcscLibrary) : m_card(pcscLibr
 CReaderSession::~CReaderSession() { Stop(); }
 
 void CReaderSession::Stop() {
-  {
-    const std::lock_guard lock(m_notifyLock);
-    m_bStopped = true;
-  }
+  m_pageGate.Close();
   m_monitor.Stop();
   {
     // The monitor may wait for the reader facts: it sees the stop now.
@@ -90,12 +87,6 @@ void CReaderSession::Stop() {
   }
   m_factsArrived.notify_all();
   JoinRegisterReads(true);
-}
-
-void CReaderSession::Notify(const std::function<void()>& call) {
-  if (!call) return;
-  const std::lock_guard lock(m_notifyLock);
-  if (!m_bStopped) call();
 }
 
 CRegisterRead CReaderSession::ReadRegisters() {
@@ -135,12 +126,12 @@ void CReaderSession::ReadRegistersInBackground(std::function<void(CRegisterRead)
     const bool started = velkaro::StartAbandonableThread(
         [self, done = std::move(done)] {
           CRegisterRead read = self->ReadRegisters();
-          self->Notify([&] {
+          self->m_pageGate.Call([&] {
             if (done) done(std::move(read));
           });
         },
         "register read");
-    if (!started) Notify([&] {
+    if (!started) m_pageGate.Call([&] {
       if (done) done(CRegisterRead{{}, kRegisterReadFailed});
     });
     return;
@@ -182,7 +173,7 @@ bool CReaderSession::Initialise(PostFunction post, RedrawFunction redraw, PostFu
   // Each change is read on the monitor thread, then shown.
   auto changed = [this, post = std::move(post)] {
     UpdateCardInfo();
-    Notify(post);
+    m_pageGate.Call(post);
   };
   return m_monitor.Start(m_strReaderName, std::move(changed), std::move(gatherFacts), std::move(self));
 }
@@ -248,7 +239,7 @@ void CReaderSession::GatherReaderFacts(const std::shared_ptr<CReaderSession>& se
   m_bFactsTimedOut = true;
   m_bFactsShown = true;
   lock.unlock();
-  Notify(postFacts);
+  m_pageGate.Call(postFacts);
 }
 
 bool CReaderSession::FactsSettled() const {
@@ -264,7 +255,7 @@ void CReaderSession::PublishFacts(const std::function<void(CReaderFields&)>& set
     m_factsKnown |= known;
     m_bFactsShown = true;
   }
-  Notify(postFacts);
+  m_pageGate.Call(postFacts);
   // The monitor goes on once the page has been told, so the facts are shown
   // ahead of the first change.
   {
@@ -294,7 +285,7 @@ void CReaderSession::Publish(CReaderFields& before, const CReaderFields& fields,
     MergeUpdate(m_fields, before, fields);
   }
   before = fields;
-  if (redraw) Notify(m_redraw);
+  if (redraw) m_pageGate.Call(m_redraw);
 }
 
 void CReaderSession::UpdateCardInfo(bool noRedraw) {

@@ -27,6 +27,7 @@
 #include "card/ct_api.h"
 #include "card/ms_card.h"
 #include "reader/card_monitor.h"
+#include "reader/page_gate.h"
 #include "reader/reader_fields.h"
 #include "rfid/register_dump.h"
 
@@ -132,8 +133,6 @@ class CReaderSession : public std::enable_shared_from_this<CReaderSession> {
   // Puts facts into the texts and tells the page; `known` counts which of
   // them have come (bits of kFact*).
   void PublishFacts(const std::function<void(CReaderFields&)>& set, unsigned known, const PostFunction& postFacts);
-  // Runs `call` (one of the page's functions) unless the session has stopped.
-  void Notify(const std::function<void()>& call);
 
   // The steps after the status line, on the update's copy of the texts with
   // the page lock held; they end early where a driver query fails.
@@ -163,9 +162,7 @@ class CReaderSession : public std::enable_shared_from_this<CReaderSession> {
   unsigned m_factsPosted = 0;    // guarded by m_fieldsLock: which of them the page was told of
   bool m_bFactsTimedOut = false;  // guarded by m_fieldsLock: the rest were shown as unknown
   std::condition_variable m_factsArrived;
-  // Held while one of the page's functions runs; Stop() closes it.
-  std::mutex m_notifyLock;
-  bool m_bStopped = false;  // guarded by m_notifyLock
+  CPageGate m_pageGate;  // the page's functions pass through it; Stop() closes it
   struct RegisterReadThread {
     std::thread thread;
     std::shared_ptr<std::atomic<bool>> finished;

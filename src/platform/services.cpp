@@ -81,6 +81,8 @@ class StderrDebugOutput final : public IDebugOutput {
   std::mutex m_mutex;
 };
 
+// Never destroyed: a thread left inside a driver's call may still ask for a
+// service while the process ends.
 template <typename Interface, typename Default>
 struct Slot {
   Default fallback;
@@ -91,24 +93,24 @@ struct Slot {
 };
 
 Slot<ISystemInfo, LinuxSystemInfo>& SystemSlot() {
-  static Slot<ISystemInfo, LinuxSystemInfo> slot;
-  return slot;
+  static auto* const slot = new Slot<ISystemInfo, LinuxSystemInfo>;
+  return *slot;
 }
 Slot<IMessageBox, ConsoleMessageBox>& MessageBoxSlot() {
-  static Slot<IMessageBox, ConsoleMessageBox> slot;
-  return slot;
+  static auto* const slot = new Slot<IMessageBox, ConsoleMessageBox>;
+  return *slot;
 }
 Slot<ISaveFileDialog, NoSaveFileDialog>& SaveDialogSlot() {
-  static Slot<ISaveFileDialog, NoSaveFileDialog> slot;
-  return slot;
+  static auto* const slot = new Slot<ISaveFileDialog, NoSaveFileDialog>;
+  return *slot;
 }
 Slot<IProgressDialog, NoProgressDialog>& ProgressSlot() {
-  static Slot<IProgressDialog, NoProgressDialog> slot;
-  return slot;
+  static auto* const slot = new Slot<IProgressDialog, NoProgressDialog>;
+  return *slot;
 }
 Slot<IDebugOutput, StderrDebugOutput>& DebugSlot() {
-  static Slot<IDebugOutput, StderrDebugOutput> slot;
-  return slot;
+  static auto* const slot = new Slot<IDebugOutput, StderrDebugOutput>;
+  return *slot;
 }
 
 }  // namespace

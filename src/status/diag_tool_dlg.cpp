@@ -65,17 +65,20 @@ QTreeWidget* MakeReportList(QWidget* parent, const QStringList& columns) {
 struct PageGate {
   std::mutex lock;
   CDiagToolDlg* page = nullptr;
+  bool open = true;
   AdditionalReaderTest isAdditional;
 
+  // Only the flags change once a thread may hold the gate: the test itself
+  // is set before and goes with the gate, wherever its last owner is.
   void Close() {
     const std::lock_guard guard(lock);
     page = nullptr;
-    isAdditional = nullptr;
+    open = false;
   }
   static AdditionalReaderTest Test(const std::shared_ptr<PageGate>& gate) {
     return [gate](const std::string& name) {
       const std::lock_guard guard(gate->lock);
-      return gate->isAdditional && gate->isAdditional(name);
+      return gate->open && gate->isAdditional && gate->isAdditional(name);
     };
   }
 };

@@ -56,6 +56,8 @@ inline constexpr char kUnansweredHeading[] = "Some steps did not answer in time;
 inline constexpr char kDumpHeading[] = "General Information";
 inline constexpr char kSeparator[] = "*****************************************************************************";
 inline constexpr char kUnableToOpenKey[] = "Unable to open key ";
+// In place of the line above when the store itself failed, not the key.
+inline constexpr char kStoreFailedAtKey[] = "The settings store failed at key ";
 inline constexpr char kAccessDenied[] = "access denied!";
 inline constexpr char kUndefinedType[] = "Error ReadValuesFromRegistry - undefined type";
 inline constexpr char kValueBufferFailed[] = "realloc szValueData failed!!!";

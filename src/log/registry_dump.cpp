@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <memory>
 #include <new>
 #include <span>
@@ -13,6 +14,8 @@
 #include "log/log_texts.h"
 #include "platform/profile_file.h"
 #include "platform/store/registry.h"
+#include "platform/store/registry_store.h"
+#include "platform/store/registry_tree.h"
 #include "platform/services.h"
 #include "platform/text.h"
 #include "status/os_code.h"
@@ -155,6 +158,22 @@ bool IsStoreFailure(LSTATUS status) {
          status == ERROR_NOT_ENOUGH_MEMORY;
 }
 
+// The reason the store of `root` gives for failing, after the code's meaning:
+// the file, and for a damaged one the line, so that the log that reaches
+// support says what to repair. The store is asked again because the calls
+// answer only the code.
+std::string StoreFailureReason(HKEY root, LSTATUS status) {
+  std::string reason = StoreErrorText(status);
+  const velkaro::RegRoot* known = velkaro::FindRegRoot(reinterpret_cast<std::uintptr_t>(root));
+  if (known == nullptr || known->store == velkaro::RegStoreKind::None) return reason;
+  velkaro::RegSnapshot snapshot;
+  std::string message;
+  if (velkaro::StoreFor(known->store)->Read(snapshot, &message) != ERROR_SUCCESS && !message.empty()) {
+    reason += ": " + message;
+  }
+  return reason;
+}
+
 struct KeyCloser {
   void operator()(HKEY key) const { RegCloseKey(key); }
 };
@@ -178,10 +197,16 @@ class CRegistryDump {
     m_detail = m_logPath + ": " + DescribeLogFileError(*m_file);
     return DUMP_E_WRITE;
   }
-  void Note(LSTATUS status, const std::string& path) {
-    if (!IsStoreFailure(status) || m_storeFailed) return;
-    m_storeFailed = true;
-    m_detail = path + ": " + StoreErrorText(status);
+  // The first failure of the store itself becomes the dump's detail; answers
+  // the store's reason, empty for a failure of one key.
+  std::string Note(LSTATUS status, const std::string& path) {
+    if (!IsStoreFailure(status)) return "";
+    std::string reason = StoreFailureReason(m_root, status);
+    if (!m_storeFailed) {
+      m_storeFailed = true;
+      m_detail = path + ": " + reason;
+    }
+    return reason;
   }
   int KeyFailure(LSTATUS status, const std::string& path) {
     Note(status, path);
@@ -193,6 +218,7 @@ class CRegistryDump {
   std::string m_logPath;
   std::string m_detail;
   bool m_storeFailed = false;
+  HKEY m_root = nullptr;  // the root key of the entry being dumped
   bool m_walked = false;  // every section was dumped (a store failure on the way included)
   // Values are written before any subkey is visited, so one pair of
   // buffers serves every level.
@@ -250,6 +276,7 @@ int CRegistryDump::DumpSection(const velkaro::ProfileSectionKeys& section) {
 
     OwnedKey current;
     std::string failed;
+    std::string storeReason;  // the store itself failed, not the key
     bool opened = true;
     for (std::string_view rest = path; !rest.empty();) {
       const std::size_t slash = rest.find('\\');
@@ -263,8 +290,9 @@ int CRegistryDump::DumpSection(const velkaro::ProfileSectionKeys& section) {
           current.reset(next);
           continue;
         }
-        Note(status, entry);
+        storeReason = Note(status, entry);
       } else if (const HKEY root = RootKey(component)) {
+        m_root = root;
         current.reset(root);
         continue;
       }
@@ -275,7 +303,10 @@ int CRegistryDump::DumpSection(const velkaro::ProfileSectionKeys& section) {
     if (opened && !current) opened = false;  // no component at all
 
     if (!opened) {
-      if (!Write(logtext::kSeparator) || !Write(logtext::kUnableToOpenKey + failed + " in " + path) ||
+      const std::string line = storeReason.empty()
+                                   ? logtext::kUnableToOpenKey + failed + " in " + path
+                                   : logtext::kStoreFailedAtKey + failed + " in " + path + ": " + storeReason;
+      if (!Write(logtext::kSeparator) || !Write(line) ||
           !Write(logtext::kSeparator) || !Write("")) {
         return WriteFailure();
       }

@@ -4,6 +4,7 @@
 #include "log/registry_dump.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <string>
 
@@ -29,8 +30,9 @@ class RegistryDumpTest : public ::testing::Test {
  protected:
   // Dumps into a fresh, empty log and answers the result; the log's text
   // is in `dumped`.
-  int Dump(const std::string& config, const std::string& store) {
+  int Dump(const std::string& config, const std::string& store, mode_t storeMode = 0644) {
     stores.WriteMachine(kStoreHeader + store);
+    ::chmod(stores.MachinePath().c_str(), storeMode);
     const std::string log = dir.Write("diag.log", "");
     const int result = DumpRegistry(log, dir.Write("diagtool.ini", config), &detail);
     dumped = RegistryStores::ReadFile(log);
@@ -123,6 +125,37 @@ TEST_F(RegistryDumpTest, AStoreThatBecomesUnreadableEndsTheDumpAsAFailure) {
     };
     EXPECT_EQ(Dump(config, store), DUMP_E_REGISTRY) << trigger;
     EXPECT_NE(detail.find("the settings store is damaged"), std::string::npos) << detail;
+  }
+}
+
+TEST_F(RegistryDumpTest, AFailingStoreIsNamedWhereAMissingKeyIsNot) {
+  const std::string config = "[Reg_Linux]\nHKEY_LOCAL_MACHINE\\SOFTWARE\\VELKARO\\Sub1=\n";
+  const std::string path = "HKEY_LOCAL_MACHINE\\SOFTWARE\\VELKARO\\Sub1\\";
+  const std::string file = stores.MachinePath();
+  struct Case {
+    const char* name;
+    std::string store;
+    mode_t mode;
+    std::string reason;  // empty: the key is really missing
+    std::string line;
+  };
+  const std::string damaged =
+      "the settings store is damaged (error 1009): " + file + ":4: unexpected text \"not a value\"";
+  const std::string untrusted =
+      "access denied (error 5): " + file + ": is writable for other users (mode 0666); the store is not used";
+  const Case cases[] = {
+      {"a store that cannot be parsed", "[HKEY_LOCAL_MACHINE\\SOFTWARE]\nnot a value\n", 0644, damaged,
+       "The settings store failed at key SOFTWARE in " + path + ": " + damaged},
+      {"a store that other users may write", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELKARO\\Sub1]\n", 0666, untrusted,
+       "The settings store failed at key SOFTWARE in " + path + ": " + untrusted},
+      {"a key that is really missing", "", 0644, "", "Unable to open key SOFTWARE in " + path},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Dump(config, c.store, c.mode), c.reason.empty() ? DUMP_SUCCESS : DUMP_E_REGISTRY) << c.name;
+    EXPECT_EQ(dumped, Lines({"General Information", "OS: Linux  BuildNumber: 0", "", kStars, c.line, kStars, ""}))
+        << c.name;
+    // The message box gives the same reason.
+    EXPECT_EQ(detail, c.reason.empty() ? "" : "HKEY_LOCAL_MACHINE\\SOFTWARE\\VELKARO\\Sub1: " + c.reason) << c.name;
   }
 }
 

@@ -7,14 +7,18 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QScreen>
+#include <QScrollBar>
 #include <QTest>
 #include <QTextDocument>
 #include <QVBoxLayout>
 #include <chrono>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "card/reader_models.h"
 #include "fakes.h"
@@ -280,6 +284,61 @@ TEST(ReaderDialogTest, RegisterViewShowsTheReadersDump) {
   QTest::keyClick(view, Qt::Key_Escape);
   ASSERT_TRUE(QTest::qWaitFor([&] { return views().size() == 1; }, 5000));
   EXPECT_TRUE(messages.Shown().empty());
+}
+
+// A full antenna gives the longest lines there are: the view opens wide
+// enough for each, or lets the user scroll to its end, and stays on screen.
+TEST(ReaderDialogTest, RegisterViewReachesTheEndOfEveryLine) {
+  CAntennaBuffer antenna;
+  antenna.data[0] = 0x81;
+  antenna.data[1] = kAntennaBufferSize - 2;
+  for (std::size_t i = 2; i < kAntennaBufferSize; ++i) antenna.data[i] = static_cast<std::uint8_t>(i);
+  antenna.length = kAntennaBufferSize;
+  QWidget owner;  // the view opens over the main window
+  owner.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&owner));
+  // Scroll bars make up only for what the screen cannot hold: forty antennas
+  // are too tall, and at 40 points a line is too wide as well.
+  const struct {
+    int pointSize;  // 0: the system's size
+    std::size_t antennas;
+    bool across;
+    bool down;
+  } cases[] = {{0, 1, false, false}, {0, 40, false, true}, {40, 1, true, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.pointSize << " points, " << c.antennas << " antennas");
+    auto view = std::make_unique<CRegEntries>(&owner);
+    QPlainTextEdit* field = view->TextField();
+    if (c.pointSize != 0) {
+      QFont font = field->font();
+      font.setPointSize(c.pointSize);
+      field->setFont(font);
+    }
+    const std::vector<CAntennaBuffer> antennas(c.antennas, antenna);
+    view->FormatDump(antennas);
+    view->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
+    QApplication::processEvents();
+
+    const QScrollBar* across = field->horizontalScrollBar();
+    const QScrollBar* down = field->verticalScrollBar();
+    EXPECT_EQ(across->isVisible(), c.across);
+    EXPECT_EQ(down->isVisible(), c.down);
+    // The text starts after the document's margin.
+    const int margin = static_cast<int>(field->document()->documentMargin());
+    const int reach = field->viewport()->width() + (across->isVisible() ? across->maximum() : 0);
+    const QFontMetrics metrics(field->font());
+    const QStringList lines = field->toPlainText().split(u'\n');
+    // Per antenna: heading, blank, 22 register lines, blank; then the last line end.
+    ASSERT_EQ(static_cast<std::size_t>(lines.size()), 25 * c.antennas + 1);
+    for (const QString& line : lines) {
+      EXPECT_LE(margin + metrics.horizontalAdvance(line), reach) << line.toStdString();
+    }
+    // The field scrolls by lines downwards.
+    const int rows = (field->viewport()->height() - margin) / metrics.lineSpacing();
+    EXPECT_GE(rows + (down->isVisible() ? down->maximum() : 0), lines.size());
+    EXPECT_TRUE(view->screen()->availableGeometry().contains(view->frameGeometry()));
+  }
 }
 
 TEST(ReaderDialogTest, ReaderWithoutRegistersGivesTheNotice) {

@@ -23,6 +23,11 @@ namespace velkaro {
 // False when no thread can be had (then `work` did not run).
 bool StartAbandonableThread(std::function<void()> work, const char* name = nullptr);
 
+// How many of those threads have not ended yet. A process that may wait
+// (a test program before its end) waits for them; the programs leave with
+// _exit() instead.
+int RunningAbandonableThreads();
+
 // Runs `work` on an abandonable thread and waits for its answer up to
 // `deadline`: nothing when the answer did not come in time (the thread goes
 // on and its late answer is dropped) or no thread could be started.

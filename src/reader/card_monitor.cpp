@@ -61,26 +61,33 @@ bool CCardMonitor::Start(const std::string& readerName, PostFunction post, std::
     m_bStop.store(false);
   }
   const bool owned = keepAlive != nullptr;
-  try {
-    // The functions travel with the thread, not in the monitor: they may
-    // hold the owner, which holds the monitor.
-    m_hThread = std::thread([this, keepAlive = std::move(keepAlive), post = std::move(post),
-                             firstTask = std::move(firstTask)]() mutable {
-      MonitorThread(post, firstTask);
-      post = nullptr;
-      firstTask = nullptr;
-      // The owner goes last, with this closure: nothing after it touches the
-      // monitor, which may go with it.
-    });
-  } catch (const std::system_error&) {
+  // The functions travel with the thread, not in the monitor: they may hold
+  // the owner, which holds the monitor.
+  auto run = [this, keepAlive = std::move(keepAlive), post = std::move(post),
+              firstTask = std::move(firstTask)]() mutable {
+    MonitorThread(post, firstTask);
+    post = nullptr;
+    firstTask = nullptr;
+    // The owner goes last, with this closure: nothing after it touches the
+    // monitor, which may go with it.
+  };
+  bool started = true;
+  if (owned) {
+    started = velkaro::StartAbandonableThread(std::move(run));
+  } else {
+    try {
+      m_hThread = std::thread(std::move(run));
+    } catch (const std::system_error&) {
+      started = false;
+    }
+  }
+  if (!started) {
     std::lock_guard lock(m_readyLock);
     m_bStop.store(true);
     m_bThreadDone = true;
     m_keepAlive.reset();
-    return false;
   }
-  if (owned) m_hThread.detach();
-  return true;
+  return started;
 }
 
 void CCardMonitor::Stop() {

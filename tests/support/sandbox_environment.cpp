@@ -2,8 +2,12 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
+
+#include "platform/deadline.h"
 
 namespace testing_support {
 
@@ -62,6 +66,11 @@ void PcscdSandboxEnvironment::TearDown() {
   // A stopped card holds pcscd's threads in the driver; pcscd must end
   // before the card, whose going would abort it.
   m_card.Resume();
+  // Threads that tabs and logs left behind end once their calls are back;
+  // the process must not end (and free what they use) before them.
+  for (int i = 0; i < 500 && velkaro::RunningAbandonableThreads() > 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
   m_sandbox.Stop();
   m_card.Kill();
 }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -52,6 +54,23 @@ TEST(SimDriverTest, ReadersSharingTheDriverHaveTheirOwnIndexesAndFacts) {
   LONG result = 0;
   EXPECT_EQ(Text(first.Attribute(SCARD_ATTR_VENDOR_IFD_SERIAL_NO, result)), "CT200-004711");
   EXPECT_EQ(Text(second.Attribute(SCARD_ATTR_VENDOR_IFD_SERIAL_NO, result)), "CT200-004712");
+}
+
+// The sandbox reads the reader's name as the driver does: the key in any
+// case, the value whole after the first '=', a comment cut off.
+TEST(SimDriverTest, AReaderNameWithAnEqualsSignReachesPcscdWhole) {
+  VELKARO_REQUIRE_SANDBOX();
+  auto& sandbox = Sandbox();
+  sandbox.Stop();
+  ASSERT_FALSE(sandbox.WriteReader("f_named.reader", "Name = VELKARO CT 200 a=b  # not x=y\nchannel = com\n"));
+  ASSERT_EQ(sandbox.Start(), std::nullopt);
+  const auto readers = sandbox.ListReaders();
+  EXPECT_NE(std::find(readers.begin(), readers.end(), "VELKARO CT 200 a=b 05 00"), readers.end())
+      << testing::PrintToString(readers);
+  // Run in one process with the others, the test leaves the scenario as written.
+  sandbox.Stop();
+  std::filesystem::remove(sandbox.ScenarioDir() + "/f_named.reader");
+  EXPECT_EQ(sandbox.Start(), std::nullopt);
 }
 
 TEST(SimDriverTest, ReaderFactsAnswerAsTheScenarioSays) {

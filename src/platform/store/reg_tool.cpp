@@ -53,6 +53,36 @@ constexpr char kUsage[] =
     "(default $XDG_CONFIG_HOME/velkaro/user.reg or ~/.config/velkaro/user.reg).\n"
     "Exit status: 0 done, 1 the operation failed, 2 wrong command line.\n";
 
+// Names from the command line reach the terminal as plain text: control
+// bytes show as \xNN, and a name longer than kShownLimit bytes (a value name
+// may have 16 KB) shows its start and its length.
+constexpr std::size_t kShownLimit = 200;
+
+std::string Shown(std::string_view text) {
+  const std::size_t size = text.size();
+  if (size > kShownLimit) {
+    std::size_t cut = kShownLimit;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;  // not inside a UTF-8 character
+    text = text.substr(0, cut);
+  }
+  std::string out;
+  for (const char ch : text) {
+    const auto byte = static_cast<unsigned char>(ch);
+    if (byte >= 0x20 && byte != 0x7F) {
+      out += ch;
+      continue;
+    }
+    static constexpr char kHex[] = "0123456789abcdef";
+    out += "\\x";
+    out += kHex[byte >> 4];
+    out += kHex[byte & 0xF];
+  }
+  if (size > kShownLimit) out += "\u2026 (" + std::to_string(size) + " bytes)";
+  return out;
+}
+
+std::string Quoted(std::string_view text) { return '"' + Shown(text) + '"'; }
+
 int Fail(int status, const std::string& message) {
   std::cerr << "velkaro-reg: " << message << '\n';
   return status;
@@ -91,11 +121,11 @@ int Print(const std::string& text) {
 struct KeyPath {
   const RegRoot* root = nullptr;
   std::vector<std::string> parts;
-  std::string text;  // as given, for messages
+  std::string text;  // as given, made fit for messages
 };
 
 bool ParseKeyPath(std::string_view text, KeyPath& key, std::string& error) {
-  key.text = std::string(text);
+  key.text = Shown(text);
   if (text.ends_with('\\')) text.remove_suffix(1);
   const std::size_t slash = text.find('\\');
   key.root = FindRegRoot(text.substr(0, slash), true);
@@ -112,7 +142,7 @@ bool ParseKeyPath(std::string_view text, KeyPath& key, std::string& error) {
     const std::size_t next = text.find('\\');
     const std::string_view name = text.substr(0, next);
     if (!IsValidKeyName(name)) {
-      error = "invalid key name \"" + std::string(name) + "\" in \"" + key.text + "\"";
+      error = "invalid key name " + Quoted(name) + " in \"" + key.text + "\"";
       return false;
     }
     key.parts.emplace_back(name);
@@ -193,7 +223,7 @@ bool ParseData(std::uint32_t type, std::string_view text, std::vector<std::uint8
     const int size = type == REG_QWORD ? 8 : 4;
     std::uint64_t number = 0;
     if (!ParseNumber(text, type == REG_QWORD ? ~0ull : 0xFFFFFFFFull, number)) {
-      error = "\"" + std::string(text) + "\" is not a " + std::to_string(size * 8) +
+      error = Quoted(text) + " is not a " + std::to_string(size * 8) +
               "-bit number (decimal, or hex after 0x)";
       return false;
     }
@@ -206,13 +236,13 @@ bool ParseData(std::uint32_t type, std::string_view text, std::vector<std::uint8
     for (const char ch : text) {
       if (ch == ' ' || ch == ',' || ch == ':') continue;
       if (!std::isxdigit(static_cast<unsigned char>(ch))) {
-        error = "\"" + std::string(text) + "\" is not a list of hex bytes";
+        error = Quoted(text) + " is not a list of hex bytes";
         return false;
       }
       digits += ch;
     }
     if (digits.size() % 2 != 0) {
-      error = "\"" + std::string(text) + "\" has an odd number of hex digits";
+      error = Quoted(text) + " has an odd number of hex digits";
       return false;
     }
     for (std::size_t i = 0; i < digits.size(); i += 2) {
@@ -260,7 +290,7 @@ int Query(const KeyPath& key, const char* valueName) {
   if (node == nullptr) return Fail(kExitFailed, "key not found: " + key.text);
   if (valueName != nullptr) {
     const RegValue* value = node->FindValue(ValueName(valueName));
-    if (value == nullptr) return Fail(kExitFailed, "value not found: \"" + std::string(valueName) + "\" in " + key.text);
+    if (value == nullptr) return Fail(kExitFailed, "value not found: " + Quoted(valueName) + " in " + key.text);
     return Print(FormatRegValue(*value));
   }
   std::string out = '[' + StoredPath(key, *snapshot.top) + "]\n";
@@ -271,12 +301,12 @@ int Query(const KeyPath& key, const char* valueName) {
 
 int Set(const KeyPath& key, const char* valueName, const char* typeText, const char* dataText) {
   std::uint32_t type = 0;
-  if (!ParseType(typeText, type)) return Fail(kExitUsage, "unknown type \"" + std::string(typeText) + "\"");
+  if (!ParseType(typeText, type)) return Fail(kExitUsage, "unknown type " + Quoted(typeText));
   std::vector<std::uint8_t> data;
   std::string error;
   if (!ParseData(type, dataText, data, error)) return Fail(kExitUsage, error);
   const std::string name = ValueName(valueName);
-  if (!IsValidValueName(name)) return Fail(kExitUsage, "invalid value name \"" + name + "\"");
+  if (!IsValidValueName(name)) return Fail(kExitUsage, "invalid value name " + Quoted(name));
 
   std::string message;
   const LSTATUS status = StoreFor(key.root->store)->Modify(
@@ -314,7 +344,7 @@ int Delete(const KeyPath& key, const char* valueName) {
       &message);
   if (status == kKeyMissing) return Fail(kExitFailed, "key not found: " + key.text);
   if (status == ERROR_SUCCESS) return 0;
-  return Report(status, message, "value not found: \"" + std::string(valueName ? valueName : "") + "\" in " + key.text);
+  return Report(status, message, "value not found: " + Quoted(valueName ? valueName : "") + " in " + key.text);
 }
 
 int Export(const KeyPath* key) {
@@ -367,11 +397,11 @@ bool ReadImport(const std::string& file, std::string& text, std::string& error) 
 int Import(const std::string& file) {
   std::string text;
   std::string readError;
-  if (!ReadImport(file, text, readError)) return Fail(kExitFailed, file + ": " + readError + " (nothing imported)");
+  if (!ReadImport(file, text, readError)) return Fail(kExitFailed, Shown(file) + ": " + readError + " (nothing imported)");
   RegDocument document;
   RegTextError error;
   if (!ParseRegText(text, document, error)) {
-    return Fail(kExitFailed, file + ":" + (error.line > 0 ? std::to_string(error.line) + ":" : "") + " " +
+    return Fail(kExitFailed, Shown(file) + ":" + (error.line > 0 ? std::to_string(error.line) + ":" : "") + " " +
                                  error.message + " (nothing imported)");
   }
   // Each store takes all of its part of the file in one write, and both are
@@ -435,7 +465,7 @@ int main(int argc, char** argv) {
   if (command == "export" && operands == 0) return Export(nullptr);
 
   const bool known = command == "query" || command == "set" || command == "delete" || command == "export";
-  if (!known) return Fail(kExitUsage, "unknown command \"" + std::string(command) + "\"\n" + kUsage);
+  if (!known) return Fail(kExitUsage, "unknown command " + Quoted(command) + "\n" + kUsage);
   if (operands == 0) return wrongCount();
   KeyPath key;
   std::string error;

@@ -169,6 +169,35 @@ TEST_F(RegToolTest, EveryErrorHasAMessageAndANonZeroStatus) {
   }
 }
 
+// Names reach the terminal as plain text: control bytes as \xNN, a long name
+// cut to its start and its length.
+TEST_F(RegToolTest, MessagesShowControlBytesAndCutLongNames) {
+  const std::string longName(16384, 'n');
+  const std::string cut = std::string(200, 'n') + "\u2026 (16384 bytes)";
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {{"frob\x1b]0;x\a"}, "unknown command \"frob\\x1b]0;x\\x07\""},
+      {{"query", "HKLM\\Missing\r\x7f"}, "invalid key name \"Missing\\x0d\\x7f\" in \"HKLM\\Missing\\x0d\\x7f\"\n"},
+      {{"query", "HKLM", "a\nb\tc"}, "value not found: \"a\\x0ab\\x09c\" in HKLM\n"},
+      {{"set", "HKLM\\SOFTWARE", "v", "REG_DWORD", "1\n"}, "\"1\\x0a\" is not a 32-bit number"},
+      {{"import", "/nonexistent/\x1b[2J"}, "/nonexistent/\\x1b[2J: cannot open"},
+      {{"query", "HKLM", longName}, "value not found: \"" + cut + "\" in HKLM\n"},
+      {{"set", "HKLM\\SOFTWARE", longName + "x", "REG_SZ", "x"}, "invalid value name \"" + std::string(200, 'n') +
+                                                                 "\u2026 (16385 bytes)\"\n"},
+      {{"query", "HKLM\\" + longName}, "invalid key name \"" + cut + "\" in \"HKLM\\" + std::string(195, 'n') +
+                                          "\u2026 (16389 bytes)\""},
+  };
+  for (const Case& c : cases) {
+    const ToolResult result = Run(c.args);
+    EXPECT_NE(result.status, 0) << c.message;
+    EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err.substr(0, 600);
+    EXPECT_LT(result.err.size(), 2048u);  // with the usage text
+  }
+}
+
 TEST_F(RegToolTest, ADamagedStoreIsNamedWithFileAndLineAndLeftAlone) {
   const std::string damaged =
       "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\X]\n\"v\"=dword:1\n\"w\"=hex:01,0x\n";

@@ -276,15 +276,18 @@ TEST(RegistryStoreTest, AFullDiskDuringAWriteKeepsTheOldFile) {
   EXPECT_EQ(TemporaryFiles(stores.Dir().path() / "etc"), 0) << "the temporary file is removed";
 }
 
+// Modes other than the temporary file's own 0600, so that a lost mode shows.
 TEST(RegistryStoreTest, ReplacingKeepsTheFilesMode) {
-  RegistryStores stores;
-  stores.WriteMachine("");
-  ::chmod(stores.MachinePath().c_str(), 0600);
-  ASSERT_EQ(SetDword(HKEY_LOCAL_MACHINE, "v", 1), ERROR_SUCCESS);
-  EXPECT_NE(stores.ReadMachine().find("\"v\"=dword:00000001"), std::string::npos);
-  struct stat info {};
-  ASSERT_EQ(::stat(stores.MachinePath().c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 07777, 0600u);
+  for (const mode_t mode : {0644u, 0640u}) {
+    RegistryStores stores;
+    stores.WriteMachine("");
+    ::chmod(stores.MachinePath().c_str(), mode);
+    ASSERT_EQ(SetDword(HKEY_LOCAL_MACHINE, "v", 1), ERROR_SUCCESS);
+    EXPECT_NE(stores.ReadMachine().find("\"v\"=dword:00000001"), std::string::npos);
+    struct stat info {};
+    ASSERT_EQ(::stat(stores.MachinePath().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, mode) << std::oct << mode;
+  }
 }
 
 // Root must not be led by another user (played by a process running as

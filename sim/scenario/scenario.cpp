@@ -123,6 +123,16 @@ std::vector<std::string> Words(std::string_view value) {
   return words;
 }
 
+// The codes and attributes a line names ("3042 serial"), by their canonical ids.
+Problem AnswerIds(std::string_view value, std::set<std::string>& ids) {
+  for (const std::string& word : Words(value)) {
+    const auto id = CanonicalFailure(word);
+    if (!id) return "'" + word + "' is not a code the driver answers; known: " + KnownFailures();
+    ids.insert(*id);
+  }
+  return std::nullopt;
+}
+
 // What a fact line does to its section.
 struct ReaderFact {
   const char* key;
@@ -159,24 +169,8 @@ const std::array<ReaderFact, 12> kReaderFacts = {{
     {"channel", false, [](std::string_view v, ReaderFacts& r) { return Channel(v, r.channel); }},
     {"slots", false, [](std::string_view v, ReaderFacts& r) { return Number(v, 1, kMaxSlots, r.slots); }},
     {"plugged", false, [](std::string_view v, ReaderFacts& r) { return Boolean(v, r.plugged); }},
-    {"fail", true,
-     [](std::string_view v, ReaderFacts& r) -> Problem {
-       for (const std::string& word : Words(v)) {
-         const auto id = CanonicalFailure(word);
-         if (!id) return "'" + word + "' is not a code the driver answers; known: " + KnownFailures();
-         r.failing.insert(*id);
-       }
-       return std::nullopt;
-     }},
-    {"slow", true,
-     [](std::string_view v, ReaderFacts& r) -> Problem {
-       for (const std::string& word : Words(v)) {
-         const auto id = CanonicalFailure(word);
-         if (!id) return "'" + word + "' is not a code the driver answers; known: " + KnownFailures();
-         r.slowed.insert(*id);
-       }
-       return std::nullopt;
-     }},
+    {"fail", true, [](std::string_view v, ReaderFacts& r) { return AnswerIds(v, r.failing); }},
+    {"slow", true, [](std::string_view v, ReaderFacts& r) { return AnswerIds(v, r.slowed); }},
     {"delay", false, [](std::string_view v, ReaderFacts& r) { return Number(v, 0, kMaxDelayMs, r.delayMs); }},
     {"short", true,
      [](std::string_view v, ReaderFacts& r) -> Problem {

@@ -19,6 +19,8 @@ class CAboutDlg : public QDialog {
   QLabel* SetupPathLine() const { return m_stcSetupPath; }
 
  private:
+  void ShowSetupPath(const QString& line);
+
   QLabel* m_stcVersion;
   CHyperLink* m_ctlLink;
   QLabel* m_stcNotice;

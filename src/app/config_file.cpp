@@ -54,7 +54,7 @@ void ReadNumberedList(const ProfileFile& profile, const std::string& section, co
 }  // namespace
 
 bool ReadConfigFile(StringList& mandatoryFiles, StringList& optionalFiles, CardNameMap& cardNames,
-                    StringList& additionalReaders, CardPatternMap& varCardTexts) {
+                    StringList& additionalReaders, CardPatternMap& varCardTexts, std::string* refusedBecause) {
   if (!mandatoryFiles.empty() || !optionalFiles.empty()) return false;
 
   long error = 0;
@@ -78,6 +78,7 @@ bool ReadConfigFile(StringList& mandatoryFiles, StringList& optionalFiles, CardN
     velkaro::OutputDebugString(Format("config: %s: %s", path.c_str(), profile.LoadProblem().c_str()));
     velkaro::ShowMessageBox(Format(res::kConfigNotRead, path.c_str(), profile.LoadProblem().c_str()), {},
                             velkaro::MB_ICONEXCLAMATION | velkaro::MB_OK);
+    if (refusedBecause) *refusedBecause = profile.LoadProblem();
   }
 
   if (!ReadConfigProfile(profile, keyword, mandatoryFiles, optionalFiles, cardNames, additionalReaders, varCardTexts,

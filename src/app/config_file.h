@@ -28,5 +28,8 @@ bool ReadConfigProfile(const velkaro::ProfileFile& profile, const std::string& k
                        CardPatternMap& varCardTexts, std::string& message);
 
 // Fills the five containers; false on failure after showing its message.
+// A file that is there but was refused (not a regular file, too large, not
+// text with LF line ends) leaves the containers empty and still answers true,
+// after its message; `refusedBecause`, when given, then receives the reason.
 bool ReadConfigFile(StringList& mandatoryFiles, StringList& optionalFiles, CardNameMap& cardNames,
-                    StringList& additionalReaders, CardPatternMap& varCardTexts);
+                    StringList& additionalReaders, CardPatternMap& varCardTexts, std::string* refusedBecause = nullptr);

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "app/diag_tool_app.h"
+#include "log/log_texts.h"
 #include "platform/systemd_service.h"
 
 namespace {
@@ -21,6 +22,7 @@ enum ExitStatus : int {
   kExitUsage = 2,            // wrong command line
   kExitWithoutRegistry = 3,  // report written; the dump needs root
   kExitUnanswered = 4,       // written, some steps did not answer (shown as n/a)
+  kExitWithoutConfig = 5,    // written, but the configuration was refused: no file rows, no settings dump
 };
 
 constexpr char kUsage[] =
@@ -28,7 +30,8 @@ constexpr char kUsage[] =
     "Writes the diagnostic log to FILE (default: diagtool.log in $TEMP, $TMP or /tmp).\n"
     "Run it as root: without root the settings dump is left out.\n"
     "Exit status: 0 written, 1 failed, 2 wrong command line, 3 written without the settings dump,\n"
-    "4 written, some steps did not answer in time (pcscd or a reader driver; shown as n/a).\n";
+    "4 written, some steps did not answer in time (pcscd or a reader driver; shown as n/a),\n"
+    "5 written, the configuration was not read (no file rows, no settings dump).\n";
 
 std::string ForConsole(std::string text) {
   for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) text.erase(at, 1);
@@ -78,7 +81,13 @@ int main(int argc, char** argv) {
   const LogOutcome outcome = app.WriteLog(path);
 
   for (const UnansweredStep& step : outcome.unanswered) std::fprintf(stderr, "%s\n", UnansweredLine(step).c_str());
-  for (const LogMessage& message : outcome.messages) std::fprintf(stderr, "%s\n", ForConsole(message.text).c_str());
+  // Without its configuration the log lacks the file rows and the settings
+  // dump: it is not called a success.
+  const bool withoutConfig = !app.ConfigurationProblem().empty();
+  for (const LogMessage& message : outcome.messages) {
+    if (withoutConfig && message.text == logtext::kLogCreated) continue;
+    std::fprintf(stderr, "%s\n", ForConsole(message.text).c_str());
+  }
   int status = kExitFailed;
   switch (outcome.result) {
     case LogResult::kComplete: status = kExitComplete; break;
@@ -87,5 +96,6 @@ int main(int argc, char** argv) {
     case LogResult::kCancelled: Leave(kExitFailed);
   }
   std::printf("%s\n", path.c_str());
+  if (withoutConfig) Leave(kExitWithoutConfig);
   Leave(outcome.unanswered.empty() ? status : kExitUnanswered);
 }

@@ -34,7 +34,8 @@ bool CDiagToolApp::LoadConfiguration() {
   // Written only here, before the pages and their threads exist; read-only afterwards.
   CardNameMap names;
   CardPatternMap patterns;
-  if (!ReadConfigFile(m_lstMandatoryFiles, m_lstOptionalFiles, names, m_lstAdditionalReaders, patterns)) {
+  if (!ReadConfigFile(m_lstMandatoryFiles, m_lstOptionalFiles, names, m_lstAdditionalReaders, patterns,
+                      &m_strConfigProblem)) {
     velkaro::ShowMessageBox(res::kReadConfigFailed, {}, velkaro::MB_OK);
     return false;
   }

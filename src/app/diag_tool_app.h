@@ -27,6 +27,9 @@ class CDiagToolApp {
   std::string BuildWindowTitle();
 
   const StringList& GetMandatoryFiles() const { return m_lstMandatoryFiles; }
+  // Why the configuration file that is there was not read (its message was
+  // shown); empty when it was read or is missing.
+  const std::string& ConfigurationProblem() const { return m_strConfigProblem; }
   const StringList& GetOptionalFiles() const { return m_lstOptionalFiles; }
 
   // Whether a reader name (without its index) is one of the configured
@@ -77,6 +80,7 @@ class CDiagToolApp {
   std::shared_ptr<const CCardNames> m_cardNames = std::make_shared<const CCardNames>();
   std::mutex m_csVarCards;  // guards m_lstAdditionalReaders
   std::string m_strProductVersion;
+  std::string m_strConfigProblem;  // written only by LoadConfiguration
   // User-interface thread only: a log has been started and has not ended
   // or been cancelled.
   bool m_bLogRunning = false;

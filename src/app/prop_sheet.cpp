@@ -135,6 +135,7 @@ void CDiagToolPropSheet::BuildWindowMenu() {
     auto* note = new QLabel(QString::fromUtf8(res::kNotAdministratorNote), this);
     note->setTextFormat(Qt::PlainText);
     note->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    note->setWordWrap(true);  // never wider than the window
     statusBar()->addWidget(note, 1);
   }
   bar->addSeparator();

@@ -20,7 +20,7 @@ inline constexpr unsigned ID_VIEW_RFID_SETTINGS = 40001;
 inline constexpr unsigned ID_VIEW_RFID_REGISTERS = 40002;
 inline constexpr unsigned ID_VIEW_PROX_SETTINGS = 40005;
 
-class CDiagToolPropSheet : public QMainWindow {
+class CDiagToolPropSheet : public QMainWindow, public IPageHost {
   Q_OBJECT
 
  public:
@@ -29,17 +29,17 @@ class CDiagToolPropSheet : public QMainWindow {
 
   // Tabs, addressed by page or by index. The window owns the first page (the
   // General page), which owns the others.
-  void AddPage(CPropertyPage* page);
-  void RemovePage(CPropertyPage* page);
+  void AddPage(CPropertyPage* page) override;
+  void RemovePage(CPropertyPage* page) override;
   void RemovePage(int index);
-  int GetPageCount() const;
+  int GetPageCount() const override;
   CPropertyPage* GetPage(int index) const;
-  int GetPageIndex(const CPropertyPage* page) const;
+  int GetPageIndex(const CPropertyPage* page) const override;
   CPropertyPage* GetActivePage() const;
-  int GetActiveIndex() const;
-  bool SetActivePage(int index);
+  int GetActiveIndex() const override;
+  bool SetActivePage(int index) override;
   bool SetActivePage(CPropertyPage* page);
-  void SetTabText(int index, const QString& text);
+  void SetTabText(int index, const QString& text) override;
   QString GetTabText(int index) const;
 
   // The program's main window while it is shown, or null.
@@ -50,7 +50,7 @@ class CDiagToolPropSheet : public QMainWindow {
   void Create();
   int DoModal();
 
-  void SetRfidSettingsAvailable(bool available);
+  void SetRfidSettingsAvailable(bool available) override;
 
   // The window menu's command handler.
   void OnSysCommand(unsigned id);

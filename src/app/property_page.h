@@ -56,6 +56,22 @@ class IRegisterViewPage {
   virtual void ReadRegisterDump(bool forLog) = 0;
 };
 
+// The window that shows the pages as tabs, as the General page sees it: it
+// adds and removes the reader, settings and APIs tabs.
+class IPageHost {
+ public:
+  virtual ~IPageHost() = default;
+  virtual void AddPage(CPropertyPage* page) = 0;
+  virtual void RemovePage(CPropertyPage* page) = 0;
+  virtual int GetPageCount() const = 0;
+  virtual int GetPageIndex(const CPropertyPage* page) const = 0;
+  virtual int GetActiveIndex() const = 0;
+  virtual bool SetActivePage(int index) = 0;
+  virtual void SetTabText(int index, const QString& text) = 0;
+  // Whether "RFID settings" and "Prox settings" may be chosen.
+  virtual void SetRfidSettingsAvailable(bool available) = 0;
+};
+
 // The General page's operations that the main window calls.
 class IPageCoordinator {
  public:

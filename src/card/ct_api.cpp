@@ -5,6 +5,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/services.h"
+#include "platform/system_files.h"
 #include "res/strings.h"
 
 namespace {
@@ -41,7 +43,20 @@ std::string FindCtApiPort(const std::string& moduleName, const std::string& read
   return ctApi.GetCtApiPort(readerName);
 }
 
-CCtApi::CCtApi(const std::string& moduleName) : m_library(CtApiLibraryFileName(moduleName)) {
+namespace {
+
+// The library the file search finds, so that the reader tabs ask the library
+// the General page lists, or none when it lists none.
+std::string FoundLibrary(const std::string& moduleName) {
+  const std::string fileName = CtApiLibraryFileName(moduleName);
+  const auto path = velkaro::FindSystemFile(fileName);
+  if (!path) velkaro::OutputDebugString("CT-API: " + fileName + " is not installed");
+  return path.value_or(std::string());
+}
+
+}  // namespace
+
+CCtApi::CCtApi(const std::string& moduleName) : m_library(FoundLibrary(moduleName)) {
   m_pInit = m_library.Symbol<InitFunction>("CT_init");
   m_pData = m_library.Symbol<DataFunction>("CT_data");
   m_pClose = m_library.Symbol<CloseFunction>("CT_close");

@@ -181,6 +181,8 @@ std::string ProfileFile::GetString(std::string_view section, std::string_view ke
   if (const auto s = m_sectionIndex.find(section); s != m_sectionIndex.end()) {
     if (const Entry* entry = FindEntry(m_sections[s->second], key)) found = entry->value;
   }
+  // The value is handed out as a C string would be: it ends at its first NUL.
+  found = found.substr(0, found.find('\0'));
   return std::string(found.substr(0, kMaxValueLength));
 }
 

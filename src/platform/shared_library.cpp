@@ -9,6 +9,7 @@
 namespace velkaro {
 
 SharedLibrary::SharedLibrary(const std::string& fileName) {
+  if (fileName.empty()) return;  // dlopen would hand out the program itself
   m_handle = ::dlopen(fileName.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!m_handle) {
     const char* reason = ::dlerror();

@@ -11,7 +11,8 @@ namespace velkaro {
 class SharedLibrary {
  public:
   // Loads the library by file name (the system's search) or path; on failure
-  // the owner holds nothing and the reason goes to the debug output.
+  // the owner holds nothing and the reason goes to the debug output. An
+  // empty name loads nothing.
   explicit SharedLibrary(const std::string& fileName);
   ~SharedLibrary() { Reset(); }
   SharedLibrary(const SharedLibrary&) = delete;

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "platform/run_path.h"
 #include "platform/services.h"
 #include "platform/text.h"
 
@@ -51,7 +52,13 @@ std::vector<std::string> Rooted(const std::string& root, const std::vector<std::
 // selects; a name of another kind in the program's own directory, where the
 // system's default search would look first.
 std::vector<std::string> FirstSearchDirectories(const std::string& root, const std::string& name) {
-  if (IsLibraryName(name)) return Rooted(root, kLibraryDirectories);
+  if (IsLibraryName(name)) {
+    // Where the loader looks first for this program's libraries: its own run
+    // path (the build tree's lib/), which lies outside a fake system tree.
+    std::vector<std::string> directories = ProgramRunPath();
+    for (std::string& directory : Rooted(root, kLibraryDirectories)) directories.push_back(std::move(directory));
+    return directories;
+  }
   if (name.find('.') == std::string::npos) return Rooted(root, kProgramDirectories);
   const std::string module = SystemInfo().ModulePath();
   const size_t slash = module.rfind('/');

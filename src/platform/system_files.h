@@ -16,9 +16,9 @@ namespace velkaro {
 std::string SystemRoot();
 
 // The full path of a file named in the configuration, or nothing. A library
-// name (ending in ".so" or holding ".so.") is looked for in the library
-// directories (/usr/lib/<triplet>, /lib/<triplet>, /usr/lib, /lib,
-// /usr/local/lib), a name without an extension in /usr/sbin, /usr/bin, /sbin,
+// name (ending in ".so" or holding ".so.") is looked for in the program's run
+// path, then in the library directories (/usr/lib/<triplet>, /lib/<triplet>,
+// /usr/lib, /lib, /usr/local/lib), a name without an extension in /usr/sbin, /usr/bin, /sbin,
 // /bin, a name with another extension beside the running program, a name with
 // a '/' as given; then in pcsc-lite's drivers directory and its bundles'
 // Contents/Linux directories. Only regular files count.

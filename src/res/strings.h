@@ -28,8 +28,8 @@ inline constexpr const char kMenuRfidRegisters[] = "RFID registers";
 inline constexpr const char kOnlyInContactlessTabs[] = "The function is only available in contactless reader tabs";
 // Status bar of a window started without administrator rights.
 inline constexpr const char kNotAdministratorNote[] =
-    "The log's registry dump and the driver settings need administrator rights. "
-    "Start elevated with: pkexec velkaro-diag";
+    "\"Create Logfile\" and the driver settings need administrator rights; without them, "
+    "velkaro-diag-log writes a log without the settings dump. Start elevated with: pkexec velkaro-diag";
 inline constexpr const char kCaptionNotice[] = "Notice";
 inline constexpr const char kCaptionCritical[] = "Critical";
 

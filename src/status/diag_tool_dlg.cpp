@@ -16,7 +16,6 @@
 
 #include "apis/installed_apis.h"
 #include "app/diag_tool_app.h"
-#include "app/prop_sheet.h"
 #include "platform/deadline.h"
 #include "platform/services.h"
 #include "res/strings.h"
@@ -99,7 +98,7 @@ struct CDiagToolDlg::RefreshLink {
 
 int CDiagToolDlg::RunningRefreshThreads() { return g_runningRefreshThreads.load(); }
 
-CDiagToolDlg::CDiagToolDlg(CDiagToolPropSheet* sheet, QWidget* parent)
+CDiagToolDlg::CDiagToolDlg(IPageHost* sheet, QWidget* parent)
     : CPropertyPage(QString::fromUtf8(res::kGeneralPageCaption), parent), m_pSheet(sheet) {
   auto* layout = new QVBoxLayout(this);
 

@@ -19,7 +19,6 @@
 #include "status/reader_enumeration.h"
 #include "status/resource_manager.h"
 
-class CDiagToolPropSheet;
 class CFileInfo;
 class QLabel;
 class QPushButton;
@@ -47,7 +46,7 @@ class CDiagToolDlg : public CPropertyPage, public IPageCoordinator {
   // reader has no row).
   using ReaderPageFactory = std::function<CPropertyPage*(const std::string& name, const ReaderModel* row)>;
 
-  explicit CDiagToolDlg(CDiagToolPropSheet* sheet, QWidget* parent = nullptr);
+  explicit CDiagToolDlg(IPageHost* sheet, QWidget* parent = nullptr);
   ~CDiagToolDlg() override;
 
   bool SetRfidPagesWanted(bool wanted) override;
@@ -141,7 +140,7 @@ class CDiagToolDlg : public CPropertyPage, public IPageCoordinator {
   void RemoveGroupPage(int group, const std::string& key);
   void UpdateSettingsGroup(int group, const char* key);
 
-  CDiagToolPropSheet* m_pSheet;
+  IPageHost* m_pSheet;
   CReaderModelMaps m_maps;  // m_mapReaderModels and m_mapReaderAliases
   std::vector<std::string> m_lstKnownReaders;
   std::array<PageGroup, kPageGroupCount> m_aPageGroups;

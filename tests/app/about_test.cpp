@@ -7,7 +7,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <QDialogButtonBox>
 #include <QLabel>
+#include <QPushButton>
+#include <QScreen>
 #include <QTest>
 
 #include "app/about_info.h"
@@ -67,13 +70,24 @@ TEST(AboutTest, SetupPathFromTheStoreTheProgramDirectoryOrUnknown) {
       {"", "Setup Path: /opt/velkaro/bin/"},                            // no key
       {key, "Setup Path: unknown"},                                     // no value
       {key + "\"SetupDir\"=\"" + std::string(2000, 'x') + "\"\n", "Setup Path: unknown"},  // too long to read
+      {key + "\"SetupDir\"=\"/" + std::string(1022, 'x') + "\"\n", "Setup Path: /" + std::string(1022, 'x')},
   };
   for (const auto& c : cases) {
     RegistryStores stores;
     stores.WriteMachine(kStoreHeader + c.store);
     EXPECT_EQ(about::SetupPathLine(), c.line);
     CAboutDlg dialog;
-    EXPECT_EQ(dialog.SetupPathLine()->text().toStdString(), c.line);
+    dialog.show();
+    // Shown whole, or elided with the whole line in the tooltip; the box
+    // and its OK button stay on the screen.
+    const QLabel* shown = dialog.SetupPathLine();
+    const bool elided = shown->text().contains(QChar(0x2026));
+    EXPECT_EQ((elided ? shown->toolTip() : shown->text()).toStdString(), c.line);
+    EXPECT_EQ(elided, c.line.size() > 1000) << c.line.size();
+    const QRect screen = dialog.screen()->availableGeometry();
+    EXPECT_LE(dialog.frameGeometry().width(), screen.width());
+    const auto* ok = dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+    EXPECT_TRUE(screen.contains(QRect(ok->mapToGlobal(QPoint(0, 0)), ok->size()))) << c.line.size();
   }
 }
 

@@ -120,8 +120,9 @@ TEST_F(PropSheetTest, NonAdministratorHasOnlyAboutAndAnElevationNote) {
   sheet->SetRfidSettingsAvailable(false);  // no item to grey: nothing happens
   // The window says what is missing and how to start it elevated.
   EXPECT_EQ(StatusBarTexts(*sheet),
-            QStringList{"The log's registry dump and the driver settings need administrator rights. "
-                        "Start elevated with: pkexec velkaro-diag"});
+            QStringList{"\"Create Logfile\" and the driver settings need administrator rights; without them, "
+                        "velkaro-diag-log writes a log without the settings dump. Start elevated with: "
+                        "pkexec velkaro-diag"});
 }
 
 TEST_F(PropSheetTest, RfidSettingsTogglesWantedFlagAndCheckMark) {

@@ -10,6 +10,8 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <regex>
 
 #include "app/diag_tool_app.h"
@@ -331,6 +333,43 @@ TEST_F(DiagLogTest, TheCommandWithPcscdStoppedExitsWithFour) {
   struct stat st {};
   ASSERT_EQ(::stat((out / "command.log").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0600u);
+}
+
+// A configuration the command refuses leaves a log without file rows: it
+// says why and claims no success. It exits with 5, or with 1 where the
+// settings dump could not read the file either and the log is incomplete.
+TEST_F(DiagLogTest, TheCommandWithARefusedConfigurationClaimsNoSuccess) {
+  VELKARO_REQUIRE_SANDBOX();
+  std::filesystem::create_directories(out / "bin");
+  std::filesystem::copy_file(VELKARO_DIAG_LOG_BINARY, out / "bin/velkaro-diag-log");
+  const struct {
+    const char* name;
+    std::function<void(const std::string&)> place;
+    const char* reason;
+    int status;
+  } cases[] = {
+      {"CR line ends", [](const std::string& ini) { std::ofstream(ini, std::ios::binary) << "[Files Linux]\rMFILE1=pcscd\r"; },
+       "its lines end in CR alone", 5},
+      {"a directory", [](const std::string& ini) { std::filesystem::create_directory(ini); },
+       "it is not a regular file", 1},
+      {"too large", [](const std::string& ini) { std::ofstream(ini, std::ios::binary) << std::string(17 << 20, ';'); },
+       "it is larger than 16 MiB", 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string ini = out / "bin/diagtool.ini";
+    std::filesystem::remove_all(ini);
+    c.place(ini);
+    const std::string command = "timeout 60 " + out / "bin/velkaro-diag-log" + " " + out / "command.log" + " >" +
+                                out / "stdout" + " 2>" + out / "stderr";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    const std::string errors = RegistryStores::ReadFile(out / "stderr");
+    EXPECT_EQ(WEXITSTATUS(status), c.status) << errors;
+    EXPECT_NE(errors.find("The configuration file " + ini + " was not read: " + c.reason), std::string::npos) << errors;
+    EXPECT_EQ(errors.find("successfully"), std::string::npos) << errors;
+    EXPECT_EQ(RegistryStores::ReadFile(out / "stdout"), c.status == 5 ? out / "command.log" + "\n" : "");
+  }
 }
 
 TEST_F(DiagLogTest, FailuresAreNeverReportedAsSuccess) {

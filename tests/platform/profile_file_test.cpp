@@ -105,6 +105,11 @@ TEST(ProfileFileTest, BinaryJunkDoesNotDisturbTheLinesAround) {
   const auto profile = Parse(text);
   EXPECT_EQ(profile.GetString("S", "a"), "1");
   EXPECT_EQ(profile.GetString("S", "b"), "2");
+  // A value ends at its NUL, in the file as in a default.
+  const auto nul = Parse(std::string("[S]\nMFILE1=pc\0scd\nq=\"x\0y\"\n", 26));
+  EXPECT_EQ(nul.GetString("S", "MFILE1"), "pc");
+  EXPECT_EQ(nul.GetString("S", "q"), "x");
+  EXPECT_EQ(nul.GetString("S", "missing", std::string_view("d\0e", 3)), "d");
 }
 
 TEST(ProfileFileTest, LoadReadsFilesAndTreatsTheUnreadableAsEmpty) {

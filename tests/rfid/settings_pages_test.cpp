@@ -8,6 +8,11 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <functional>
 #include <memory>
 
 #include "fakes.h"
@@ -61,6 +66,48 @@ void Select(QListWidget* list, const QStringList& texts) {
   for (const QString& text : texts) list->findItems(text, Qt::MatchExactly).front()->setSelected(true);
 }
 
+// Ways a store refuses a write, each with the words the user must see and
+// whether the store can still be read; `Break` answers how to repair it.
+struct StoreFault {
+  const char* name;
+  std::function<std::function<void()>(const RegistryStores&)> Break;
+  std::function<std::string(const RegistryStores&)> reason;
+  bool readable;
+};
+
+const StoreFault kStoreFaults[] = {
+    {"damaged",
+     [](const RegistryStores& stores) {
+       const std::string good = stores.ReadMachine();
+       stores.WriteMachine(kHeader + "[HKEY_LOCAL_MACHINE\\SYSTEM]\nnot a value\n");
+       return std::function<void()>([&stores, good] { stores.WriteMachine(good); });
+     },
+     [](const RegistryStores& stores) {
+       return "the settings store is damaged (error 1009): " + stores.MachinePath() + ":4: ";
+     },
+     false},
+    {"writable for others",
+     [](const RegistryStores& stores) {
+       ::chmod(stores.MachinePath().c_str(), 0666);
+       return std::function<void()>([&stores] { ::chmod(stores.MachinePath().c_str(), 0644); });
+     },
+     [](const RegistryStores& stores) {
+       return "access denied (error 5): " + stores.MachinePath() + ": is writable for other users (mode 0666)";
+     },
+     false},
+    {"lock held",
+     [](const RegistryStores& stores) {
+       const int fd = ::open((stores.Dir() / "etc/.registry.reg.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+       EXPECT_EQ(::flock(fd, LOCK_EX), 0);
+       return std::function<void()>([fd] { ::close(fd); });
+     },
+     [](const RegistryStores& stores) {
+       return "the settings store cannot be written (error 1013): " + stores.MachinePath() + ": the lock file " +
+              (stores.Dir() / "etc/.registry.reg.lock") + " is held by process " + std::to_string(::getpid());
+     },
+     true},
+};
+
 }  // namespace
 
 TEST(CardSearchPageTest, ListsFollowTheStoredOrder) {
@@ -109,6 +156,15 @@ TEST(CardSearchPageTest, ApplyMergesTheOrderIntoTheStoredBytes) {
   second->OnRemove();
   second->OnApply();
   EXPECT_EQ(Stored(kRfidKey, "CardSearch"), std::nullopt) << "no type left: the value goes";
+
+  // A stored 06 is a slot like any code: removed, it goes.
+  RegistryStores icode;
+  icode.WriteMachine(kHeader + kRfid + "\"CardSearch\"=hex:06,01\n");
+  auto third = Open<CRFIDSettingDlg>();
+  Select(third->SearchOrderList(), {"ICODE1"});
+  third->OnRemove();
+  third->OnApply();
+  EXPECT_EQ(Stored(kRfidKey, "CardSearch"), (Bytes{0x01, 0x00, 0x00, 0x00, 0x00}));
 }
 
 TEST(CardSearchPageTest, AddUpAndDownChangeTheOrderAndResetBringsBackTheStoredOne) {
@@ -162,22 +218,41 @@ TEST(CardSearchPageTest, RatesKeepBothStoredForms) {
   EXPECT_EQ(Stored(kRfidKey, "MaximumBaudrate"), std::nullopt);
 }
 
-TEST(CardSearchPageTest, FailedApplyIsToldAndTheListsShowWhatIsStored) {
-  RegistryStores stores;
-  RecordingMessageBox messages;
-  stores.WriteMachine(kHeader + kRfid + "\"CardSearch\"=hex:01\n\n" + kRates +
-                      "\"ISO14443A\"=dword:000000ff\n\"ISO14443B\"=dword:000000ff\n");
-  auto page = Open<CRFIDSettingDlg>();
-  Select(page->AvailableList(), {"ISO14443B"});
-  page->OnAdd();
-  {
-    const ScopedFileSizeLimit full(16);
+TEST(CardSearchPageTest, FailedApplyIsToldOnceAndLosesNothing) {
+  const QStringList stored = {"ISO14443B", "ISO14443A"};
+  const QStringList chosen = {"ISO14443B", "ISO14443A", "ICODE1"};
+  for (const StoreFault& fault : kStoreFaults) {
+    SCOPED_TRACE(fault.name);
+    RegistryStores stores;
+    stores.WriteMachine(kHeader + kRfid + "\"CardSearch\"=hex:03,01,09,00,00\n\n" + kRates +
+                        "\"ISO14443A\"=dword:000000ff\n\"ISO14443B\"=dword:000000ff\n");
+    auto page = Open<CRFIDSettingDlg>();
+    Select(page->AvailableList(), {"ICODE1"});
+    page->OnAdd();
+    const std::function<void()> repair = fault.Break(stores);
+    const std::string broken = stores.ReadMachine();
+    const std::string reason = fault.reason(stores);
+    RecordingMessageBox messages;
     page->OnApply();
+    ASSERT_EQ(messages.Texts().size(), 1u);
+    EXPECT_NE(messages.Texts()[0].find("\"CardSearch\"\n\n" + reason), std::string::npos) << messages.Texts()[0];
+    EXPECT_EQ(stores.ReadMachine(), broken) << "nothing was written";
+    // What is stored, or, with nothing readable, the choice kept for another try.
+    EXPECT_EQ(Items(page->SearchOrderList()), fault.readable ? stored : chosen);
+    EXPECT_EQ(page->Button("Apply")->isEnabled(), !fault.readable);
+    EXPECT_EQ(page->StoreNote().contains("Not stored"), !fault.readable) << page->StoreNote().toStdString();
+    EXPECT_TRUE(fault.readable || page->StoreNote().contains(QString::fromStdString(reason)));
+
+    repair();
+    if (fault.readable) {
+      Select(page->AvailableList(), {"ICODE1"});
+      page->OnAdd();
+    }
+    page->OnApply();
+    EXPECT_EQ(messages.Texts().size(), 1u);
+    EXPECT_EQ(Stored(kRfidKey, "CardSearch"), (Bytes{0x03, 0x01, 0x09, 0x06, 0x00})) << "the 09 keeps its place";
+    EXPECT_EQ(page->StoreNote(), "");
   }
-  ASSERT_FALSE(messages.Texts().empty());
-  EXPECT_NE(messages.Texts()[0].find("CardSearch"), std::string::npos) << messages.Texts()[0];
-  EXPECT_EQ(Items(page->SearchOrderList()), QStringList{"ISO14443A"});
-  EXPECT_EQ(Stored(kRfidKey, "CardSearch"), Bytes{0x01});
 }
 
 TEST(BaudratePageTest, StoredValuesCheckTheirButtons) {

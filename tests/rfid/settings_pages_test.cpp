@@ -245,8 +245,10 @@ TEST(CardSearchPageTest, FailedApplyIsToldOnceAndLosesNothing) {
     const std::string reason = fault.reason(stores);
     RecordingMessageBox messages;
     page->OnApply();
-    ASSERT_EQ(messages.Texts().size(), 1u);
-    EXPECT_NE(messages.Texts()[0].find("\"CardSearch\"\n\n" + reason), std::string::npos) << messages.Texts()[0];
+    const std::vector<std::string> told = messages.Texts();
+    EXPECT_EQ(told.size(), 1u);
+    EXPECT_NE(told.empty() ? std::string::npos : told[0].find("\"CardSearch\"\n\n" + reason), std::string::npos)
+        << testing::PrintToString(told);
     EXPECT_EQ(stores.ReadMachine(), broken) << "nothing was written";
     // What is stored, or, with nothing readable, the choice kept for another try.
     EXPECT_EQ(Items(page->SearchOrderList()), fault.readable ? stored : chosen);
@@ -306,9 +308,10 @@ TEST(SettingsTabsTest, RateAndFormatTabsTellAFailedApplyOnceAndLoseNothing) {
     RecordingMessageBox messages;
     rates->OnApply();
     prox->OnApply();
-    ASSERT_EQ(messages.Texts().size(), 2u);
-    EXPECT_NE(messages.Texts()[0].find("\"ISO14443A\"\n\n" + reason), std::string::npos) << messages.Texts()[0];
-    EXPECT_NE(messages.Texts()[1].find("\"ProxFormat\"\n\n" + reason), std::string::npos) << messages.Texts()[1];
+    const std::vector<std::string> told = messages.Texts();
+    ASSERT_EQ(told.size(), 2u);
+    EXPECT_NE(told[0].find("\"ISO14443A\"\n\n" + reason), std::string::npos) << told[0];
+    EXPECT_NE(told[1].find("\"ProxFormat\"\n\n" + reason), std::string::npos) << told[1];
     EXPECT_EQ(stores.ReadMachine(), broken) << "nothing was written";
     EXPECT_EQ(rates->CheckedRate(), fault.readable ? "212 kbaud" : "848 kbaud");
     EXPECT_EQ(prox->CheckedFormat(), fault.readable ? "Format D" : "Customer Mode");

@@ -43,6 +43,7 @@ bool CCardSearchSettings::LoadCardSearch(std::string* why) {
   std::vector<std::uint8_t> stored;
   if (!ReadRegBinary(kRfidKey, kCardSearchValue, stored, why)) return false;
   m_abCardSearch = std::move(stored);
+  m_bCardSearchRead = true;
   return true;
 }
 
@@ -116,6 +117,8 @@ bool CCardSearchSettings::SaveLegacyRateCodes(std::string* why) const {
 }
 
 std::optional<SettingWriteFailure> CCardSearchSettings::Apply(const std::vector<std::string>& order) {
+  // Merged into bytes never read, the codes would drop every byte above 6.
+  if (!m_bCardSearchRead) return SettingWriteFailure{kRfidKey, kCardSearchValue, "the stored value was never read"};
   const std::vector<std::uint8_t> merged = MergeCardSearch(m_abCardSearch, order);
   if (merged.size() > kMaxRegBinarySize) {
     return SettingWriteFailure{kRfidKey, kCardSearchValue,

@@ -52,9 +52,11 @@ class CCardSearchSettings {
   // Merges `order` into the bytes last read and stores the search value,
   // then both rate forms, up to the first value the store refuses. After a
   // stored search value the page's copies follow what is stored.
+  // Nothing is written before the stored bytes were read once.
   std::optional<SettingWriteFailure> Apply(const std::vector<std::string>& order);
 
   std::vector<std::uint8_t> m_abCardSearch;
+  bool m_bCardSearchRead = false;  // m_abCardSearch holds bytes that were read
   std::vector<std::uint8_t> m_abRateCodes{0, 0};
   std::vector<std::string> m_lstSearchOrder;
   std::vector<std::string> m_lstAvailable;

@@ -275,7 +275,7 @@ TEST(SettingsTabsTest, AStoreThatCannotBeReadIsNamedAsATabOpens) {
     RegistryStores stores;
     stores.WriteMachine(kHeader + kRfid + "\"CardSearch\"=hex:01\n\n" + kRates + "\"ISO14443A\"=dword:00000002\n\n" +
                         kDriver + "\"ProxFormat\"=dword:00000014\n");
-    fault.Break(stores);
+    const std::function<void()> repair = fault.Break(stores);
     const QString reason = QString::fromStdString(fault.reason(stores));
     auto search = Open<CRFIDSettingDlg>();
     EXPECT_TRUE(search->StoreNote().contains(reason)) << search->StoreNote().toStdString();
@@ -287,6 +287,12 @@ TEST(SettingsTabsTest, AStoreThatCannotBeReadIsNamedAsATabOpens) {
     auto prox = Open<CProxSettings>();
     EXPECT_EQ(prox->CheckedFormat(), "") << "no stored Raw";
     EXPECT_TRUE(prox->StoreNote().contains(reason)) << prox->StoreNote().toStdString();
+
+    // Readable now, the store still gets nothing merged into a read that failed.
+    repair();
+    RecordingMessageBox messages;
+    search->OnApply();
+    EXPECT_EQ(Stored(kRfidKey, "CardSearch"), Bytes{0x01});
   }
 }
 

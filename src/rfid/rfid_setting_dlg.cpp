@@ -122,7 +122,7 @@ bool CRFIDSettingDlg::OnInitDialog() {
     return true;
   }
   m_settings.BuildCardLists();
-  if (!m_settings.LoadRateCodes() && !m_settings.LoadLegacyRateCodes()) m_settings.m_abRateCodes.assign(2, 0);
+  if (!m_settings.LoadRateCodes() && !m_settings.LoadLegacyRateCodes()) m_settings.m_abRateCodes.assign(kIso14443TypeCount, 0);
   if (const auto failure = m_settings.SaveRateCodes()) ReportWriteFailure(*failure);
   FillList(m_lstAvailable, m_settings.m_lstAvailable);
   FillList(m_lstSearch, m_settings.m_lstSearchOrder);

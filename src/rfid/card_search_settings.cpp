@@ -81,6 +81,7 @@ bool CCardSearchSettings::LoadRateCodes() {
     if (!ReadRegDword(kRateKey, g_aszIso14443Types[i], stored)) return false;
     m_abRateCodes[i] = DwordToRateCode(stored);
   }
+  m_abRateCodesRead = m_abRateCodes;
   return true;
 }
 
@@ -90,12 +91,14 @@ bool CCardSearchSettings::LoadLegacyRateCodes() {
   m_abRateCodes.clear();
   if (stored.empty()) {
     m_abRateCodes.assign(kMinRegBinarySize, 0);
+    m_abRateCodesRead = m_abRateCodes;
     return true;
   }
   for (std::size_t k = 0; k < stored.size(); ++k) {
     m_abRateCodes.push_back(IsInCardSearch(static_cast<std::uint8_t>(k + 1)) ? LegacyByteToRateCode(stored[k]) : 0);
   }
   if (m_abRateCodes.size() < kIso14443TypeCount) m_abRateCodes.resize(kIso14443TypeCount, 0);
+  m_abRateCodesRead = m_abRateCodes;
   return true;
 }
 

@@ -44,6 +44,8 @@ class CCardSearchSettings {
   bool LoadRateCodes();
   // A failed read keeps the codes held before.
   bool LoadLegacyRateCodes();
+  // Back to the codes last read, without reading.
+  void RestoreRateCodes() { m_abRateCodes = m_abRateCodesRead; }
   // The first per-type value the store refused; the values after it are
   // not tried, since they meet the same store.
   std::optional<SettingWriteFailure> SaveRateCodes() const;
@@ -58,6 +60,7 @@ class CCardSearchSettings {
   std::vector<std::uint8_t> m_abCardSearch;
   bool m_bCardSearchRead = false;  // m_abCardSearch holds bytes that were read
   std::vector<std::uint8_t> m_abRateCodes{0, 0};
+  std::vector<std::uint8_t> m_abRateCodesRead{0, 0};  // as last read, for a Reset that cannot read them
   std::vector<std::string> m_lstSearchOrder;
   std::vector<std::string> m_lstAvailable;
   std::optional<std::size_t> m_nRateIndex;

@@ -281,7 +281,7 @@ void CRFIDSettingDlg::ShowSavedState() {
 void CRFIDSettingDlg::OnReset() {
   ShowStoreNote("");
   ShowSavedState();
-  m_settings.LoadLegacyRateCodes();
+  if (!m_settings.LoadLegacyRateCodes()) m_settings.RestoreRateCodes();
   if (m_rateSelector->isEnabled() && m_settings.m_nRateIndex) {
     const QSignalBlocker quiet(m_rateSelector);
     ScrollRateSelector(m_settings.RateCode(*m_settings.m_nRateIndex));

@@ -268,6 +268,21 @@ TEST(CardSearchPageTest, FailedApplyIsToldOnceAndLosesNothing) {
   }
 }
 
+TEST(CardSearchPageTest, ResetOnAnUnreadableStoreBringsBackTheRatesLastRead) {
+  RegistryStores stores;
+  stores.WriteMachine(kHeader + kRfid + "\"CardSearch\"=hex:01,03\n\n" + kRates +
+                      "\"ISO14443A\"=dword:00000002\n\"ISO14443B\"=dword:00000001\n");
+  auto page = Open<CRFIDSettingDlg>();
+  Select(page->SearchOrderList(), {"ISO14443B"});
+  page->OnRemove();  // its rate goes to the default
+  const std::function<void()> repair = kStoreFaults[0].Break(stores);
+  page->OnReset();
+  repair();
+  page->OnApply();
+  EXPECT_EQ(Items(page->SearchOrderList()), (QStringList{"ISO14443A", "ISO14443B"}));
+  EXPECT_EQ(Stored(kRateKey, "ISO14443B"), Dword(1));
+}
+
 TEST(SettingsTabsTest, AStoreThatCannotBeReadIsNamedAsATabOpens) {
   for (const StoreFault& fault : kStoreFaults) {
     if (fault.readable) continue;

@@ -39,12 +39,17 @@ std::vector<std::uint8_t> MergeCardSearch(const std::vector<std::uint8_t>& store
   return bytes;
 }
 
-bool CCardSearchSettings::LoadCardSearch() {
-  m_abCardSearch.clear();
-  return ReadRegBinary(kRfidKey, kCardSearchValue, m_abCardSearch);
+bool CCardSearchSettings::LoadCardSearch(std::string* why) {
+  std::vector<std::uint8_t> stored;
+  if (!ReadRegBinary(kRfidKey, kCardSearchValue, stored, why)) return false;
+  m_abCardSearch = std::move(stored);
+  m_bCardSearchRead = true;
+  return true;
 }
 
-bool CCardSearchSettings::SaveCardSearch() const { return WriteRegBinary(kRfidKey, kCardSearchValue, m_abCardSearch); }
+bool CCardSearchSettings::SaveCardSearch(std::string* why) const {
+  return WriteRegBinary(kRfidKey, kCardSearchValue, m_abCardSearch, why);
+}
 
 void CCardSearchSettings::BuildCardLists() {
   m_lstSearchOrder.clear();
@@ -76,38 +81,60 @@ bool CCardSearchSettings::LoadRateCodes() {
     if (!ReadRegDword(kRateKey, g_aszIso14443Types[i], stored)) return false;
     m_abRateCodes[i] = DwordToRateCode(stored);
   }
+  m_abRateCodesRead = m_abRateCodes;
   return true;
 }
 
 bool CCardSearchSettings::LoadLegacyRateCodes() {
   std::vector<std::uint8_t> stored;
+  if (!ReadRegBinary(kRfidKey, kLegacyRateValue, stored)) return false;
   m_abRateCodes.clear();
-  const bool read = ReadRegBinary(kRfidKey, kLegacyRateValue, stored);
-  if (!read || stored.empty()) {
-    // A failed read leaves both codes at the default too.
-    m_abRateCodes.assign(read ? 5 : kIso14443TypeCount, 0);
-    return read;
+  if (stored.empty()) {
+    m_abRateCodes.assign(kMinRegBinarySize, 0);
+    m_abRateCodesRead = m_abRateCodes;
+    return true;
   }
   for (std::size_t k = 0; k < stored.size(); ++k) {
     m_abRateCodes.push_back(IsInCardSearch(static_cast<std::uint8_t>(k + 1)) ? LegacyByteToRateCode(stored[k]) : 0);
   }
   if (m_abRateCodes.size() < kIso14443TypeCount) m_abRateCodes.resize(kIso14443TypeCount, 0);
+  m_abRateCodesRead = m_abRateCodes;
   return true;
 }
 
-std::vector<std::string> CCardSearchSettings::SaveRateCodes() const {
-  std::vector<std::string> failed;
+std::optional<SettingWriteFailure> CCardSearchSettings::SaveRateCodes() const {
   for (std::size_t i = 0; i < kIso14443TypeCount; ++i) {
-    if (!WriteRegDword(kRateKey, g_aszIso14443Types[i], RateCodeToDword(RateCode(i)))) {
-      failed.push_back(g_aszIso14443Types[i]);
+    std::string why;
+    if (!WriteRegDword(kRateKey, g_aszIso14443Types[i], RateCodeToDword(RateCode(i)), &why)) {
+      return SettingWriteFailure{kRateKey, g_aszIso14443Types[i], why};
     }
   }
-  return failed;
+  return std::nullopt;
 }
 
-bool CCardSearchSettings::SaveLegacyRateCodes() const {
-  if (RateCode(0) == 0 && RateCode(1) == 0) return DeleteRegValue(kRfidKey, kLegacyRateValue);
+bool CCardSearchSettings::SaveLegacyRateCodes(std::string* why) const {
+  if (RateCode(0) == 0 && RateCode(1) == 0) return DeleteRegValue(kRfidKey, kLegacyRateValue, why);
   std::vector<std::uint8_t> bytes;
   for (const std::uint8_t code : m_abRateCodes) bytes.push_back(RateCodeToLegacyByte(code));
-  return WriteRegBinary(kRfidKey, kLegacyRateValue, bytes);
+  return WriteRegBinary(kRfidKey, kLegacyRateValue, bytes, why);
+}
+
+std::optional<SettingWriteFailure> CCardSearchSettings::Apply(const std::vector<std::string>& order) {
+  // Merged into bytes never read, the codes would drop every byte above 6.
+  if (!m_bCardSearchRead) return SettingWriteFailure{kRfidKey, kCardSearchValue, "the stored value was never read"};
+  const std::vector<std::uint8_t> merged = MergeCardSearch(m_abCardSearch, order);
+  if (merged.size() > kMaxRegBinarySize) {
+    return SettingWriteFailure{kRfidKey, kCardSearchValue,
+                               "it would hold " + std::to_string(merged.size()) + " bytes, more than the " +
+                                   std::to_string(kMaxRegBinarySize) + " it may have"};
+  }
+  std::string why;
+  if (!WriteRegBinary(kRfidKey, kCardSearchValue, merged, &why)) {
+    return SettingWriteFailure{kRfidKey, kCardSearchValue, why};
+  }
+  m_abCardSearch = merged;
+  LoadCardSearch();
+  BuildCardLists();
+  if (!SaveLegacyRateCodes(&why)) return SettingWriteFailure{kRfidKey, kLegacyRateValue, why};
+  return SaveRateCodes();
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "rfid/rfid_settings.h"
+#include "rfid/settings_messages.h"
 
 // The hidden rate selector's lines: the label of rate code i.
 inline constexpr std::array<const char*, 5> g_aszRateLabels = {"default", "106", "212", "424", "848"};
@@ -31,21 +32,35 @@ std::vector<std::uint8_t> MergeCardSearch(const std::vector<std::uint8_t>& store
 
 class CCardSearchSettings {
  public:
-  bool LoadCardSearch();
-  bool SaveCardSearch() const;
+  // A failed read keeps the bytes last read: they are what the next Apply
+  // merges into.
+  bool LoadCardSearch(std::string* why = nullptr);
+  bool SaveCardSearch(std::string* why = nullptr) const;
   // The stored order, and the other types in the fixed order. A code named
   // twice is listed once.
   void BuildCardLists();
   bool IsInCardSearch(std::uint8_t code) const;
 
   bool LoadRateCodes();
+  // A failed read keeps the codes held before.
   bool LoadLegacyRateCodes();
-  // The names of the per-type values that could not be written.
-  std::vector<std::string> SaveRateCodes() const;
-  bool SaveLegacyRateCodes() const;
+  // Back to the codes last read, without reading.
+  void RestoreRateCodes() { m_abRateCodes = m_abRateCodesRead; }
+  // The first per-type value the store refused; the values after it are
+  // not tried, since they meet the same store.
+  std::optional<SettingWriteFailure> SaveRateCodes() const;
+  bool SaveLegacyRateCodes(std::string* why = nullptr) const;
+
+  // Merges `order` into the bytes last read and stores the search value,
+  // then both rate forms, up to the first value the store refuses. After a
+  // stored search value the page's copies follow what is stored.
+  // Nothing is written before the stored bytes were read once.
+  std::optional<SettingWriteFailure> Apply(const std::vector<std::string>& order);
 
   std::vector<std::uint8_t> m_abCardSearch;
+  bool m_bCardSearchRead = false;  // m_abCardSearch holds bytes that were read
   std::vector<std::uint8_t> m_abRateCodes{0, 0};
+  std::vector<std::uint8_t> m_abRateCodesRead{0, 0};  // as last read, for a Reset that cannot read them
   std::vector<std::string> m_lstSearchOrder;
   std::vector<std::string> m_lstAvailable;
   std::optional<std::size_t> m_nRateIndex;

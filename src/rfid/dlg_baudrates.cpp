@@ -28,6 +28,8 @@ constexpr std::array<RateButton, 5> kRateButtons = {{
     {"default", 255},
 }};
 constexpr std::size_t kDefaultRow = 4;
+// A stored value that no button stands for.
+constexpr std::uint8_t kNoButton = 0xFE;
 
 }  // namespace
 
@@ -45,6 +47,10 @@ CDlgBaudrates::CDlgBaudrates()
     rateColumn->addWidget(m_radios[i]);
   }
   layout->addWidget(rates);
+  m_lblStore = MakeValueLabel(this);
+  m_lblStore->setWordWrap(true);
+  m_lblStore->hide();
+  layout->addWidget(m_lblStore);
   layout->addLayout(MakeApplyResetRow(this, [this] { OnApply(); }, [this] { OnReset(); }));
   layout->addStretch(1);
 
@@ -57,17 +63,36 @@ bool CDlgBaudrates::OnInitDialog() {
     for (const char* type : g_aszIso14443Types) m_cboTypes->addItem(QString::fromUtf8(type));
     m_cboTypes->setCurrentIndex(-1);
   }
-  LoadCodes();
+  if (const auto why = LoadCodes()) ShowStoreNote(UnreadableNote("maximum rates", *why));
   return true;
 }
 
-void CDlgBaudrates::LoadCodes() {
-  m_abCodes = {0, 0};
+std::optional<std::string> CDlgBaudrates::LoadCodes() {
+  std::array<std::uint8_t, 2> codes{0, 0};
   for (std::size_t i = 0; i < g_aszIso14443Types.size(); ++i) {
     std::uint32_t stored = 0;
-    if (!ReadRegDword(kRateKey, g_aszIso14443Types[i], stored)) break;
-    m_abCodes[i] = static_cast<std::uint8_t>(stored);
+    if (ReadRegDword(kRateKey, g_aszIso14443Types[i], stored)) {
+      codes[i] = static_cast<std::uint8_t>(stored);
+      continue;
+    }
+    // A missing value or one of another type reads as 0; a store that
+    // cannot be read says nothing about either value.
+    if (auto why = SettingsStoreFailure()) {
+      m_bLoaded = false;
+      return why;
+    }
+    break;
   }
+  m_abCodes = codes;
+  m_bLoaded = true;
+  return std::nullopt;
+}
+
+QString CDlgBaudrates::StoreNote() const { return m_lblStore->text(); }
+
+void CDlgBaudrates::ShowStoreNote(const std::string& note) {
+  m_lblStore->setText(QString::fromStdString(note));
+  m_lblStore->setVisible(!note.empty());
 }
 
 QString CDlgBaudrates::CheckedRate() const {
@@ -91,7 +116,8 @@ void CDlgBaudrates::CheckStoredValue(std::uint8_t stored) {
 void CDlgBaudrates::OnTypeChanged() {
   const std::string text = m_cboTypes->currentText().toStdString();
   for (std::size_t i = 0; i < g_aszIso14443Types.size(); ++i) {
-    if (text == g_aszIso14443Types[i]) CheckStoredValue(m_abCodes[i]);
+    // Unknown codes check nothing rather than "106 kbaud".
+    if (text == g_aszIso14443Types[i]) CheckStoredValue(m_bLoaded ? m_abCodes[i] : kNoButton);
   }
 }
 
@@ -104,14 +130,23 @@ void CDlgBaudrates::OnApply() {
     // chosen since: nothing to store.
     if (checked < 0) return;
     const std::uint32_t value = kRateButtons[static_cast<std::size_t>(checked)].stored;
-    if (WriteRegDword(kRateKey, g_aszIso14443Types[i], value)) {
+    std::string why;
+    if (WriteRegDword(kRateKey, g_aszIso14443Types[i], value, &why)) {
       m_abCodes[i] = static_cast<std::uint8_t>(value);
+      // Until the store could be read, the other type's value is unknown.
+      if (!m_bLoaded && LoadCodes()) return;
+      ShowStoreNote("");
       return;
     }
-    velkaro::ShowMessageBox(ValueWriteFailure(kRateKey, g_aszIso14443Types[i]), kSettingsCaption,
+    velkaro::ShowMessageBox(ValueWriteFailure({kRateKey, g_aszIso14443Types[i], why}), kSettingsCaption,
                             velkaro::MB_ICONERROR | velkaro::MB_OK);
+    if (const auto unreadable = LoadCodes()) {
+      // Nothing stored to show instead: the buttons keep the choice.
+      ShowStoreNote(UnsavedChoiceNote("maximum rates", *unreadable));
+      return;
+    }
     // Show what is stored, not what could not be stored.
-    LoadCodes();
+    ShowStoreNote("");
     CheckStoredValue(m_abCodes[i]);
     return;
   }

@@ -4,11 +4,14 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
+#include <string>
 
 #include "app/property_page.h"
 
 class QButtonGroup;
 class QComboBox;
+class QLabel;
 class QPushButton;
 class QRadioButton;
 
@@ -26,13 +29,17 @@ class CDlgBaudrates : public CPropertyPage {
   QString CheckedRate() const;
   QRadioButton* RateButton(int row) const { return m_radios.at(static_cast<std::size_t>(row)); }
   std::uint8_t StoredCode(int type) const { return m_abCodes.at(static_cast<std::size_t>(type)); }
+  // Why the tab does not show what is stored; empty while it does.
+  QString StoreNote() const;
 
  protected:
   CDlgBaudrates();
   bool OnInitDialog() override;
 
  private:
-  void LoadCodes();
+  // Nothing when the store could be read, else why not (the codes stay).
+  std::optional<std::string> LoadCodes();
+  void ShowStoreNote(const std::string& note);
   void OnTypeChanged();
   void CheckStoredValue(std::uint8_t stored);
 
@@ -40,4 +47,6 @@ class CDlgBaudrates : public CPropertyPage {
   QComboBox* m_cboTypes;
   std::array<QRadioButton*, 5> m_radios{};
   QButtonGroup* m_group;
+  QLabel* m_lblStore;
+  bool m_bLoaded = false;  // m_abCodes hold what is stored
 };

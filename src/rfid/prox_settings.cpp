@@ -4,6 +4,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
@@ -24,6 +25,10 @@ CProxSettings::CProxSettings() : CPropertyPage(QStringLiteral("Settings for Prox
   }
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(formats);
+  m_lblStore = MakeValueLabel(this);
+  m_lblStore->setWordWrap(true);
+  m_lblStore->hide();
+  layout->addWidget(m_lblStore);
   layout->addLayout(MakeApplyResetRow(this, [this] { OnApply(); }, [this] { OnReset(); }));
   layout->addStretch(1);
 }
@@ -41,23 +46,48 @@ void CProxSettings::CheckValue(std::uint32_t value) {
   m_group->setExclusive(true);
 }
 
+QString CProxSettings::StoreNote() const { return m_lblStore->text(); }
+
+void CProxSettings::ShowStoreNote(const std::string& note) {
+  m_lblStore->setText(QString::fromStdString(note));
+  m_lblStore->setVisible(!note.empty());
+}
+
 bool CProxSettings::OnInitDialog() {
-  m_dwProxFormat = ReadProxFormat();
-  const auto row = ProxFormatRow(m_dwProxFormat);
+  std::string why;
+  m_dwProxFormat = ReadProxFormat(&why);
+  // Unread, the 0 is no stored "Raw": no button is checked.
+  const auto row = why.empty() ? ProxFormatRow(m_dwProxFormat) : std::nullopt;
   // No native window handle stands behind a page here: its id, or 0.
   const auto handle = static_cast<unsigned>(internalWinId());
   velkaro::OutputDebugString(velkaro::Format("CProxSettings::OnInitDialog: m_dwProxFormat: %08x, uiButtonID: %08x, m_hWnd: %08x",
                                              m_dwProxFormat, row ? g_proxFormats[*row].controlId : 0u, handle));
-  CheckValue(m_dwProxFormat);
+  if (why.empty()) {
+    CheckValue(m_dwProxFormat);
+  } else {
+    ShowStoreNote(UnreadableNote("format", why));
+  }
   return true;
 }
 
 void CProxSettings::StoreOrTell() {
-  if (WriteProxFormat(m_dwProxFormat)) return;
-  velkaro::ShowMessageBox(ValueWriteFailure(kTessaroKey, kProxFormatValue), kSettingsCaption,
+  std::string why;
+  if (WriteProxFormat(m_dwProxFormat, &why)) {
+    ShowStoreNote("");
+    return;
+  }
+  velkaro::ShowMessageBox(ValueWriteFailure({kTessaroKey, kProxFormatValue, why}), kSettingsCaption,
                           velkaro::MB_ICONERROR | velkaro::MB_OK);
+  std::string unreadable;
+  const std::uint32_t stored = ReadProxFormat(&unreadable);
+  if (!unreadable.empty()) {
+    // Nothing stored to show instead: the buttons keep the choice.
+    ShowStoreNote(UnsavedChoiceNote("format", unreadable));
+    return;
+  }
   // Show what is stored, not what could not be stored.
-  m_dwProxFormat = ReadProxFormat();
+  ShowStoreNote("");
+  m_dwProxFormat = stored;
   CheckValue(m_dwProxFormat);
 }
 

@@ -4,11 +4,13 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 #include "app/property_page.h"
 #include "rfid/prox_settings_store.h"
 
 class QButtonGroup;
+class QLabel;
 class QRadioButton;
 
 class CProxSettings : public CPropertyPage {
@@ -24,6 +26,8 @@ class CProxSettings : public CPropertyPage {
   QRadioButton* FormatButton(std::size_t row) const { return m_radios.at(row); }
   // The checked button's text; empty when none is checked.
   QString CheckedFormat() const;
+  // Why the tab does not show what is stored; empty while it does.
+  QString StoreNote() const;
 
  protected:
   CProxSettings();
@@ -32,8 +36,10 @@ class CProxSettings : public CPropertyPage {
  private:
   void CheckValue(std::uint32_t value);
   void StoreOrTell();
+  void ShowStoreNote(const std::string& note);
 
   std::uint32_t m_dwProxFormat = 0;
   std::array<QRadioButton*, g_proxFormats.size()> m_radios{};
   QButtonGroup* m_group;
+  QLabel* m_lblStore;
 };

@@ -1,7 +1,5 @@
 #include "rfid/prox_settings_store.h"
 
-#include <array>
-
 #include "platform/store/registry.h"
 #include "rfid/rfid_settings.h"
 
@@ -12,23 +10,35 @@ std::optional<std::size_t> ProxFormatRow(std::uint32_t value) {
   return std::nullopt;
 }
 
-std::uint32_t ReadProxFormat() {
+std::uint32_t ReadProxFormat(std::string* why) {
   velkaro::ScopedHKey key;
   std::uint32_t disposition = 0;
-  if (key.Create(HKEY_LOCAL_MACHINE, kTessaroKey, KEY_ALL_ACCESS, &disposition) != ERROR_SUCCESS ||
-      disposition == REG_CREATED_NEW_KEY) {
+  if (const LSTATUS open = key.Create(HKEY_LOCAL_MACHINE, kTessaroKey, KEY_ALL_ACCESS, &disposition)) {
+    if (why != nullptr) {
+      *why = SettingsStoreFailure().value_or("the key cannot be opened or created (error " + std::to_string(open) + ")");
+    }
     return 0;
   }
+  if (disposition == REG_CREATED_NEW_KEY) return 0;
   // Whatever its type; fewer than 4 bytes fill the low ones.
   std::uint32_t value = 0;
-  return key.QueryNumber(kProxFormatValue, value) == ERROR_SUCCESS ? value : 0;
+  const LSTATUS query = key.QueryNumber(kProxFormatValue, value);
+  if (query == ERROR_SUCCESS) return value;
+  if (why != nullptr && query != ERROR_FILE_NOT_FOUND) *why = SettingsStoreFailure().value_or("");
+  return 0;
 }
 
-bool WriteProxFormat(std::uint32_t value) {
+bool WriteProxFormat(std::uint32_t value, std::string* why) {
   velkaro::ScopedHKey key;
-  if (key.Open(HKEY_LOCAL_MACHINE, kTessaroKey, KEY_ALL_ACCESS) != ERROR_SUCCESS) return false;
-  const std::array<std::uint8_t, 4> data = {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
-                                            static_cast<std::uint8_t>(value >> 16),
-                                            static_cast<std::uint8_t>(value >> 24)};
-  return RegSetValueEx(key.Get(), kProxFormatValue, 0, REG_DWORD, data.data(), data.size()) == ERROR_SUCCESS;
+  if (const LSTATUS open = key.Open(HKEY_LOCAL_MACHINE, kTessaroKey, KEY_ALL_ACCESS)) {
+    if (why != nullptr) {
+      *why = SettingsStoreFailure().value_or(open == ERROR_FILE_NOT_FOUND ? "the key does not exist"
+                                                                          : "the key cannot be opened (error " +
+                                                                                std::to_string(open) + ")");
+    }
+    return false;
+  }
+  key.Reset();
+  // Written as one locked change, which says why when the store refuses it.
+  return WriteRegDword(kTessaroKey, kProxFormatValue, value, why);
 }

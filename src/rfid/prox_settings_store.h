@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 struct ProxFormat {
   std::uint32_t value;
@@ -29,7 +30,9 @@ std::optional<std::size_t> ProxFormatRow(std::uint32_t value);
 
 // The stored format, creating the key when it is missing; 0 (raw) for a new
 // key, a missing value, one longer than 4 bytes or any failure. A value
-// shorter than 4 bytes fills the low bytes.
-std::uint32_t ReadProxFormat();
-// Stores the format as a REG_DWORD in the existing key; false on failure.
-bool WriteProxFormat(std::uint32_t value);
+// shorter than 4 bytes fills the low bytes. `why`, when given, is set only
+// when the store itself could not be read, so that the 0 means nothing.
+std::uint32_t ReadProxFormat(std::string* why = nullptr);
+// Stores the format as a REG_DWORD in the existing key; false on failure,
+// with the reason in `why`.
+bool WriteProxFormat(std::uint32_t value, std::string* why = nullptr);

@@ -3,6 +3,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QScrollBar>
@@ -88,8 +89,12 @@ CRFIDSettingDlg::CRFIDSettingDlg()
   buttons->addStretch(1);
   buttons->addWidget(m_btnApply);
   buttons->addWidget(m_btnReset);
+  m_lblStore = MakeValueLabel(this);
+  m_lblStore->setWordWrap(true);
+  m_lblStore->hide();
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(lists, 1);
+  layout->addWidget(m_lblStore);
   layout->addLayout(buttons);
 
   connect(m_lstAvailable, &QListWidget::itemSelectionChanged, this, [this] { OnAvailableSelectionChanged(); });
@@ -111,14 +116,25 @@ QPushButton* CRFIDSettingDlg::Button(const char* text) const {
 }
 
 bool CRFIDSettingDlg::OnInitDialog() {
-  if (!m_settings.LoadCardSearch()) return true;
+  std::string why;
+  if (!m_settings.LoadCardSearch(&why)) {
+    ShowStoreNote(UnreadableNote("search order", why));
+    return true;
+  }
   m_settings.BuildCardLists();
-  if (!m_settings.LoadRateCodes()) m_settings.LoadLegacyRateCodes();
-  ReportRateWriteFailures(m_settings.SaveRateCodes());
+  if (!m_settings.LoadRateCodes() && !m_settings.LoadLegacyRateCodes()) m_settings.m_abRateCodes.assign(kIso14443TypeCount, 0);
+  if (const auto failure = m_settings.SaveRateCodes()) ReportWriteFailure(*failure);
   FillList(m_lstAvailable, m_settings.m_lstAvailable);
   FillList(m_lstSearch, m_settings.m_lstSearchOrder);
   m_rateSelector->setRange(0, static_cast<int>(g_aszRateLabels.size()) - 1);
   return true;
+}
+
+QString CRFIDSettingDlg::StoreNote() const { return m_lblStore->text(); }
+
+void CRFIDSettingDlg::ShowStoreNote(const std::string& note) {
+  m_lblStore->setText(QString::fromStdString(note));
+  m_lblStore->setVisible(!note.empty());
 }
 
 void CRFIDSettingDlg::FillList(QListWidget* list, const std::vector<std::string>& keywords) {
@@ -132,10 +148,8 @@ void CRFIDSettingDlg::SetChanged(bool changed) {
   m_btnReset->setEnabled(changed);
 }
 
-void CRFIDSettingDlg::ReportRateWriteFailures(const std::vector<std::string>& failed) {
-  for (std::size_t i = 0; i < failed.size(); ++i) {
-    velkaro::ShowMessageBox(kErrorWritingRegistryValue, kSettingsCaption, velkaro::MB_ICONERROR | velkaro::MB_OK);
-  }
+void CRFIDSettingDlg::ReportWriteFailure(const SettingWriteFailure& failure) {
+  velkaro::ShowMessageBox(ValueWriteFailure(failure), kSettingsCaption, velkaro::MB_ICONERROR | velkaro::MB_OK);
 }
 
 void CRFIDSettingDlg::OnAvailableSelectionChanged() { m_btnAdd->setEnabled(!SelectedRows(m_lstAvailable).empty()); }
@@ -265,8 +279,9 @@ void CRFIDSettingDlg::ShowSavedState() {
 }
 
 void CRFIDSettingDlg::OnReset() {
+  ShowStoreNote("");
   ShowSavedState();
-  m_settings.LoadLegacyRateCodes();
+  if (!m_settings.LoadLegacyRateCodes()) m_settings.RestoreRateCodes();
   if (m_rateSelector->isEnabled() && m_settings.m_nRateIndex) {
     const QSignalBlocker quiet(m_rateSelector);
     ScrollRateSelector(m_settings.RateCode(*m_settings.m_nRateIndex));
@@ -277,26 +292,30 @@ void CRFIDSettingDlg::OnReset() {
 }
 
 void CRFIDSettingDlg::OnApply() {
-  const std::vector<std::uint8_t> merged = MergeCardSearch(m_settings.m_abCardSearch, Keywords(m_lstSearch));
-  bool saved = merged.size() <= kMaxRegBinarySize;
-  if (saved) {
-    const std::vector<std::uint8_t> before = m_settings.m_abCardSearch;
-    m_settings.m_abCardSearch = merged;
-    saved = m_settings.SaveCardSearch();
-    if (!saved) m_settings.m_abCardSearch = before;
+  const auto failure = m_settings.Apply(Keywords(m_lstSearch));
+  if (!failure) {
+    ShowStoreNote("");
+    SetChanged(false);
+    return;
   }
-  m_settings.LoadCardSearch();
+  ReportWriteFailure(*failure);
+  std::string why;
+  if (!m_settings.LoadCardSearch(&why)) {
+    // Nothing to show in its place: the lists keep the choice, and Apply
+    // stays to try again once the store can be read.
+    ShowStoreNote(UnsavedChoiceNote("search order", why));
+    SetChanged(true);
+    return;
+  }
+  // Show what is stored rather than what was wished for.
   m_settings.BuildCardLists();
-  if (!saved) {
-    // Tell, and show what is stored rather than what was wished for.
-    velkaro::ShowMessageBox(ValueWriteFailure(kRfidKey, kCardSearchValue), kSettingsCaption,
-                            velkaro::MB_ICONERROR | velkaro::MB_OK);
-    ShowSavedState();
+  if (!m_settings.LoadRateCodes()) m_settings.LoadLegacyRateCodes();
+  ShowStoreNote("");
+  ShowSavedState();
+  for (QWidget* control : {static_cast<QWidget*>(m_btnAdd), static_cast<QWidget*>(m_btnRemove),
+                           static_cast<QWidget*>(m_btnUp), static_cast<QWidget*>(m_btnDown),
+                           static_cast<QWidget*>(m_rateSelector)}) {
+    control->setEnabled(false);
   }
-  if (!m_settings.SaveLegacyRateCodes()) {
-    velkaro::ShowMessageBox(ValueWriteFailure(kRfidKey, kLegacyRateValue), kSettingsCaption,
-                            velkaro::MB_ICONERROR | velkaro::MB_OK);
-  }
-  ReportRateWriteFailures(m_settings.SaveRateCodes());
   SetChanged(false);
 }

@@ -6,6 +6,7 @@
 #include "app/property_page.h"
 #include "rfid/card_search_settings.h"
 
+class QLabel;
 class QListWidget;
 class QPushButton;
 class QScrollBar;
@@ -29,6 +30,8 @@ class CRFIDSettingDlg : public CPropertyPage {
   QListWidget* AvailableList() const { return m_lstAvailable; }
   QPushButton* Button(const char* text) const;
   QScrollBar* RateSelector() const { return m_rateSelector; }
+  // Why the tab does not show what is stored; empty while it does.
+  QString StoreNote() const;
 
  protected:
   CRFIDSettingDlg();
@@ -42,7 +45,8 @@ class CRFIDSettingDlg : public CPropertyPage {
   void FillList(QListWidget* list, const std::vector<std::string>& keywords);
   void ShowSavedState();
   void SetChanged(bool changed);
-  void ReportRateWriteFailures(const std::vector<std::string>& failed);
+  void ReportWriteFailure(const SettingWriteFailure& failure);
+  void ShowStoreNote(const std::string& note);
 
   CCardSearchSettings m_settings;
   QListWidget* m_lstSearch;
@@ -54,4 +58,5 @@ class CRFIDSettingDlg : public CPropertyPage {
   QPushButton* m_btnApply;
   QPushButton* m_btnReset;
   QScrollBar* m_rateSelector;
+  QLabel* m_lblStore;
 };

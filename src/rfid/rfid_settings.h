@@ -8,6 +8,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -56,21 +57,31 @@ inline constexpr std::uint8_t LegacyByteToRateCode(std::uint8_t stored) { return
 
 // The registry helpers. `key` is relative to HKEY_LOCAL_MACHINE; an empty
 // key or value name answers false at once. Every key they open is closed
-// before they return; they show nothing.
+// before they return; they show nothing. On failure `why`, when given, says
+// in words what failed: the store's own reason (the file and line of a
+// damaged store, the process holding its lock, a refused file) where the
+// store gave one.
 
 // Opens the key, creating it when missing, and reads the value's bytes
 // (of any type) into `bytes`, which must come empty. An absent value is
 // true with no bytes; a value of 0 bytes is deleted (true, no bytes); one
 // larger than 255 bytes is false.
-bool ReadRegBinary(const std::string& key, const std::string& name, std::vector<std::uint8_t>& bytes);
-// Opens the existing key (false when it is missing; nothing is created) and
-// writes the bytes as REG_BINARY, padded with zeros to at least 5 bytes. No
+bool ReadRegBinary(const std::string& key, const std::string& name, std::vector<std::uint8_t>& bytes,
+                   std::string* why = nullptr);
+// Writes the bytes as REG_BINARY into the existing key (false when it is
+// missing; nothing is created), padded with zeros to at least 5 bytes. No
 // bytes delete the value.
-bool WriteRegBinary(const std::string& key, const std::string& name, std::span<const std::uint8_t> bytes);
+bool WriteRegBinary(const std::string& key, const std::string& name, std::span<const std::uint8_t> bytes,
+                    std::string* why = nullptr);
 // True when the value is gone afterwards: deleted, or there was no such
 // value or key.
-bool DeleteRegValue(const std::string& key, const std::string& name);
+bool DeleteRegValue(const std::string& key, const std::string& name, std::string* why = nullptr);
 // Opens the key, creating it when missing; true only for a REG_DWORD value.
-bool ReadRegDword(const std::string& key, const std::string& name, std::uint32_t& value);
-// Opens the key, creating it when missing, and writes a REG_DWORD.
-bool WriteRegDword(const std::string& key, const std::string& name, std::uint32_t value);
+bool ReadRegDword(const std::string& key, const std::string& name, std::uint32_t& value, std::string* why = nullptr);
+// Writes a REG_DWORD, creating the key when missing.
+bool WriteRegDword(const std::string& key, const std::string& name, std::uint32_t value, std::string* why = nullptr);
+
+// Why the settings store cannot be read as a whole right now; nothing when
+// it can. A page that failed to read a value asks, so that it can tell a
+// store it cannot use from a value that is merely missing.
+std::optional<std::string> SettingsStoreFailure();

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "platform/store/registry.h"
+#include "rfid/card_search_settings.h"
 #include "registry_fixture.h"
 
 using testing_support::RegistryStores;
@@ -65,6 +66,26 @@ TEST(RfidRateCodeTest, StoredFormsFollowTheFixedRule) {
   // Taken as a byte both ways.
   EXPECT_EQ(DwordToRateCode(0x1FF), 0);
   EXPECT_EQ(LegacyByteToRateCode(255), 0);
+}
+
+TEST(CardSearchMergeTest, CodesReuseSlotsUpToSixAndBytesAboveStayPut) {
+  const struct {
+    Bytes stored;
+    std::vector<std::string> order;
+    Bytes merged;
+  } cases[] = {
+      {{0x03, 0x00, 0x09, 0x01}, {"ISO14443B", "ISO14443A"}, {0x03, 0x01, 0x09}},
+      // 06 is the last code: a slot like any other, dropped when unused.
+      {{0x06, 0x01}, {"ISO14443A"}, {0x01}},
+      {{0x06, 0x07, 0x00}, {}, {0x07}},
+      // 07 is the first byte above the codes: it keeps its place.
+      {{0x07, 0x06}, {"ISO14443B"}, {0x07, 0x03}},
+      {{0x01, 0x07}, {"ICODE1", "ISO14443A"}, {0x06, 0x07, 0x01}},
+      {{}, {"ICODE1"}, {0x06}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(MergeCardSearch(c.stored, c.order), c.merged) << testing::PrintToString(c.stored);
+  }
 }
 
 TEST_F(RfidSettingsTest, WriteRegBinaryPadsToFiveBytes) {
@@ -165,13 +186,17 @@ TEST_F(RfidSettingsTest, EmptyKeyOrNameIsRefusedAtOnce) {
   EXPECT_FALSE(std::filesystem::exists(m_stores.MachinePath()));
 }
 
-TEST_F(RfidSettingsTest, ADamagedStoreFailsEveryHelper) {
+TEST_F(RfidSettingsTest, ADamagedStoreFailsEveryHelperWithItsLine) {
   m_stores.WriteMachine("Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\SYSTEM\n");
+  const std::string reason = "the settings store is damaged (error 1009): " + m_stores.MachinePath() + ":2: ";
+  std::string why[6];
   Bytes bytes;
   std::uint32_t value = 0;
-  EXPECT_FALSE(ReadRegBinary(kRfidKey, kCardSearchValue, bytes));
-  EXPECT_FALSE(WriteRegBinary(kRfidKey, kCardSearchValue, Bytes{1}));
-  EXPECT_FALSE(DeleteRegValue(kRfidKey, kLegacyRateValue));
-  EXPECT_FALSE(ReadRegDword(kRateKey, "ISO14443A", value));
-  EXPECT_FALSE(WriteRegDword(kRateKey, "ISO14443A", 1));
+  EXPECT_FALSE(ReadRegBinary(kRfidKey, kCardSearchValue, bytes, &why[0]));
+  EXPECT_FALSE(WriteRegBinary(kRfidKey, kCardSearchValue, Bytes{1}, &why[1]));
+  EXPECT_FALSE(DeleteRegValue(kRfidKey, kLegacyRateValue, &why[2]));
+  EXPECT_FALSE(ReadRegDword(kRateKey, "ISO14443A", value, &why[3]));
+  EXPECT_FALSE(WriteRegDword(kRateKey, "ISO14443A", 1, &why[4]));
+  why[5] = SettingsStoreFailure().value_or("");
+  for (const std::string& text : why) EXPECT_TRUE(text.starts_with(reason)) << text;
 }

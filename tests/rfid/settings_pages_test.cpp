@@ -8,6 +8,11 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <functional>
 #include <memory>
 
 #include "fakes.h"
@@ -61,6 +66,59 @@ void Select(QListWidget* list, const QStringList& texts) {
   for (const QString& text : texts) list->findItems(text, Qt::MatchExactly).front()->setSelected(true);
 }
 
+// Ways a store refuses a write, each with the words the user must see and
+// whether the store can still be read; `Break` answers how to repair it.
+// A held lock costs the whole lock wait (5 s) per write tried.
+struct StoreFault {
+  const char* name;
+  std::function<std::function<void()>(const RegistryStores&)> Break;
+  std::function<std::string(const RegistryStores&)> reason;
+  bool readable;
+  bool slow = false;
+};
+
+const StoreFault kStoreFaults[] = {
+    {"damaged",
+     [](const RegistryStores& stores) {
+       const std::string good = stores.ReadMachine();
+       stores.WriteMachine(kHeader + "[HKEY_LOCAL_MACHINE\\SYSTEM]\nnot a value\n");
+       return std::function<void()>([&stores, good] { stores.WriteMachine(good); });
+     },
+     [](const RegistryStores& stores) {
+       return "the settings store is damaged (error 1009): " + stores.MachinePath() + ":4: ";
+     },
+     false},
+    {"writable for others",
+     [](const RegistryStores& stores) {
+       ::chmod(stores.MachinePath().c_str(), 0666);
+       return std::function<void()>([&stores] { ::chmod(stores.MachinePath().c_str(), 0644); });
+     },
+     [](const RegistryStores& stores) {
+       return "access denied (error 5): " + stores.MachinePath() + ": is writable for other users (mode 0666)";
+     },
+     false},
+    {"lock held",
+     [](const RegistryStores& stores) {
+       const int fd = ::open((stores.Dir() / "etc/.registry.reg.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+       EXPECT_EQ(::flock(fd, LOCK_EX), 0);
+       return std::function<void()>([fd] { ::close(fd); });
+     },
+     [](const RegistryStores& stores) {
+       return "the settings store cannot be written (error 1013): " + stores.MachinePath() + ": the lock file " +
+              (stores.Dir() / "etc/.registry.reg.lock") + " is held by process " + std::to_string(::getpid());
+     },
+     true, true},
+    {"disk full",
+     [](const RegistryStores&) {
+       auto full = std::make_shared<ScopedFileSizeLimit>(16);
+       return std::function<void()>([full]() mutable { full.reset(); });
+     },
+     [](const RegistryStores& stores) {
+       return "the settings store cannot be written (error 1013): " + stores.MachinePath() + ": ";
+     },
+     true},
+};
+
 }  // namespace
 
 TEST(CardSearchPageTest, ListsFollowTheStoredOrder) {
@@ -109,6 +167,15 @@ TEST(CardSearchPageTest, ApplyMergesTheOrderIntoTheStoredBytes) {
   second->OnRemove();
   second->OnApply();
   EXPECT_EQ(Stored(kRfidKey, "CardSearch"), std::nullopt) << "no type left: the value goes";
+
+  // A stored 06 is a slot like any code: removed, it goes.
+  RegistryStores icode;
+  icode.WriteMachine(kHeader + kRfid + "\"CardSearch\"=hex:06,01\n");
+  auto third = Open<CRFIDSettingDlg>();
+  Select(third->SearchOrderList(), {"ICODE1"});
+  third->OnRemove();
+  third->OnApply();
+  EXPECT_EQ(Stored(kRfidKey, "CardSearch"), (Bytes{0x01, 0x00, 0x00, 0x00, 0x00}));
 }
 
 TEST(CardSearchPageTest, AddUpAndDownChangeTheOrderAndResetBringsBackTheStoredOne) {
@@ -162,22 +229,125 @@ TEST(CardSearchPageTest, RatesKeepBothStoredForms) {
   EXPECT_EQ(Stored(kRfidKey, "MaximumBaudrate"), std::nullopt);
 }
 
-TEST(CardSearchPageTest, FailedApplyIsToldAndTheListsShowWhatIsStored) {
-  RegistryStores stores;
-  RecordingMessageBox messages;
-  stores.WriteMachine(kHeader + kRfid + "\"CardSearch\"=hex:01\n\n" + kRates +
-                      "\"ISO14443A\"=dword:000000ff\n\"ISO14443B\"=dword:000000ff\n");
-  auto page = Open<CRFIDSettingDlg>();
-  Select(page->AvailableList(), {"ISO14443B"});
-  page->OnAdd();
-  {
-    const ScopedFileSizeLimit full(16);
+TEST(CardSearchPageTest, FailedApplyIsToldOnceAndLosesNothing) {
+  const QStringList stored = {"ISO14443B", "ISO14443A"};
+  const QStringList chosen = {"ISO14443B", "ISO14443A", "ICODE1"};
+  for (const StoreFault& fault : kStoreFaults) {
+    SCOPED_TRACE(fault.name);
+    RegistryStores stores;
+    stores.WriteMachine(kHeader + kRfid + "\"CardSearch\"=hex:03,01,09,00,00\n\n" + kRates +
+                        "\"ISO14443A\"=dword:000000ff\n\"ISO14443B\"=dword:000000ff\n");
+    auto page = Open<CRFIDSettingDlg>();
+    Select(page->AvailableList(), {"ICODE1"});
+    page->OnAdd();
+    const std::function<void()> repair = fault.Break(stores);
+    const std::string broken = stores.ReadMachine();
+    const std::string reason = fault.reason(stores);
+    RecordingMessageBox messages;
     page->OnApply();
+    const std::vector<std::string> told = messages.Texts();
+    EXPECT_EQ(told.size(), 1u);
+    EXPECT_NE(told.empty() ? std::string::npos : told[0].find("\"CardSearch\"\n\n" + reason), std::string::npos)
+        << testing::PrintToString(told);
+    EXPECT_EQ(stores.ReadMachine(), broken) << "nothing was written";
+    // What is stored, or, with nothing readable, the choice kept for another try.
+    EXPECT_EQ(Items(page->SearchOrderList()), fault.readable ? stored : chosen);
+    EXPECT_EQ(page->Button("Apply")->isEnabled(), !fault.readable);
+    EXPECT_EQ(page->StoreNote().contains("Not stored"), !fault.readable) << page->StoreNote().toStdString();
+    EXPECT_TRUE(fault.readable || page->StoreNote().contains(QString::fromStdString(reason)));
+
+    repair();
+    if (fault.readable) {
+      Select(page->AvailableList(), {"ICODE1"});
+      page->OnAdd();
+    }
+    page->OnApply();
+    EXPECT_EQ(messages.Texts().size(), 1u);
+    EXPECT_EQ(Stored(kRfidKey, "CardSearch"), (Bytes{0x03, 0x01, 0x09, 0x06, 0x00})) << "the 09 keeps its place";
+    EXPECT_EQ(page->StoreNote(), "");
   }
-  ASSERT_FALSE(messages.Texts().empty());
-  EXPECT_NE(messages.Texts()[0].find("CardSearch"), std::string::npos) << messages.Texts()[0];
-  EXPECT_EQ(Items(page->SearchOrderList()), QStringList{"ISO14443A"});
-  EXPECT_EQ(Stored(kRfidKey, "CardSearch"), Bytes{0x01});
+}
+
+TEST(CardSearchPageTest, ResetOnAnUnreadableStoreBringsBackTheRatesLastRead) {
+  RegistryStores stores;
+  stores.WriteMachine(kHeader + kRfid + "\"CardSearch\"=hex:01,03\n\n" + kRates +
+                      "\"ISO14443A\"=dword:00000002\n\"ISO14443B\"=dword:00000001\n");
+  auto page = Open<CRFIDSettingDlg>();
+  Select(page->SearchOrderList(), {"ISO14443B"});
+  page->OnRemove();  // its rate goes to the default
+  const std::function<void()> repair = kStoreFaults[0].Break(stores);
+  page->OnReset();
+  repair();
+  page->OnApply();
+  EXPECT_EQ(Items(page->SearchOrderList()), (QStringList{"ISO14443A", "ISO14443B"}));
+  EXPECT_EQ(Stored(kRateKey, "ISO14443B"), Dword(1));
+}
+
+TEST(SettingsTabsTest, AStoreThatCannotBeReadIsNamedAsATabOpens) {
+  for (const StoreFault& fault : kStoreFaults) {
+    if (fault.readable) continue;
+    SCOPED_TRACE(fault.name);
+    RegistryStores stores;
+    stores.WriteMachine(kHeader + kRfid + "\"CardSearch\"=hex:01\n\n" + kRates + "\"ISO14443A\"=dword:00000002\n\n" +
+                        kDriver + "\"ProxFormat\"=dword:00000014\n");
+    const std::function<void()> repair = fault.Break(stores);
+    const QString reason = QString::fromStdString(fault.reason(stores));
+    auto search = Open<CRFIDSettingDlg>();
+    EXPECT_TRUE(search->StoreNote().contains(reason)) << search->StoreNote().toStdString();
+    EXPECT_EQ(search->AvailableList()->count(), 0);
+    auto rates = Open<CDlgBaudrates>();
+    rates->TypeList()->setCurrentIndex(0);
+    EXPECT_EQ(rates->CheckedRate(), "") << "no stored 106 kbaud";
+    EXPECT_TRUE(rates->StoreNote().contains(reason)) << rates->StoreNote().toStdString();
+    auto prox = Open<CProxSettings>();
+    EXPECT_EQ(prox->CheckedFormat(), "") << "no stored Raw";
+    EXPECT_TRUE(prox->StoreNote().contains(reason)) << prox->StoreNote().toStdString();
+
+    // Readable now, the store still gets nothing merged into a read that failed.
+    repair();
+    RecordingMessageBox messages;
+    search->OnApply();
+    EXPECT_EQ(Stored(kRfidKey, "CardSearch"), Bytes{0x01});
+  }
+}
+
+TEST(SettingsTabsTest, RateAndFormatTabsTellAFailedApplyOnceAndLoseNothing) {
+  for (const StoreFault& fault : kStoreFaults) {
+    if (fault.slow) continue;
+    SCOPED_TRACE(fault.name);
+    RegistryStores stores;
+    stores.WriteMachine(kHeader + kRates + "\"ISO14443A\"=dword:00000001\n\"ISO14443B\"=dword:00000001\n\n" + kDriver +
+                        "\"ProxFormat\"=dword:00000014\n");
+    auto rates = Open<CDlgBaudrates>();
+    auto prox = Open<CProxSettings>();
+    rates->TypeList()->setCurrentIndex(0);
+    rates->RateButton(3)->setChecked(true);
+    prox->FormatButton(7)->setChecked(true);
+    const std::function<void()> repair = fault.Break(stores);
+    const std::string broken = stores.ReadMachine();
+    const std::string reason = fault.reason(stores);
+    RecordingMessageBox messages;
+    rates->OnApply();
+    prox->OnApply();
+    const std::vector<std::string> told = messages.Texts();
+    ASSERT_EQ(told.size(), 2u);
+    EXPECT_NE(told[0].find("\"ISO14443A\"\n\n" + reason), std::string::npos) << told[0];
+    EXPECT_NE(told[1].find("\"ProxFormat\"\n\n" + reason), std::string::npos) << told[1];
+    EXPECT_EQ(stores.ReadMachine(), broken) << "nothing was written";
+    EXPECT_EQ(rates->CheckedRate(), fault.readable ? "212 kbaud" : "848 kbaud");
+    EXPECT_EQ(prox->CheckedFormat(), fault.readable ? "Format D" : "Customer Mode");
+    EXPECT_EQ(rates->StoreNote().contains("Not stored"), !fault.readable) << rates->StoreNote().toStdString();
+    EXPECT_EQ(prox->StoreNote().contains("Not stored"), !fault.readable) << prox->StoreNote().toStdString();
+
+    repair();
+    rates->RateButton(3)->setChecked(true);
+    prox->FormatButton(7)->setChecked(true);
+    rates->OnApply();
+    prox->OnApply();
+    EXPECT_EQ(Stored(kRateKey, "ISO14443A"), Dword(3));
+    EXPECT_EQ(Stored(kTessaroKey, "ProxFormat"), Dword(255));
+    EXPECT_EQ(rates->StoreNote() + prox->StoreNote(), "");
+  }
 }
 
 TEST(BaudratePageTest, StoredValuesCheckTheirButtons) {
@@ -252,14 +422,4 @@ TEST(ProxPageTest, ResetStoresAutoAndApplyTheCheckedFormat) {
   page->FormatButton(7)->setChecked(true);  // Customer Mode
   page->OnApply();
   EXPECT_EQ(Stored(kTessaroKey, "ProxFormat"), Dword(255));
-
-  RecordingMessageBox messages;
-  page->FormatButton(1)->setChecked(true);
-  {
-    const ScopedFileSizeLimit full(16);
-    page->OnApply();
-  }
-  ASSERT_EQ(messages.Texts().size(), 1u);
-  EXPECT_NE(messages.Texts()[0].find("ProxFormat"), std::string::npos);
-  EXPECT_EQ(page->CheckedFormat(), "Customer Mode") << "the page shows what is stored";
 }

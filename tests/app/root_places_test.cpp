@@ -76,18 +76,20 @@ TEST(RootPlacesTest, QtFilesNeverGoToAnotherUsersDirectories) {
     const char* name;
     std::string base;  // every place lies under it
     uid_t owner;
+    mode_t mode;
     bool replaced;
   };
   const Case cases[] = {
-      {"another user's", user, kNobody, true},
-      {"root's own", rootHome, 0, false},
+      {"another user's", user, kNobody, 0700, true},
+      {"root's, but others may write them", dir / "shared", 0, 0777, true},
+      {"root's own", rootHome, 0, 0700, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::string environment = "env -i PATH=/usr/bin:/bin QT_QPA_PLATFORM=offscreen VELKARO_DEBUG=1";
-    MakeDirectory(c.base + "/.local", c.owner, 0700);
+    MakeDirectory(c.base + "/.local", c.owner, c.mode);
     for (const auto& [variable, below] : places) {
-      MakeDirectory(c.base + below, c.owner, 0700);
+      MakeDirectory(c.base + below, c.owner, c.mode);
       environment += std::string(" ") + variable + "=" + c.base + below;
     }
     // The link the other user plants where Qt keeps the file dialog's history.

@@ -17,6 +17,7 @@
 #include "app/prop_sheet.h"
 #include "card/atr_list.h"
 #include "platform/services.h"
+#include "platform/text.h"
 #include "reader/kestrel_dialog.h"
 #include "reader/reader_dialog.h"
 #include "res/strings.h"
@@ -71,8 +72,10 @@ bool OnlyRootControls(const std::string& path) {
 }
 
 void Replace(const char* variable, const char* given, const std::string& own) {
-  velkaro::OutputDebugString(std::string("Running as root: ") + variable + "=" + (given ? given : "(unset)") +
-                             " replaced by " + own + ", a place root alone controls");
+  // The value came from another user's environment: shown, never acted on.
+  velkaro::OutputDebugString(std::string("Running as root: ") + variable + "=" +
+                             (given ? velkaro::EscapeControls(given) : "(unset)") + " replaced by " + own +
+                             ", a place root alone controls");
   ::setenv(variable, own.c_str(), 1);
 }
 

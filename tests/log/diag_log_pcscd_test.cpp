@@ -245,7 +245,7 @@ TEST_F(DiagLogTest, OnlyAWholeLogReachesThePath) {
 
   // Root writing for the user who asked through sudo hands the log over.
   const ScopedEnv uid{"SUDO_UID", std::to_string(kNobody)};
-  const ScopedEnv gid{"SUDO_GID", std::to_string(kNobody)};
+  const ScopedEnv gid{"SUDO_GID", "0"};  // the group is nobody's own from passwd
   CDiagToolApp app;
   ASSERT_TRUE(app.LoadConfiguration());
   ASSERT_EQ(app.WriteLog(out / "handed.log").result, LogResult::kComplete);

@@ -34,6 +34,34 @@ std::string Printable(std::string_view text) {
   return out;
 }
 
+// A text fact as written: "\xNN" stands for any byte (a control byte, a
+// byte that is not UTF-8) and "\\" for a backslash, so a file can give a
+// reader the odd names and serial numbers that real devices report.
+Problem Text(std::string_view value, std::string& out) {
+  std::string text;
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    if (value[i] != '\\') {
+      text += value[i];
+      continue;
+    }
+    if (i + 1 < value.size() && value[i + 1] == '\\') {
+      text += '\\';
+      ++i;
+      continue;
+    }
+    unsigned byte = 0;
+    if (i + 3 < value.size() && value[i + 1] == 'x' &&
+        std::from_chars(&value[i + 2], &value[i + 4], byte, 16).ptr == &value[i + 4]) {
+      text += static_cast<char>(byte);
+      i += 3;
+      continue;
+    }
+    return "expected \\xNN (two hexadecimal digits) or \\\\ after a backslash";
+  }
+  out = std::move(text);
+  return std::nullopt;
+}
+
 std::string Lower(std::string_view text) {
   std::string lower(text);
   std::transform(lower.begin(), lower.end(), lower.begin(),
@@ -153,17 +181,22 @@ const std::array<ReaderFact, 12> kReaderFacts = {{
     {"name", false,
      [](std::string_view v, ReaderFacts& r) -> Problem {
        // pcscd takes the name from a quoted reader.conf entry and appends " 00 00".
-       if (v.empty() || v.size() > 100 || v.find('"') != std::string_view::npos)
-         return "expected a name of 1 to 100 characters without '\"'";
-       r.name = v;
+       std::string name;
+       if (auto problem = Text(v, name)) return problem;
+       // It stands on one quoted line of reader.conf and is a C string there.
+       if (name.empty() || name.size() > 100 || name.find_first_of(std::string("\"\n\0", 3)) != std::string::npos)
+         return "expected a name of 1 to 100 characters without '\"', line feed or NUL";
+       r.name = std::move(name);
        return std::nullopt;
      }},
     {"firmware", false, [](std::string_view v, ReaderFacts& r) { return Number(v, 0, 0xFFFFFFFF, r.firmware); }},
     {"library", false, [](std::string_view v, ReaderFacts& r) { return Number(v, 0, 0xFFFFFFFF, r.library); }},
     {"serial", false,
      [](std::string_view v, ReaderFacts& r) -> Problem {
-       if (v.size() > 255) return "expected at most 255 characters";
-       r.serial = v;
+       std::string serial;
+       if (auto problem = Text(v, serial)) return problem;
+       if (serial.size() > 255) return "expected at most 255 characters";
+       r.serial = std::move(serial);
        return std::nullopt;
      }},
     {"channel", false, [](std::string_view v, ReaderFacts& r) { return Channel(v, r.channel); }},
@@ -251,8 +284,7 @@ const std::array<CardFact, 16> kCardFacts = {{
      }},
     {"label", false,
      [](std::string_view v, CardFacts& c) -> Problem {
-       c.label = v;
-       return std::nullopt;
+       return Text(v, c.label);
      }},
 }};
 

@@ -7,6 +7,8 @@
 #include "app/startup.h"
 
 int main(int argc, char** argv) {
+  // Qt reads these once, when the application starts.
+  KeepQtFilesInRootsPlaces(RootHome());
   QApplication qapp(argc, argv);
   QApplication::setApplicationName(QStringLiteral("velkaro-diag"));
   QGuiApplication::setDesktopFileName(QStringLiteral("velkaro-diag"));

@@ -1,6 +1,15 @@
 #include "app/startup.h"
 
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdlib>
 #include <memory>
+#include <string_view>
+#include <vector>
 
 #include "apis/api_dialog.h"
 #include "app/about_dlg.h"
@@ -8,6 +17,7 @@
 #include "app/prop_sheet.h"
 #include "card/atr_list.h"
 #include "platform/services.h"
+#include "platform/text.h"
 #include "reader/kestrel_dialog.h"
 #include "reader/reader_dialog.h"
 #include "res/strings.h"
@@ -15,6 +25,98 @@
 #include "rfid/prox_settings.h"
 #include "rfid/rfid_setting_dlg.h"
 #include "status/diag_tool_dlg.h"
+
+namespace {
+
+struct QtPlace {
+  const char* variable;
+  const char* underRootHome;  // root's own place, below its home
+};
+
+constexpr std::array<QtPlace, 5> kQtPlaces = {{
+    {"HOME", ""},
+    {"XDG_CONFIG_HOME", "/.config"},
+    {"XDG_CACHE_HOME", "/.cache"},
+    {"XDG_DATA_HOME", "/.local/share"},
+    {"XDG_STATE_HOME", "/.local/state"},
+}};
+constexpr char kRootRuntime[] = "/run/user/0";
+constexpr char kPrivateRuntime[] = "/.cache/velkaro-diag-runtime";
+
+// True when nobody but root can change what `path` leads to: absolute, no
+// link on the way, every directory root's and writable by nobody else. An
+// ancestor may be sticky, as /tmp is (others cannot move root's entries
+// there); a part still to be made must lie in a directory only root writes.
+bool OnlyRootControls(const std::string& path) {
+  if (!path.starts_with('/')) return false;
+  std::vector<std::string_view> parts;
+  for (std::string_view rest = path; !rest.empty();) {
+    const std::size_t slash = rest.find('/');
+    const std::string_view part = rest.substr(0, slash);
+    rest.remove_prefix(slash == std::string_view::npos ? rest.size() : slash + 1);
+    if (part == "..") return false;
+    if (!part.empty() && part != ".") parts.push_back(part);
+  }
+  std::string walked = "/";
+  struct stat st {};
+  if (::lstat("/", &st) != 0 || st.st_uid != 0) return false;
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    const bool othersMayWriteParent = (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+    walked += (i ? "/" : "") + std::string(parts[i]);
+    if (::lstat(walked.c_str(), &st) != 0) return errno == ENOENT && !othersMayWriteParent;
+    if (!S_ISDIR(st.st_mode) || st.st_uid != 0) return false;
+    const bool last = i + 1 == parts.size();
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) && (last || !(st.st_mode & S_ISVTX))) return false;
+  }
+  return true;
+}
+
+void Replace(const char* variable, const char* given, const std::string& own) {
+  // The value came from another user's environment: shown, never acted on.
+  velkaro::OutputDebugString(std::string("Running as root: ") + variable + "=" +
+                             (given ? velkaro::EscapeControls(given) : "(unset)") + " replaced by " + own +
+                             ", a place root alone controls");
+  ::setenv(variable, own.c_str(), 1);
+}
+
+}  // namespace
+
+std::string RootHome() {
+  struct passwd entry {};
+  struct passwd* found = nullptr;
+  std::vector<char> buffer(16384);
+  if (::getpwuid_r(0, &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir) {
+    return found->pw_dir;
+  }
+  return "/root";
+}
+
+void KeepQtFilesInRootsPlaces(const std::string& rootHome) {
+  if (::geteuid() != 0) return;
+  for (const QtPlace& place : kQtPlaces) {
+    const char* given = std::getenv(place.variable);
+    // Unset, the XDG places follow HOME; HOME itself must be there.
+    if (given ? OnlyRootControls(given) : place.underRootHome[0] != '\0') continue;
+    Replace(place.variable, given, rootHome + place.underRootHome);
+  }
+  // Qt wants a runtime directory of mode 0700 and makes one in /tmp when none is set.
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  struct stat st {};
+  const auto usable = [&st](const std::string& path) {
+    return OnlyRootControls(path) && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           (st.st_mode & 07777) == 0700;
+  };
+  if (runtime && usable(runtime)) return;
+  std::string own = kRootRuntime;
+  if (!usable(own)) {
+    own = rootHome + kPrivateRuntime;
+    ::mkdir((rootHome + "/.cache").c_str(), 0700);
+    ::mkdir(own.c_str(), 0700);
+    // Root's alone, so its mode may be set whatever it was.
+    if (OnlyRootControls(own)) ::chmod(own.c_str(), 0700);
+  }
+  Replace("XDG_RUNTIME_DIR", runtime, own);
+}
 
 CDiagToolDlg* AddGeneralPage(CDiagToolPropSheet& sheet, CDiagToolApp& app) {
   auto* general = new CDiagToolDlg(&sheet);

@@ -5,9 +5,23 @@
 #include "platform/qt_url_opener.h"
 #include "platform/systemd_service.h"
 
+#include <string>
+
 class CDiagToolApp;
 class CDiagToolDlg;
 class CDiagToolPropSheet;
+
+// Run as root with an ordinary user's HOME or XDG_* variables kept (su
+// without "-", su -m, sudo -E), Qt would keep its settings, caches and
+// runtime files in that user's directories, writing through any link planted
+// there. Called before the QApplication exists: each such variable naming a
+// place that root alone does not control is pointed at root's own place under
+// `rootHome` (the runtime directory at /run/user/0, or a 0700 one under the
+// cache), with a debug line saying what it replaced. Does nothing for other
+// users.
+void KeepQtFilesInRootsPlaces(const std::string& rootHome);
+// Root's home directory as the user database gives it.
+std::string RootHome();
 
 // The composition root: creates the General page for `sheet`, gives it the
 // page factories and handlers of every subsystem, and adds it as the first

@@ -55,7 +55,7 @@ std::string ComposeOsLine(const std::optional<velkaro::OsVersionRecord>& record)
   std::string line;
   std::uint32_t build = r.buildNumber;
   if (r.platformId == velkaro::VER_PLATFORM_LINUX) {
-    line = "OS Version: " + r.productName;
+    line = "OS Version: " + velkaro::EscapeControls(r.productName);
   } else {
     const auto row = std::find_if(kOsLineRows.begin(), kOsLineRows.end(), [&r](const OsLineRow& candidate) {
       return candidate.platformId == r.platformId && Matches(candidate.major, r.majorVersion) &&
@@ -69,7 +69,7 @@ std::string ComposeOsLine(const std::optional<velkaro::OsVersionRecord>& record)
       if (row->showLowWord) build &= 0xFFFF;
     }
   }
-  if (!r.csdVersion.empty()) line += "  " + r.csdVersion;
+  if (!r.csdVersion.empty()) line += "  " + velkaro::EscapeControls(r.csdVersion);
   return line + logtext::kBuildNumber + std::to_string(build);
 }
 
@@ -80,7 +80,10 @@ const char* LogStatusText(RmStatus status) {
 }
 
 std::string FileRow(const std::string& name, const std::string& version, const std::string& company) {
-  return name + Tabs(name) + version + Tabs(version) + company;
+  // The tabs are the row's own; any in the texts would shift the columns.
+  const std::string shownName = velkaro::EscapeControls(name);
+  const std::string shownVersion = velkaro::EscapeControls(version);
+  return shownName + Tabs(shownName) + shownVersion + Tabs(shownVersion) + velkaro::EscapeControls(company);
 }
 
 std::string DumpResultMessage(int result, const std::string& detail) {

@@ -8,6 +8,9 @@
 #include "platform/os_version.h"
 #include "status/resource_manager.h"
 
+// The texts these take from outside (the record's names, file names,
+// versions and vendors) are written with their control bytes escaped.
+
 // "OS Version: ..." with the service-pack text (on Linux the kernel
 // release) and "  BuildNumber: ..."; "OS Version: n/a" without a record.
 std::string ComposeOsLine(const std::optional<velkaro::OsVersionRecord>& record);

@@ -87,6 +87,10 @@ class CPcscCalls {
 
 enum class ReportEnd { kWritten, kWriteFailed, kCancelled };
 
+// A text from a reader, a driver or a file, as the log's lines carry it: no
+// value may end or split a line, nor drive the terminal of whoever reads it.
+std::string Shown(const std::string& outside) { return velkaro::EscapeControls(outside); }
+
 struct ReaderFacts {
   std::string firmware = logtext::kNotAvailable;
   std::string library = logtext::kNotAvailable;
@@ -135,8 +139,8 @@ ReportEnd WriteReaders(CReportWriter& out, const LogSetting& setting, CLogSteps&
             logdeadline::kReaderInfo, logtext::kStepNameReaderInfo, name, "log-reader")) {
       facts = std::move(*answer);
     }
-    out << velkaro::Format(logtext::kPresentReader, static_cast<int>(i), name.c_str(), facts.firmware.c_str(),
-                           facts.library.c_str(), facts.serial.c_str());
+    out << velkaro::Format(logtext::kPresentReader, static_cast<int>(i), Shown(name).c_str(),
+                           Shown(facts.firmware).c_str(), Shown(facts.library).c_str(), Shown(facts.serial).c_str());
     // Its information was not asked for, and that is already said.
     if (calls.Missed()) continue;
 
@@ -174,13 +178,13 @@ ReportEnd WriteReport(CLogFile& file, const LogSetting& setting, const std::opti
   if (!steps.Begin(logtext::kStepService)) return ReportEnd::kCancelled;
   const std::string status = ServiceStatusLine(unanswered);
   out << logtext::kGeneralInformation << "" << ComposeOsLine(version)
-      << std::string(logtext::kToolVersion) + program.m_strVersion << status << "" << logtext::kFiles << "";
+      << std::string(logtext::kToolVersion) + Shown(program.m_strVersion) << status << "" << logtext::kFiles << "";
   WriteFileRows(out, setting);
   out << "" << "";
   CFileInfo api;
   for (const InstalledApi& entry : g_installedApis) {
     if (api.Inspect(entry.library) != 0) continue;
-    out << velkaro::Format(logtext::kInstalledApi, entry.name, entry.library, api.m_strVersion.c_str());
+    out << velkaro::Format(logtext::kInstalledApi, entry.name, entry.library, Shown(api.m_strVersion).c_str());
   }
   out << "\r\n";
   if (!out.Ok()) return ReportEnd::kWriteFailed;
@@ -207,9 +211,10 @@ LogOutcome& Cancelled(LogOutcome& outcome) {
 }  // namespace
 
 std::string UnansweredLine(const UnansweredStep& step) {
+  // Printed on standard error by velkaro-diag-log.
   std::string line = step.reader.empty() ? velkaro::Format(logtext::kNoAnswer, step.step.c_str())
                                          : velkaro::Format(logtext::kNoAnswerForReader, step.step.c_str(),
-                                                           step.reader.c_str());
+                                                           Shown(step.reader).c_str());
   if (step.notAsked) line += logtext::kNotAsked;
   return line;
 }

@@ -192,7 +192,10 @@ class CRegistryDump {
   int DumpKey(HKEY key, std::string& path);
   int ReadValue(HKEY key, std::uint32_t index, std::uint32_t& nameLength, std::uint32_t& type, std::uint32_t& size);
 
-  bool Write(std::string_view line) { return WriteLogLine(*m_file, line) == 0; }
+  // Every line of the dump goes through here, and none of its own texts
+  // holds a control byte: store paths, names and data are escaped whole
+  // (backslashes stay, the paths need them).
+  bool Write(std::string_view line) { return WriteLogLine(*m_file, velkaro::EscapeControls(line)) == 0; }
   int WriteFailure() {
     m_detail = m_logPath + ": " + DescribeLogFileError(*m_file);
     return DUMP_E_WRITE;

@@ -261,17 +261,16 @@ void InstallLogFileSystem(ILogFileSystem* service) {
 
 std::optional<AskingUserId> AskingUser() {
   if (::geteuid() != 0) return std::nullopt;
-  if (const auto uid = ParseId(std::getenv("PKEXEC_UID"))) {
-    struct passwd entry {};
-    struct passwd* found = nullptr;
-    std::vector<char> buffer(16384);
-    if (::getpwuid_r(*uid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found) return std::nullopt;
-    return AskingUserId{*uid, found->pw_gid};
-  }
-  const auto uid = ParseId(std::getenv("SUDO_UID"));
-  const auto gid = ParseId(std::getenv("SUDO_GID"));
-  if (uid && gid) return AskingUserId{*uid, *gid};
-  return std::nullopt;
+  // The group is the user's primary one, as the user database has it: the
+  // log is for them alone, whatever group sudo was run in.
+  auto uid = ParseId(std::getenv("PKEXEC_UID"));
+  if (!uid) uid = ParseId(std::getenv("SUDO_UID"));
+  if (!uid) return std::nullopt;
+  struct passwd entry {};
+  struct passwd* found = nullptr;
+  std::vector<char> buffer(16384);
+  if (::getpwuid_r(*uid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found) return std::nullopt;
+  return AskingUserId{*uid, found->pw_gid};
 }
 
 PendingLogFile::~PendingLogFile() { Discard(); }

@@ -42,7 +42,8 @@ ILogFileSystem& LogFileSystem();
 void InstallLogFileSystem(ILogFileSystem* service);
 
 // The person who started the tool as root through pkexec (PKEXEC_UID) or
-// sudo (SUDO_UID, SUDO_GID); nothing when not root or not known.
+// sudo (SUDO_UID), with their primary group from the user database; nothing
+// when not root or not known.
 struct AskingUserId {
   uid_t uid;
   gid_t gid;

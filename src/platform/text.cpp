@@ -139,4 +139,33 @@ std::string_view TrimSpaces(std::string_view text) {
   return text;
 }
 
+std::string EscapeControls(std::string_view text) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  const auto escape = [&](std::string& out, std::string_view bytes) {
+    for (const char c : bytes) {
+      const auto byte = static_cast<unsigned char>(c);
+      out += "\\x";
+      out += kDigits[byte >> 4];
+      out += kDigits[byte & 0x0F];
+    }
+  };
+  std::string out;
+  out.reserve(text.size());
+  for (size_t pos = 0; pos < text.size();) {
+    size_t length = 1;
+    const auto cp = DecodeUtf8(text, pos, length);
+    // A byte that starts no well-formed sequence is escaped alone; the next
+    // one is looked at afresh.
+    if (!cp) length = 1;
+    const std::string_view piece = text.substr(pos, length);
+    if (!cp || *cp < 0x20 || (*cp >= 0x7F && *cp <= 0x9F)) {
+      escape(out, piece);
+    } else {
+      out += piece;
+    }
+    pos += length;
+  }
+  return out;
+}
+
 }  // namespace velkaro

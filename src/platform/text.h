@@ -24,4 +24,11 @@ int CompareNoCase(std::string_view a, std::string_view b);
 
 std::string_view TrimSpaces(std::string_view text);
 
+// Outside text made safe for a line of text: control characters (C0, tab
+// included, DEL, and C1 U+0080..U+009F) and bytes that are not well-formed
+// UTF-8 become "\xNN", one for each byte they take, so that nothing a device
+// or a file says can end a line, split it or drive a terminal. Backslashes
+// stay: "\x41" written by someone reads like an escaped byte.
+std::string EscapeControls(std::string_view text);
+
 }  // namespace velkaro

@@ -247,7 +247,7 @@ TEST_F(DiagLogTest, OnlyAWholeLogReachesThePath) {
 
   // Root writing for the user who asked through sudo hands the log over.
   const ScopedEnv uid{"SUDO_UID", std::to_string(kNobody)};
-  const ScopedEnv gid{"SUDO_GID", std::to_string(kNobody)};
+  const ScopedEnv gid{"SUDO_GID", "0"};  // the group is nobody's own from passwd
   CDiagToolApp app;
   ASSERT_TRUE(app.LoadConfiguration());
   ASSERT_EQ(app.WriteLog(out / "handed.log").result, LogResult::kComplete);
@@ -432,4 +432,40 @@ TEST_F(DiagLogTest, TheWindowsLogNeverHoldsTheWindowAndCancels) {
   testing_support::RunEvents(100);
   EXPECT_EQ(RegistryStores::ReadFile(out / "cancel.log"), "the old log\n");
   EXPECT_EQ(messages.Shown().size(), 1u);
+}
+
+// A reader whose name and serial number carry a terminal title sequence, a
+// bare CR, a tab and bytes that are not UTF-8: the log shows each of them as
+// \xNN, and every line still ends in CR LF.
+TEST_F(DiagLogTest, ControlBytesFromAReaderNeverBreakTheLog) {
+  VELKARO_REQUIRE_SANDBOX();
+  system.admin = true;
+  PcscdSandbox& sandbox = Sandbox();
+  const std::string file = "h_control.reader";
+  ASSERT_FALSE(sandbox.WriteReader(file, "name = VELKARO \\x1b]0;pwned\\x07 CT\\x0d\\x09\\xff\\xfe\n"
+                                         "serial = \\x1b]0;pwned\\x07\\x0D\\xFF\\xFE\\\\\n"));
+  sandbox.Stop();
+  ASSERT_EQ(sandbox.Start(), std::nullopt);
+  // pcscd reads the names once: the other tests of this process get theirs.
+  struct Restore {
+    PcscdSandbox& sandbox;
+    std::string path;
+    ~Restore() {
+      std::filesystem::remove(path);
+      sandbox.Stop();
+      sandbox.Start();
+    }
+  } restore{sandbox, sandbox.ScenarioDir() + "/" + file};
+
+  const std::string log = CreateLogfile(out / "control.log");
+  EXPECT_NE(log.find("\r\nPresent reader 4: VELKARO \\x1B]0;pwned\\x07 CT\\x0D\\x09\\xFF\\xFE 07 00, FW Version = 1.00, "),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find(", Serial Number = \\x1B]0;pwned\\x07\\x0D\\xFF\\xFE\\\r\n"), std::string::npos) << log;
+  for (std::size_t i = 0; i < log.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(log[i]);
+    const bool lineEnd = (byte == '\r' && log[i + 1] == '\n') || (byte == '\n' && i > 0 && log[i - 1] == '\r');
+    if (byte < 0x20 && byte != '\t' && !lineEnd) ADD_FAILURE() << "byte " << int(byte) << " at " << i;
+    if (byte >= 0x7F) ADD_FAILURE() << "byte " << int(byte) << " at " << i;
+  }
 }

@@ -28,6 +28,9 @@ TEST(LogReportTest, OsLineFollowsTheVersionTable) {
       {{2, 6, 0, 6002, "", ""}, "OS Version: Windows Vista  BuildNumber: 6002"},
       {{2, 6, 1, 7601, "", ""}, "OS Version: Windows 7  BuildNumber: 7601"},
       {{2, 6, 2, 9200, "", ""}, "Unknown OS MajorVersion = 6 MinorVersion = 2\n  BuildNumber: 9200"},
+      // os-release and the kernel release are outside text.
+      {{velkaro::VER_PLATFORM_LINUX, 6, 1, 2, "6.1\r\n", "Evil\x1b]0;t\x07\xff"},
+       "OS Version: Evil\\x1B]0;t\\x07\\xFF  6.1\\x0D\\x0A  BuildNumber: 2"},
   };
   for (const Case& c : cases) EXPECT_EQ(ComposeOsLine(c.record), c.line);
   EXPECT_EQ(ComposeOsLine(std::nullopt), "OS Version: n/a");
@@ -55,8 +58,11 @@ TEST(LogReportTest, FileRowsTakeTwoTabsBelowEightCharacters) {
       {"pcscd17", "2.0.10.1", "pcscd17\t\t2.0.10.1\tn/a"},
       {"velkaro8", "1.9.9.2", "velkaro8\t1.9.9.2\t\tn/a"},
       {"pcscd", "", "pcscd\t\t\t\tn/a"},
+      // A tab or line end of the file's own is shown, and counts as shown.
+      {"a\tb", "1\r\n", "a\\x09b\t\t1\\x0D\\x0A\tn/a"},
   };
   for (const Case& c : cases) EXPECT_EQ(FileRow(c.name, c.version, "n/a"), c.row) << c.name << ' ' << c.version;
+  EXPECT_EQ(FileRow("f", "1", "Maker\x1b[2J"), "f\t\t1\t\tMaker\\x1B[2J");
 }
 
 TEST(LogReportTest, EveryResultHasItsMessage) {

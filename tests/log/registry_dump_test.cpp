@@ -71,12 +71,12 @@ TEST_F(RegistryDumpTest, EdgeCasesOfTheLineForms) {
       {"data texts and type names",
        "[Reg_Linux]\nHKEY_LOCAL_MACHINE\\T=\n",
        "[HKEY_LOCAL_MACHINE\\T]\n@=\"default\"\n\"Multi\"=hex(7):61,00,62,00,00\n\"Number\"=dword:00000102\n"
-       "\"Bytes\"=hex:01,ab\n\"Quad\"=hex(b):01,00,00,00,00,00,00,00\n\"Say \\\"hi\\\"\"=hex(1):61,0d,0a,62,00\n"
-       "\"Odd\"=hex(4):01,02,03\n",
+       "\"Bytes\"=hex:01,ab\n\"Quad\"=hex(b):01,00,00,00,00,00,00,00\n\"Say \\\"hi\\\"\"=hex(1):61,0d,0a,1b,5d,ff,62,00\n"
+       "\"Odd\"=hex(4):01,02,03\n\"Literal\"=\"\\\\x41\"\n",
        Lines({kStars, "[HKEY_LOCAL_MACHINE\\T\\]", "\"\"=\"default\"  (REG_SZ)", "\"Multi\"=\"a\"  (REG_MULTI_SZ)",
               "\"Number\"=\"00000102\"  (REG_DWORD)", "\"Bytes\"=\"01AB\"  (REG_BINARY)",
-              "\"Quad\"=\"0100000000000000\"  ()", "\"Say \"hi\"\"=\"a\r\nb\"  (REG_SZ)",
-              "\"Odd\"=\"030201\"  (REG_DWORD)", ""})},
+              "\"Quad\"=\"0100000000000000\"  ()", "\"Say \"hi\"\"=\"a\\x0D\\x0A\\x1B]\\xFFb\"  (REG_SZ)",
+              "\"Odd\"=\"030201\"  (REG_DWORD)", "\"Literal\"=\"\\x41\"  (REG_SZ)", ""})},
       {"only sections named exactly, in file order",
        "[Reg_AllOS]\nHKEY_LOCAL_MACHINE\\A=\n[reg_linux]\nHKEY_LOCAL_MACHINE\\B=\n[Reg_W2k]\nHKEY_LOCAL_MACHINE\\B=\n"
        "[Reg_Linux]\nHKEY_LOCAL_MACHINE\\C=\n",

@@ -120,6 +120,38 @@ TEST(ScenarioTest, NamesEveryMistakeWithItsLine) {
   }
 }
 
+TEST(ScenarioTest, TextFactsTakeByteEscapes) {
+  struct Case {
+    const char* value;
+    std::optional<std::string> text;  // nothing: refused
+  };
+  const Case cases[] = {
+      {R"(A\x1b]0;t\x07\x0D\xff\xFE)", "A\x1b]0;t\x07\r\xff\xfe"},
+      {R"(C:\\dir\\x41 \x5c)", "C:\\dir\\x41 \\"},
+      {R"(cut \x4)", std::nullopt},
+      {R"(odd \q)", std::nullopt},
+      {R"(end \)", std::nullopt},
+      {R"(\xg1)", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    const std::string value = c.value;
+    const auto serial = ParseScenario("name = R\nserial = " + value + "\n[card]\natr = 3B 00\nlabel = " + value + "\n");
+    ASSERT_EQ(serial.scenario.has_value(), c.text.has_value()) << value;
+    if (c.text) {
+      EXPECT_EQ(serial.scenario->reader.serial, *c.text);
+      EXPECT_EQ(serial.scenario->cards[0].label, *c.text);
+    }
+    const auto name = ParseScenario("name = " + value + "\n");
+    ASSERT_EQ(name.scenario.has_value(), c.text.has_value()) << value;
+    if (c.text) {
+      EXPECT_EQ(name.scenario->reader.name, *c.text);
+    }
+  }
+  // reader.conf holds the name on one quoted line, as a C string.
+  for (const char* name : {R"(a\x22b)", R"(a\x0Ab)", R"(a\x00b)"})
+    EXPECT_FALSE(ParseScenario(std::string("name = ") + name + "\n").scenario) << name;
+}
+
 TEST(ScenarioTest, RemovedCardsDoNotCompeteForTheirSlot) {
   const auto parsed = ParseScenario("name = R\n[card]\natr = 3B 00\npresent = no\n[card]\natr = 3B 01\n");
   EXPECT_TRUE(parsed.scenario) << DescribeErrors("test", parsed.errors);

@@ -7,11 +7,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <deque>
 #include <string_view>
 #include <utility>
 
+#include "platform/services.h"
 #include "platform/unique_fd.h"
 
 namespace velkaro {
@@ -82,9 +84,10 @@ TrustedFileText ReadBounded(int fd, std::size_t size, std::size_t maxBytes, cons
   return result;
 }
 
-}  // namespace
 
-TrustedFileText ReadTrustedFile(const std::string& path, std::size_t maxBytes) {
+// ReadTrustedFile; with `wholeOnly`, a file whose size is above the bound is
+// not read at all (the answer is an empty, truncated text).
+TrustedFileText WalkAndRead(const std::string& path, std::size_t maxBytes, bool wholeOnly) {
   const auto fail = [&](Status status, const std::string& reason) {
     TrustedFileText result;
     result.status = status;
@@ -165,11 +168,63 @@ TrustedFileText ReadTrustedFile(const std::string& path, std::size_t maxBytes) {
     if (::fstat(file.Get(), &opened) != 0 || !SameFile(info, opened) || !S_ISREG(opened.st_mode)) {
       return fail(Status::kFailed, where + ": changed while being opened");
     }
+    if (wholeOnly && static_cast<std::uint64_t>(opened.st_size) > maxBytes) {
+      TrustedFileText result;
+      result.status = Status::kRead;
+      result.truncated = true;
+      return result;
+    }
     TrustedFileText result = ReadBounded(file.Get(), static_cast<std::size_t>(opened.st_size), maxBytes, where);
     if (result.status != Status::kRead) result.status = Status::kFailed;
     return result;
   }
   return fail(Status::kRefused, path + ": not a regular file");
+}
+
+}  // namespace
+
+TrustedFileText ReadTrustedFile(const std::string& path, std::size_t maxBytes) {
+  return WalkAndRead(path, maxBytes, false);
+}
+
+TrustedFileText ReadRegularFile(const std::string& path, std::size_t maxBytes) {
+  TrustedFileText result;
+  const UniqueFd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (file.Get() < 0) {
+    const int error = errno;
+    result.status = error == ENOENT || error == ENOTDIR ? Status::kMissing : Status::kFailed;
+    result.reason = path + ": cannot be opened (" + std::strerror(error) + ")";
+    return result;
+  }
+  struct stat info {};
+  if (::fstat(file.Get(), &info) != 0) {
+    result.reason = path + ": cannot be examined (" + std::strerror(errno) + ")";
+    return result;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    result.status = Status::kRefused;
+    result.reason = path + ": not a regular file";
+    return result;
+  }
+  // /proc files report a size of 0 (or a made-up one): the read grows.
+  result = ReadBounded(file.Get(), static_cast<std::size_t>(info.st_size), maxBytes, path);
+  if (result.status != Status::kRead) result.status = Status::kFailed;
+  return result;
+}
+
+std::optional<std::string> ReadSystemFile(const std::string& path, std::size_t maxBytes, const char* what) {
+  TrustedFileText file = WalkAndRead(path, maxBytes, true);
+  if (file.status == Status::kMissing) return std::nullopt;
+  if (file.status != Status::kRead) {
+    OutputDebugString(std::string(what) + ": " + file.reason + "; read as missing");
+    return std::nullopt;
+  }
+  if (file.truncated) {
+    OutputDebugString(std::string(what) + ": " + path + ": larger than " + std::to_string(maxBytes) +
+                      " bytes; read as missing");
+    return std::nullopt;
+  }
+  return std::move(file.text);
 }
 
 }  // namespace velkaro

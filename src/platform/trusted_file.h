@@ -5,6 +5,7 @@
 // regular file, and no more than a given number of bytes is read.
 
 #include <cstddef>
+#include <optional>
 #include <string>
 
 namespace velkaro {
@@ -28,5 +29,16 @@ struct TrustedFileText {
 // the way must itself belong to one of them. The file is opened non-blocking,
 // so a FIFO or device given by name cannot hang the caller.
 TrustedFileText ReadTrustedFile(const std::string& path, std::size_t maxBytes);
+
+// Reads a file by a path no other user can redirect (/proc files among them),
+// with the same rules but no walk: following links, non-blocking, regular
+// files only, read to its end up to `maxBytes` whatever size it reports.
+TrustedFileText ReadRegularFile(const std::string& path, std::size_t maxBytes);
+
+// A system file to be parsed, whole (by ReadTrustedFile), or nothing. A file
+// that is refused, cannot be read or holds more than `maxBytes` reads as a
+// missing one does, with a debug line saying which file and why; `what` names
+// the file's kind in that line ("os-release").
+std::optional<std::string> ReadSystemFile(const std::string& path, std::size_t maxBytes, const char* what);
 
 }  // namespace velkaro

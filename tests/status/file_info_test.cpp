@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <regex>
 
 #include "fakes.h"
+#include "platform/file_limits.h"
 #include "temp_dir.h"
 
 using testing_support::TempDir;
@@ -131,6 +133,71 @@ TEST_F(FileInfoTest, DriverBundleSpeaksForItsLibrary) {
   EXPECT_EQ(info.m_strPath, root / "usr/lib/pcsc/drivers/velkaro.bundle/Contents/Linux/");
   EXPECT_EQ(info.m_strVersion, "1.5.2.0");
   EXPECT_EQ(info.m_strCompany, "VELKARO");
+}
+
+// A plist yields only what it holds: no entity is declared or expanded, no
+// text runs past its bound, and only a regular file is read.
+TEST_F(FileInfoTest, InfoPlistIsReadWithinItsBounds) {
+  const auto plist = [](const std::string& doctype, const std::string& version) {
+    return "<?xml version=\"1.0\"?>\n" + doctype + "<plist version=\"1.0\"><dict>\n" +
+           "<key>CFBundleShortVersionString</key><string>" + version + "</string>\n</dict></plist>\n";
+  };
+  std::string bomb;
+  for (int i = 0; i < 2000; ++i) bomb += "&e;";
+  const struct {
+    const char* what;
+    std::string text;  // empty: a FIFO
+    const char* version;
+  } cases[] = {
+      {"CDATA", plist("", "<![CDATA[2.0.1]]>"), "2.0.1.0"},
+      {"entity bomb", plist("<!DOCTYPE plist [<!ENTITY e \"" + std::string(10000, ' ') + "\">]>\n", "5." + bomb), ""},
+      {"declared entity", plist("<!DOCTYPE plist [<!ENTITY unused \"x\">]>\n", "3.0"), ""},
+      {"local file entity", plist("<!DOCTYPE plist [<!ENTITY f SYSTEM \"/etc/hostname\">]>\n", "4.&f;"), ""},
+      {"overlong value", plist("", "1.2" + std::string(velkaro::kMaxInfoPlistValueSize, 'x')), ""},
+      {"FIFO", "", ""},
+  };
+  for (const auto& c : cases) {
+    const std::string bundle = std::string("usr/lib/pcsc/drivers/") + (c.text.empty() ? "fifo" : c.what) + ".bundle";
+    root.Write(bundle + "/Contents/Linux/libvelkaro_bounded.so", "x");
+    if (c.text.empty()) {
+      ASSERT_EQ(::mkfifo((root / (bundle + "/Contents/Info.plist")).c_str(), 0644), 0);
+    } else {
+      root.Write(bundle + "/Contents/Info.plist", c.text);
+    }
+    testing_support::RecordingDebugOutput debug;
+    info.Inspect("/" + bundle + "/Contents/Linux/libvelkaro_bounded.so");
+    EXPECT_EQ(info.m_strVersion, c.version) << c.what;
+    const auto lines = debug.Lines();
+    const bool refusedAloud = std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+      return line.starts_with("Info.plist: ") && line.find("/Contents/Info.plist") != std::string::npos;
+    });
+    EXPECT_EQ(refusedAloud, *c.version == '\0') << c.what;
+  }
+}
+
+// A dpkg file beyond its bound reads as missing: the file has no version.
+TEST_F(FileInfoTest, OversizeDpkgFilesGiveNoVersion) {
+  root.Write("usr/sbin/velkaro-owned", "data");
+  const struct {
+    const char* what;
+    const char* grown;  // the file made larger than the bound, or none
+    const char* version;
+  } cases[] = {{"both within bounds", nullptr, "2.3.0.0"},
+               {"status", "var/lib/dpkg/status", ""},
+               {"list", "var/lib/dpkg/info/velkaro-owned.list", ""}};
+  for (const auto& c : cases) {
+    root.Write("var/lib/dpkg/info/velkaro-owned.list", "/usr/sbin/velkaro-owned\n");
+    root.Write("var/lib/dpkg/status", "Package: velkaro-owned\nVersion: 2.3\n\n");
+    if (c.grown) std::filesystem::resize_file(root / c.grown, velkaro::kMaxDpkgFileSize + 1);  // sparse
+    testing_support::RecordingDebugOutput debug;
+    info.Inspect("velkaro-owned");
+    EXPECT_EQ(info.m_strVersion, c.version) << c.what;
+    const auto lines = debug.Lines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) { return line.find(" bytes; read as missing") != std::string::npos; }),
+              c.grown ? 1 : 0)
+        << c.what;
+  }
 }
 
 TEST_F(FileInfoTest, BrokenVersionSourcesShowTheDefaults) {

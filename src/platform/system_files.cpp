@@ -206,9 +206,9 @@ std::optional<BundleInfo> ReadInfoPlist(const std::string& path) {
 namespace {
 
 // "libpcsclite1:amd64.list" names the package "libpcsclite1".
-std::string PackageOfListFile(const std::filesystem::path& file) {
-  std::string name = file.stem().string();
-  return name.substr(0, name.find(':'));
+std::string PackageOfListFile(std::string_view name) {
+  name.remove_suffix(std::string_view(".list").size());
+  return std::string(name.substr(0, name.find(':')));
 }
 
 // Calls `line` with each line of the text, without its line feed.
@@ -280,25 +280,21 @@ PackageOwners FindOwningPackages(const std::vector<std::string>& paths) {
   if (wanted.empty()) return {};
 
   // One pass over the packages' file lists, keeping only the lines asked for.
-  std::size_t listsRead = 0;
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(root + "/var/lib/dpkg/info", error)) {
-    if (entry.path().extension() != ".list") continue;
-    const auto list = ReadSystemFile(entry.path().string(), kMaxDpkgFileSize, "dpkg database");
-    if (!list) continue;
-    ++listsRead;
-    std::string package;
-    std::string key;
-    ForEachLine(*list, [&](std::string_view line) {
-      key.assign(line);
-      const auto it = wanted.find(key);
-      if (it == wanted.end()) return;
-      if (package.empty()) package = PackageOfListFile(entry.path());
-      for (const Wanted& w : it->second) {
-        if (packages[w.path][w.rank].empty()) packages[w.path][w.rank] = package;
-      }
-    });
-  }
+  const std::size_t listsRead = ForEachSystemFileIn(
+      root + "/var/lib/dpkg/info", ".list", kMaxDpkgFileSize, "dpkg database",
+      [&](const std::string& name, std::string_view list) {
+        std::string package;
+        std::string key;
+        ForEachLine(list, [&](std::string_view line) {
+          key.assign(line);
+          const auto it = wanted.find(key);
+          if (it == wanted.end()) return;
+          if (package.empty()) package = PackageOfListFile(name);
+          for (const Wanted& w : it->second) {
+            if (packages[w.path][w.rank].empty()) packages[w.path][w.rank] = package;
+          }
+        });
+      });
   OutputDebugString(Format("dpkg database: %zu file lists read for %zu files", listsRead, paths.size()));
 
   std::unordered_map<std::string, std::string> versions;  // of the owning packages only

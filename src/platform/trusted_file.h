@@ -5,8 +5,10 @@
 // regular file, and no more than a given number of bytes is read.
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace velkaro {
 
@@ -40,5 +42,12 @@ TrustedFileText ReadRegularFile(const std::string& path, std::size_t maxBytes);
 // missing one does, with a debug line saying which file and why; `what` names
 // the file's kind in that line ("os-release").
 std::optional<std::string> ReadSystemFile(const std::string& path, std::size_t maxBytes, const char* what);
+
+// The same for every file in `directory` whose name ends in `suffix`, walking
+// to the directory once: `each` gets each file's name and whole text. The
+// directory must be one that no other user may change. Answers how many
+// files were read.
+std::size_t ForEachSystemFileIn(const std::string& directory, std::string_view suffix, std::size_t maxBytes,
+                                const char* what, const std::function<void(const std::string&, std::string_view)>& each);
 
 }  // namespace velkaro

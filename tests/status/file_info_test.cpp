@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <functional>
 #include <regex>
 
 #include "fakes.h"
@@ -175,27 +176,36 @@ TEST_F(FileInfoTest, InfoPlistIsReadWithinItsBounds) {
   }
 }
 
-// A dpkg file beyond its bound reads as missing: the file has no version.
-TEST_F(FileInfoTest, OversizeDpkgFilesGiveNoVersion) {
+// A dpkg file beyond its bound, or in a directory others may change, reads
+// as missing, and says so: the file has no version.
+TEST_F(FileInfoTest, DpkgFilesOutOfBoundsGiveNoVersion) {
   root.Write("usr/sbin/velkaro-owned", "data");
+  const std::string info = root / "var/lib/dpkg/info";
+  const auto grow = [&](const char* file) { std::filesystem::resize_file(root / file, velkaro::kMaxDpkgFileSize + 1); };
   const struct {
     const char* what;
-    const char* grown;  // the file made larger than the bound, or none
+    std::function<void()> spoil;
     const char* version;
-  } cases[] = {{"both within bounds", nullptr, "2.3.0.0"},
-               {"status", "var/lib/dpkg/status", ""},
-               {"list", "var/lib/dpkg/info/velkaro-owned.list", ""}};
+  } cases[] = {
+      {"within bounds", [] {}, "2.3.0.0"},
+      {"status over size", [&] { grow("var/lib/dpkg/status"); }, ""},  // sparse, nothing is written
+      {"list over size", [&] { grow("var/lib/dpkg/info/velkaro-owned.list"); }, ""},
+      {"lists others may change", [&] { ::chmod(info.c_str(), 0777); }, ""},
+  };
   for (const auto& c : cases) {
     root.Write("var/lib/dpkg/info/velkaro-owned.list", "/usr/sbin/velkaro-owned\n");
     root.Write("var/lib/dpkg/status", "Package: velkaro-owned\nVersion: 2.3\n\n");
-    if (c.grown) std::filesystem::resize_file(root / c.grown, velkaro::kMaxDpkgFileSize + 1);  // sparse
+    ::chmod(info.c_str(), 0755);
+    c.spoil();
     testing_support::RecordingDebugOutput debug;
-    info.Inspect("velkaro-owned");
-    EXPECT_EQ(info.m_strVersion, c.version) << c.what;
+    this->info.Inspect("velkaro-owned");
+    EXPECT_EQ(this->info.m_strVersion, c.version) << c.what;
     const auto lines = debug.Lines();
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                            [](const std::string& line) { return line.find(" bytes; read as missing") != std::string::npos; }),
-              c.grown ? 1 : 0)
+                            [](const std::string& line) {
+                              return line.starts_with("dpkg database: ") && line.find("; ") != std::string::npos;
+                            }),
+              *c.version ? 0 : 1)
         << c.what;
   }
 }

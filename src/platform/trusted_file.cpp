@@ -87,7 +87,6 @@ TrustedFileText ReadBounded(int fd, std::size_t size, std::size_t maxBytes, cons
   return result;
 }
 
-
 // The end of a walk: the file (or directory) open, or why not.
 struct Reached {
   Status status = Status::kFailed;
@@ -97,9 +96,9 @@ struct Reached {
   std::string where;
 };
 
-// Walks to the regular file (or, with `directory`, the directory that no one
-// else may change) at `path` as ReadTrustedFile describes, and opens it.
-Reached Walk(const std::string& path, bool directory) {
+// Walks to the regular file (or, with `wantDirectory`, the directory that no
+// one else may change) at `path` as ReadTrustedFile describes, and opens it.
+Reached Walk(const std::string& path, bool wantDirectory) {
   const auto fail = [&](Status status, const std::string& reason) {
     Reached result;
     result.status = status;
@@ -133,22 +132,22 @@ Reached Walk(const std::string& path, bool directory) {
       if (walk.size() > 1) walk.pop_back();
       continue;
     }
-    const Directory& directory_ = walk.back();
-    const std::string where = directory_.path + "/" + name;
+    const Directory& directory = walk.back();
+    const std::string where = directory.path + "/" + name;
     struct stat info {};
-    if (::fstatat(directory_.handle.Get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (::fstatat(directory.handle.Get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
       const int error = errno;
       return fail(error == ENOENT ? Status::kMissing : Status::kFailed,
                   where + ": " + std::strerror(error));
     }
-    if (OthersMayReplace(directory_.info, info)) {
+    if (OthersMayReplace(directory.info, info)) {
       return fail(Status::kRefused, where + ": in a directory that other users may change");
     }
 
     if (S_ISLNK(info.st_mode)) {
       if (++links > kMaxLinks) return fail(Status::kRefused, where + ": too many symbolic links");
       std::string target(PATH_MAX, '\0');
-      const ssize_t length = ::readlinkat(directory_.handle.Get(), name.c_str(), target.data(), target.size());
+      const ssize_t length = ::readlinkat(directory.handle.Get(), name.c_str(), target.data(), target.size());
       if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) {
         return fail(Status::kFailed, where + ": the link cannot be read");
       }
@@ -161,7 +160,7 @@ Reached Walk(const std::string& path, bool directory) {
     if (!rest.empty()) {
       if (!S_ISDIR(info.st_mode)) return fail(Status::kMissing, where + ": not a directory");
       if (!BelongsToUs(info)) return fail(Status::kRefused, where + ": a directory of another user");
-      UniqueFd next(::openat(directory_.handle.Get(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      UniqueFd next(::openat(directory.handle.Get(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
       struct stat opened {};
       // Replaced between the check and the open: refuse rather than guess.
       if (next.Get() < 0 || ::fstat(next.Get(), &opened) != 0 || !SameFile(info, opened)) {
@@ -171,15 +170,17 @@ Reached Walk(const std::string& path, bool directory) {
       continue;
     }
 
-    if (directory) {
+    if (wantDirectory) {
       if (!S_ISDIR(info.st_mode)) return fail(Status::kRefused, where + ": not a directory");
-      if (!BelongsToUs(info) || OthersMayWrite(info)) return fail(Status::kRefused, where + ": other users may change it");
+      if (!BelongsToUs(info) || OthersMayWrite(info)) {
+        return fail(Status::kRefused, where + ": other users may change it");
+      }
     } else if (!S_ISREG(info.st_mode)) {
       return fail(Status::kRefused, where + ": not a regular file");
     }
-    const int flags = directory ? O_RDONLY | O_DIRECTORY : O_RDONLY | O_NONBLOCK;
+    const int flags = wantDirectory ? O_RDONLY | O_DIRECTORY : O_RDONLY | O_NONBLOCK;
     Reached result;
-    result.handle = UniqueFd(::openat(directory_.handle.Get(), name.c_str(), flags | O_NOFOLLOW | O_CLOEXEC));
+    result.handle = UniqueFd(::openat(directory.handle.Get(), name.c_str(), flags | O_NOFOLLOW | O_CLOEXEC));
     if (result.handle.Get() < 0) {
       return fail(Status::kFailed, where + ": cannot be opened (" + std::strerror(errno) + ")");
     }
@@ -191,7 +192,7 @@ Reached Walk(const std::string& path, bool directory) {
     result.where = where;
     return result;
   }
-  return fail(Status::kRefused, path + (directory ? ": not a directory" : ": not a regular file"));
+  return fail(Status::kRefused, path + (wantDirectory ? ": not a directory" : ": not a regular file"));
 }
 
 // Reads what the walk opened; with `wholeOnly`, a file whose size is above
@@ -230,12 +231,6 @@ std::optional<std::string> WholeText(TrustedFileText file, const std::string& pa
   return std::move(file.text);
 }
 
-}  // namespace
-
-TrustedFileText ReadTrustedFile(const std::string& path, std::size_t maxBytes) {
-  return ReadReached(Walk(path, false), maxBytes, false);
-}
-
 // Opens a file as ReadRegularFile and ForEachSystemFileIn do: non-blocking,
 // regular files only; `at` is the directory a relative `name` is in.
 Reached OpenRegular(int at, const std::string& name, int flags, const std::string& where) {
@@ -257,6 +252,12 @@ Reached OpenRegular(int at, const std::string& name, int flags, const std::strin
   return file;
 }
 
+}  // namespace
+
+TrustedFileText ReadTrustedFile(const std::string& path, std::size_t maxBytes) {
+  return ReadReached(Walk(path, false), maxBytes, false);
+}
+
 TrustedFileText ReadRegularFile(const std::string& path, std::size_t maxBytes) {
   // /proc files report a size of 0 (or a made-up one): the read grows.
   return ReadReached(OpenRegular(AT_FDCWD, path, 0, path), maxBytes, false);
@@ -267,7 +268,7 @@ std::optional<std::string> ReadSystemFile(const std::string& path, std::size_t m
 }
 
 std::size_t ForEachSystemFileIn(const std::string& directory, std::string_view suffix, std::size_t maxBytes,
-                                const char* what, const std::function<void(const std::string&, std::string_view)>& each) {
+                                const char* what, const SystemFileFunction& each) {
   const Reached reached = Walk(directory, true);
   if (reached.status != Status::kRead) {
     if (reached.status != Status::kMissing) OutputDebugString(std::string(what) + ": " + reached.reason + "; not read");

@@ -47,7 +47,8 @@ std::optional<std::string> ReadSystemFile(const std::string& path, std::size_t m
 // to the directory once: `each` gets each file's name and whole text. The
 // directory must be one that no other user may change. Answers how many
 // files were read.
+using SystemFileFunction = std::function<void(const std::string& name, std::string_view text)>;
 std::size_t ForEachSystemFileIn(const std::string& directory, std::string_view suffix, std::size_t maxBytes,
-                                const char* what, const std::function<void(const std::string&, std::string_view)>& each);
+                                const char* what, const SystemFileFunction& each);
 
 }  // namespace velkaro

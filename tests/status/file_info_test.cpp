@@ -151,6 +151,10 @@ TEST_F(FileInfoTest, InfoPlistIsReadWithinItsBounds) {
     const char* version;
   } cases[] = {
       {"CDATA", plist("", "<![CDATA[2.0.1]]>"), "2.0.1.0"},
+      {"external DTD named",
+       plist("<!DOCTYPE plist PUBLIC \"-//Example//DTD PLIST 1.0//EN\" \"http://example.invalid/PropertyList-1.0.dtd\">\n",
+             "2.2 &amp; more"),
+       "2.2.0.0"},
       {"entity bomb", plist("<!DOCTYPE plist [<!ENTITY e \"" + std::string(10000, ' ') + "\">]>\n", "5." + bomb), ""},
       {"declared entity", plist("<!DOCTYPE plist [<!ENTITY unused \"x\">]>\n", "3.0"), ""},
       {"local file entity", plist("<!DOCTYPE plist [<!ENTITY f SYSTEM \"/etc/hostname\">]>\n", "4.&f;"), ""},

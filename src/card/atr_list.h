@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/file_limits.h"
+
 class CAtrList {
  public:
   // Where Debian's pcsc-tools puts the list, and the variable that overrides
@@ -24,7 +26,7 @@ class CAtrList {
   static constexpr char kDefaultPath[] = "/usr/share/pcsc/smartcard_list.txt";
   static constexpr char kPathVariable[] = "VELKARO_ATR_LIST";
   // The list is about half a megabyte; nothing past this is read.
-  static constexpr std::size_t kMaxFileSize = 4 * 1024 * 1024;
+  static constexpr std::size_t kMaxFileSize = velkaro::kMaxAtrListSize;
   // A longer description is cut (at a character boundary).
   static constexpr std::size_t kMaxDescriptionLength = 255;
   // A card name taken from the list, marked so that users tell it from the

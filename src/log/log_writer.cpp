@@ -97,14 +97,35 @@ struct ReaderFacts {
   std::string serial = logtext::kNotAvailable;
 };
 
-void WriteFileRows(CReportWriter& out, const LogSetting& setting) {
-  CFileInfo info;
+// The program's own file, the configured files and the card APIs' libraries,
+// inspected together: one reading of the dpkg database for the whole log.
+struct LogFiles {
+  explicit LogFiles(const LogSetting& setting) {
+    names.push_back(velkaro::SystemInfo().ModulePath());
+    names.insert(names.end(), setting.mandatoryFiles.begin(), setting.mandatoryFiles.end());
+    names.insert(names.end(), setting.optionalFiles.begin(), setting.optionalFiles.end());
+    firstApi = names.size();
+    for (const InstalledApi& entry : g_installedApis) names.push_back(entry.library);
+    infos = InspectFiles(names);
+  }
+  const CFileInfo& Program() const { return infos.front(); }
+
+  std::vector<std::string> names;
+  std::vector<CFileInfo> infos;  // as `names`
+  std::size_t firstApi = 0;
+};
+
+void WriteFileRows(CReportWriter& out, const LogFiles& files) {
   // Unlike the General page, optional files that are not found are listed.
-  for (const auto* list : {&setting.mandatoryFiles, &setting.optionalFiles}) {
-    for (const std::string& name : *list) {
-      info.Inspect(name);
-      out << FileRow(name, info.m_strVersion, info.m_strCompany);
-    }
+  for (std::size_t i = 1; i < files.firstApi; ++i) {
+    out << FileRow(files.names[i], files.infos[i].m_strVersion, files.infos[i].m_strCompany);
+  }
+  out << "" << "";
+  for (std::size_t i = 0; i < g_installedApis.size(); ++i) {
+    const InstalledApi& entry = g_installedApis[i];
+    const CFileInfo& api = files.infos[files.firstApi + i];
+    if (api.m_strVersion.empty()) continue;  // not found or without a version
+    out << velkaro::Format(logtext::kInstalledApi, entry.name, entry.library, Shown(api.m_strVersion).c_str());
   }
 }
 
@@ -173,19 +194,13 @@ std::string ServiceStatusLine(std::vector<UnansweredStep>& unanswered) {
 ReportEnd WriteReport(CLogFile& file, const LogSetting& setting, const std::optional<velkaro::OsVersionRecord>& version,
                       CLogSteps& steps, std::vector<UnansweredStep>& unanswered) {
   CReportWriter out(file);
-  CFileInfo program;
-  program.Inspect(velkaro::SystemInfo().ModulePath());
   if (!steps.Begin(logtext::kStepService)) return ReportEnd::kCancelled;
   const std::string status = ServiceStatusLine(unanswered);
+  const LogFiles files(setting);
   out << logtext::kGeneralInformation << "" << ComposeOsLine(version)
-      << std::string(logtext::kToolVersion) + Shown(program.m_strVersion) << status << "" << logtext::kFiles << "";
-  WriteFileRows(out, setting);
-  out << "" << "";
-  CFileInfo api;
-  for (const InstalledApi& entry : g_installedApis) {
-    if (api.Inspect(entry.library) != 0) continue;
-    out << velkaro::Format(logtext::kInstalledApi, entry.name, entry.library, Shown(api.m_strVersion).c_str());
-  }
+      << std::string(logtext::kToolVersion) + Shown(files.Program().m_strVersion) << status << "" << logtext::kFiles
+      << "";
+  WriteFileRows(out, files);
   out << "\r\n";
   if (!out.Ok()) return ReportEnd::kWriteFailed;
   CPcscCalls calls(unanswered);

@@ -2,10 +2,12 @@
 
 #include <sys/utsname.h>
 
+#include <algorithm>
 #include <cctype>
-#include <fstream>
 
+#include "platform/file_limits.h"
 #include "platform/text.h"
+#include "platform/trusted_file.h"
 
 namespace velkaro {
 
@@ -30,10 +32,14 @@ void ParseKernelRelease(const std::string& release, std::uint32_t& major, std::u
 }
 
 std::string ReadOsReleasePrettyName(const std::string& path) {
-  std::ifstream in(path);
-  std::string line;
-  while (std::getline(in, line)) {
-    std::string_view view = TrimSpaces(line);
+  // Usually a link into /usr/lib; a FIFO or device at its end is refused.
+  const std::optional<std::string> text = ReadSystemFile(path, kMaxOsReleaseSize, "os-release");
+  if (!text) return {};
+  std::string_view rest = *text;
+  while (!rest.empty()) {
+    const std::size_t end = std::min(rest.find('\n'), rest.size());
+    std::string_view view = TrimSpaces(rest.substr(0, end));
+    rest.remove_prefix(std::min(end + 1, rest.size()));
     if (!view.starts_with("PRETTY_NAME=")) continue;
     view.remove_prefix(12);
     if (view.size() >= 2 && (view.front() == '"' || view.front() == '\'') && view.back() == view.front()) {

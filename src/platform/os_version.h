@@ -34,7 +34,9 @@ std::optional<OsVersionRecord> QueryLinuxVersion(const std::string& osReleasePat
 void ParseKernelRelease(const std::string& release, std::uint32_t& major, std::uint32_t& minor,
                         std::uint32_t& patch);
 
-// PRETTY_NAME of an os-release file, unquoted; empty when absent.
+// PRETTY_NAME of an os-release file, unquoted; empty when absent, or when the
+// file (or what its links lead to) is no regular file or is larger than its
+// bound (file_limits.h).
 std::string ReadOsReleasePrettyName(const std::string& path);
 
 }  // namespace velkaro

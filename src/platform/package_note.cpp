@@ -1,5 +1,6 @@
 #include "platform/package_note.h"
 
+#include "platform/file_limits.h"
 #include "platform/unique_fd.h"
 
 #include <fcntl.h>
@@ -16,7 +17,6 @@ namespace velkaro {
 namespace {
 
 constexpr std::uint32_t kFdoPackagingMetadata = 0xcafe1a7e;
-constexpr std::size_t kMaxNoteSize = 64 * 1024;
 
 struct ElfCloser {
   void operator()(Elf* elf) const { elf_end(elf); }
@@ -26,6 +26,8 @@ std::optional<std::string> FindNoteText(Elf* elf) {
   for (Elf_Scn* section = elf_nextscn(elf, nullptr); section; section = elf_nextscn(elf, section)) {
     GElf_Shdr header;
     if (!gelf_getshdr(section, &header) || header.sh_type != SHT_NOTE) continue;
+    // A note section is small; a huge one is not read into memory.
+    if (header.sh_size > kMaxNoteSectionSize) continue;
     Elf_Data* data = elf_getdata(section, nullptr);
     if (!data || !data->d_buf) continue;
     std::size_t offset = 0;
@@ -35,7 +37,7 @@ std::optional<std::string> FindNoteText(Elf* elf) {
     while ((offset = gelf_getnote(data, offset, &note, &nameOffset, &descOffset)) > 0) {
       const char* base = static_cast<const char*>(data->d_buf);
       if (note.n_type != kFdoPackagingMetadata || note.n_namesz != 4 ||
-          std::memcmp(base + nameOffset, "FDO", 4) != 0 || note.n_descsz > kMaxNoteSize) {
+          std::memcmp(base + nameOffset, "FDO", 4) != 0 || note.n_descsz > kMaxNoteSectionSize) {
         continue;
       }
       // The JSON text is NUL-terminated inside the descriptor; stop at the NUL.

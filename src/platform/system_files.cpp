@@ -8,14 +8,15 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <map>
+#include <memory>
 #include <mutex>
 #include <unordered_map>
 
+#include "platform/file_limits.h"
 #include "platform/run_path.h"
 #include "platform/services.h"
 #include "platform/text.h"
+#include "platform/trusted_file.h"
 
 namespace velkaro {
 
@@ -108,70 +109,132 @@ std::optional<std::string> BundleInfoPlistOf(const std::string& path) {
 
 namespace {
 
-std::string NodeText(xmlNode* node) {
-  xmlChar* content = xmlNodeGetContent(node);
-  std::string text = content ? reinterpret_cast<const char*>(content) : "";
-  xmlFree(content);
+bool IsElement(xmlNode* node, const char* name) {
+  return node->type == XML_ELEMENT_NODE && xmlStrcmp(node->name, reinterpret_cast<const xmlChar*>(name)) == 0;
+}
+
+// The element's own text and CDATA, trimmed; nothing when it is longer than a
+// plist value may be. Entity references are not followed: text is never
+// expanded beyond what the file itself holds.
+std::optional<std::string> NodeText(xmlNode* node) {
+  std::string text;
+  for (xmlNode* child = node->children; child; child = child->next) {
+    if ((child->type != XML_TEXT_NODE && child->type != XML_CDATA_SECTION_NODE) || !child->content) continue;
+    text += reinterpret_cast<const char*>(child->content);
+    if (text.size() > kMaxInfoPlistValueSize) return std::nullopt;
+  }
   return std::string(TrimSpaces(text));
 }
 
-bool IsElement(xmlNode* node, const char* name) {
-  return node->type == XML_ELEMENT_NODE && xmlStrcmp(node->name, reinterpret_cast<const xmlChar*>(name)) == 0;
+// A property list needs no entities: a declaration (which could make a small
+// file expand into gigabytes, or name a local file) stops the parse.
+void RefuseEntityDeclaration(void* context, const xmlChar*, int, const xmlChar*, const xmlChar*, xmlChar*) {
+  auto* parser = static_cast<xmlParserCtxtPtr>(context);
+  *static_cast<bool*>(parser->_private) = true;
+  xmlStopParser(parser);
+}
+
+struct DocumentFree {
+  void operator()(xmlDoc* document) const { xmlFreeDoc(document); }
+};
+struct ParserFree {
+  void operator()(xmlParserCtxt* parser) const { xmlFreeParserCtxt(parser); }
+};
+using Document = std::unique_ptr<xmlDoc, DocumentFree>;
+
+// Parses the text of a plist: no network, no entity substitution, no DTD
+// loaded; nothing when it is broken or declares an entity.
+Document ParsePlist(const std::string& text, const std::string& path) {
+  // libxml2 must be set up once before threads parse at the same time.
+  static std::once_flag setUp;
+  std::call_once(setUp, xmlInitParser);
+  const std::unique_ptr<xmlParserCtxt, ParserFree> parser(xmlNewParserCtxt());
+  if (!parser || !parser->sax) return nullptr;
+  bool declaresEntity = false;
+  parser->_private = &declaresEntity;
+  parser->sax->entityDecl = RefuseEntityDeclaration;
+  Document document(xmlCtxtReadMemory(parser.get(), text.data(), static_cast<int>(text.size()), nullptr, nullptr,
+                                      XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
+  if (declaresEntity) {
+    OutputDebugString("Info.plist: " + path + ": declares an entity; not read");
+    return nullptr;
+  }
+  if (!parser->wellFormed) return nullptr;
+  return document;
 }
 
 }  // namespace
 
 std::optional<BundleInfo> ReadInfoPlist(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > 4 * 1024 * 1024) return std::nullopt;
-  // libxml2 must be set up once before threads parse at the same time.
-  static std::once_flag setUp;
-  std::call_once(setUp, xmlInitParser);
-  // No network, no external entities: a property list needs neither.
-  xmlDoc* document = xmlReadFile(path.c_str(), nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+  const std::optional<std::string> text = ReadSystemFile(path, kMaxInfoPlistSize, "Info.plist");
+  if (!text) return std::nullopt;
+  const Document document = ParsePlist(*text, path);
   if (!document) return std::nullopt;
-  std::map<std::string, std::string> values;
-  xmlNode* root = xmlDocGetRootElement(document);
+  xmlNode* root = xmlDocGetRootElement(document.get());
   xmlNode* dict = nullptr;
   if (root && IsElement(root, "plist")) {
     for (xmlNode* child = root->children; child && !dict; child = child->next) {
       if (IsElement(child, "dict")) dict = child;
     }
   }
-  if (dict) {
-    std::string key;
-    for (xmlNode* child = dict->children; child; child = child->next) {
-      if (child->type != XML_ELEMENT_NODE) continue;
-      if (IsElement(child, "key")) {
-        key = NodeText(child);
-      } else if (!key.empty()) {
-        if (IsElement(child, "string")) values.emplace(key, NodeText(child));
-        key.clear();
-      }
+  if (!dict) return std::nullopt;
+  // Only the two keys asked for are kept; the first of each counts. A key or
+  // value longer than a plist's may be refuses the file.
+  std::optional<std::string> version;
+  std::optional<std::string> vendor;
+  std::string key;
+  for (xmlNode* child = dict->children; child; child = child->next) {
+    if (child->type != XML_ELEMENT_NODE) continue;
+    const bool isKey = IsElement(child, "key");
+    std::optional<std::string>* wanted = nullptr;
+    if (!isKey && IsElement(child, "string")) {
+      if (key == "CFBundleShortVersionString") wanted = &version;
+      if (key == "ifdManufacturerString") wanted = &vendor;
+      if (wanted && *wanted) wanted = nullptr;
+    }
+    key.clear();
+    if (!isKey && !wanted) continue;
+    std::optional<std::string> found = NodeText(child);
+    if (!found) {
+      OutputDebugString(Format("Info.plist: %s: a text longer than %zu bytes; not read", path.c_str(),
+                               kMaxInfoPlistValueSize));
+      return std::nullopt;
+    }
+    if (isKey) {
+      key = std::move(*found);
+    } else {
+      *wanted = std::move(found);
     }
   }
-  xmlFreeDoc(document);
-  const auto version = values.find("CFBundleShortVersionString");
-  if (version == values.end() || version->second.empty()) return std::nullopt;
-  const auto vendor = values.find("ifdManufacturerString");
-  return BundleInfo{version->second, vendor == values.end() ? std::string() : vendor->second};
+  if (!version || version->empty()) return std::nullopt;
+  return BundleInfo{std::move(*version), vendor.value_or(std::string())};
 }
 
 namespace {
 
 // "libpcsclite1:amd64.list" names the package "libpcsclite1".
-std::string PackageOfListFile(const std::filesystem::path& file) {
-  std::string name = file.stem().string();
-  return name.substr(0, name.find(':'));
+std::string PackageOfListFile(std::string_view name) {
+  name.remove_suffix(std::string_view(".list").size());
+  return std::string(name.substr(0, name.find(':')));
+}
+
+// Calls `line` with each line of the text, without its line feed.
+template <class LineFunction>
+void ForEachLine(std::string_view text, LineFunction line) {
+  while (!text.empty()) {
+    const std::size_t end = std::min(text.find('\n'), text.size());
+    line(text.substr(0, end));
+    text.remove_prefix(std::min(end + 1, text.size()));
+  }
 }
 
 // Fills in the version of each package named in `versions` from dpkg's status
 // file; the first record of a package counts.
 void ReadPackageVersions(const std::string& root, std::unordered_map<std::string, std::string>& versions) {
-  std::ifstream status(root + "/var/lib/dpkg/status");
-  std::string line;
+  const auto status = ReadSystemFile(root + "/var/lib/dpkg/status", kMaxDpkgFileSize, "dpkg database");
+  if (!status) return;
   std::string package;
-  while (std::getline(status, line)) {
+  ForEachLine(*status, [&](std::string_view line) {
     if (line.starts_with("Package: ")) {
       package = std::string(TrimSpaces(line.substr(9)));
     } else if (line.starts_with("Version: ") && !package.empty()) {
@@ -180,7 +243,7 @@ void ReadPackageVersions(const std::string& root, std::unordered_map<std::string
     } else if (line.empty()) {
       package.clear();
     }
-  }
+  });
 }
 
 // The path as dpkg records it: relative to the system root, and on merged
@@ -224,21 +287,22 @@ PackageOwners FindOwningPackages(const std::vector<std::string>& paths) {
   if (wanted.empty()) return {};
 
   // One pass over the packages' file lists, keeping only the lines asked for.
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(root + "/var/lib/dpkg/info", error)) {
-    if (entry.path().extension() != ".list") continue;
-    std::ifstream list(entry.path());
-    std::string line;
-    std::string package;
-    while (std::getline(list, line)) {
-      const auto it = wanted.find(line);
-      if (it == wanted.end()) continue;
-      if (package.empty()) package = PackageOfListFile(entry.path());
-      for (const Wanted& w : it->second) {
-        if (packages[w.path][w.rank].empty()) packages[w.path][w.rank] = package;
-      }
-    }
-  }
+  const std::size_t listsRead = ForEachSystemFileIn(
+      root + "/var/lib/dpkg/info", ".list", kMaxDpkgFileSize, "dpkg database",
+      [&](const std::string& name, std::string_view list) {
+        std::string package;
+        std::string key;
+        ForEachLine(list, [&](std::string_view line) {
+          key.assign(line);
+          const auto it = wanted.find(key);
+          if (it == wanted.end()) return;
+          if (package.empty()) package = PackageOfListFile(name);
+          for (const Wanted& w : it->second) {
+            if (packages[w.path][w.rank].empty()) packages[w.path][w.rank] = package;
+          }
+        });
+      });
+  OutputDebugString(Format("dpkg database: %zu file lists read for %zu files", listsRead, paths.size()));
 
   std::unordered_map<std::string, std::string> versions;  // of the owning packages only
   for (const auto& ranks : packages) {

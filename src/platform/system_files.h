@@ -33,7 +33,8 @@ struct BundleInfo {
   std::string vendor;   // ifdManufacturerString, empty when absent
 };
 // Reads a reader driver bundle's Info.plist; nothing when it is not a
-// property list or has no version string.
+// property list, has no version string, is no regular file, is larger than
+// its bound, declares an entity or holds a key or value beyond its bound.
 std::optional<BundleInfo> ReadInfoPlist(const std::string& path);
 
 struct PackageVersion {
@@ -43,8 +44,9 @@ struct PackageVersion {
 // The installed packages that own these files, each by its path as asked or
 // the path its symbolic links resolve to, from the dpkg database under the
 // system root. One pass over the packages' file lists that keeps only the
-// lines naming these files: nothing of the database stays in memory. Files no
-// installed package owns are absent.
+// lines naming these files: one file of the database at a time is in memory,
+// and a file beyond its bound reads as missing. Files no installed package
+// owns are absent. Says in a debug line how many lists the pass read.
 using PackageOwners = std::unordered_map<std::string, PackageVersion>;
 PackageOwners FindOwningPackages(const std::vector<std::string>& paths);
 // The same for one file.

@@ -1,5 +1,6 @@
 #include "platform/trusted_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
@@ -7,11 +8,15 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <string_view>
 #include <utility>
+#include <vector>
 
+#include "platform/services.h"
 #include "platform/unique_fd.h"
 
 namespace velkaro {
@@ -82,11 +87,20 @@ TrustedFileText ReadBounded(int fd, std::size_t size, std::size_t maxBytes, cons
   return result;
 }
 
-}  // namespace
+// The end of a walk: the file (or directory) open, or why not.
+struct Reached {
+  Status status = Status::kFailed;
+  std::string reason;
+  UniqueFd handle;
+  struct stat info {};
+  std::string where;
+};
 
-TrustedFileText ReadTrustedFile(const std::string& path, std::size_t maxBytes) {
+// Walks to the regular file (or, with `wantDirectory`, the directory that no
+// one else may change) at `path` as ReadTrustedFile describes, and opens it.
+Reached Walk(const std::string& path, bool wantDirectory) {
   const auto fail = [&](Status status, const std::string& reason) {
-    TrustedFileText result;
+    Reached result;
     result.status = status;
     result.reason = reason;
     return result;
@@ -156,20 +170,135 @@ TrustedFileText ReadTrustedFile(const std::string& path, std::size_t maxBytes) {
       continue;
     }
 
-    if (!S_ISREG(info.st_mode)) return fail(Status::kRefused, where + ": not a regular file");
-    UniqueFd file(::openat(directory.handle.Get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (file.Get() < 0) {
+    if (wantDirectory) {
+      if (!S_ISDIR(info.st_mode)) return fail(Status::kRefused, where + ": not a directory");
+      if (!BelongsToUs(info) || OthersMayWrite(info)) {
+        return fail(Status::kRefused, where + ": other users may change it");
+      }
+    } else if (!S_ISREG(info.st_mode)) {
+      return fail(Status::kRefused, where + ": not a regular file");
+    }
+    const int flags = wantDirectory ? O_RDONLY | O_DIRECTORY : O_RDONLY | O_NONBLOCK;
+    Reached result;
+    result.handle = UniqueFd(::openat(directory.handle.Get(), name.c_str(), flags | O_NOFOLLOW | O_CLOEXEC));
+    if (result.handle.Get() < 0) {
       return fail(Status::kFailed, where + ": cannot be opened (" + std::strerror(errno) + ")");
     }
-    struct stat opened {};
-    if (::fstat(file.Get(), &opened) != 0 || !SameFile(info, opened) || !S_ISREG(opened.st_mode)) {
+    if (::fstat(result.handle.Get(), &result.info) != 0 || !SameFile(info, result.info) ||
+        (info.st_mode & S_IFMT) != (result.info.st_mode & S_IFMT)) {
       return fail(Status::kFailed, where + ": changed while being opened");
     }
-    TrustedFileText result = ReadBounded(file.Get(), static_cast<std::size_t>(opened.st_size), maxBytes, where);
-    if (result.status != Status::kRead) result.status = Status::kFailed;
+    result.status = Status::kRead;
+    result.where = where;
     return result;
   }
-  return fail(Status::kRefused, path + ": not a regular file");
+  return fail(Status::kRefused, path + (wantDirectory ? ": not a directory" : ": not a regular file"));
+}
+
+// Reads what the walk opened; with `wholeOnly`, a file whose size is above
+// the bound is not read at all (the answer is an empty, truncated text).
+TrustedFileText ReadReached(Reached reached, std::size_t maxBytes, bool wholeOnly) {
+  TrustedFileText result;
+  if (reached.status != Status::kRead) {
+    result.status = reached.status;
+    result.reason = std::move(reached.reason);
+    return result;
+  }
+  const auto size = static_cast<std::uint64_t>(reached.info.st_size);
+  if (wholeOnly && size > maxBytes) {
+    result.status = Status::kRead;
+    result.truncated = true;
+    return result;
+  }
+  result = ReadBounded(reached.handle.Get(), static_cast<std::size_t>(size), maxBytes, reached.where);
+  if (result.status != Status::kRead) result.status = Status::kFailed;
+  return result;
+}
+
+// The whole text of a system file, or nothing with a debug line.
+std::optional<std::string> WholeText(TrustedFileText file, const std::string& path, std::size_t maxBytes,
+                                     const char* what) {
+  if (file.status == Status::kMissing) return std::nullopt;
+  if (file.status != Status::kRead) {
+    OutputDebugString(std::string(what) + ": " + file.reason + "; read as missing");
+    return std::nullopt;
+  }
+  if (file.truncated) {
+    OutputDebugString(std::string(what) + ": " + path + ": larger than " + std::to_string(maxBytes) +
+                      " bytes; read as missing");
+    return std::nullopt;
+  }
+  return std::move(file.text);
+}
+
+// Opens a file as ReadRegularFile and ForEachSystemFileIn do: non-blocking,
+// regular files only; `at` is the directory a relative `name` is in.
+Reached OpenRegular(int at, const std::string& name, int flags, const std::string& where) {
+  Reached file;
+  file.where = where;
+  file.handle = UniqueFd(::openat(at, name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | flags));
+  if (file.handle.Get() < 0) {
+    const int error = errno;
+    file.status = error == ENOENT || error == ENOTDIR ? Status::kMissing : Status::kFailed;
+    file.reason = where + ": cannot be opened (" + std::strerror(error) + ")";
+  } else if (::fstat(file.handle.Get(), &file.info) != 0) {
+    file.reason = where + ": cannot be examined (" + std::strerror(errno) + ")";
+  } else if (!S_ISREG(file.info.st_mode)) {
+    file.status = Status::kRefused;
+    file.reason = where + ": not a regular file";
+  } else {
+    file.status = Status::kRead;
+  }
+  return file;
+}
+
+}  // namespace
+
+TrustedFileText ReadTrustedFile(const std::string& path, std::size_t maxBytes) {
+  return ReadReached(Walk(path, false), maxBytes, false);
+}
+
+TrustedFileText ReadRegularFile(const std::string& path, std::size_t maxBytes) {
+  // /proc files report a size of 0 (or a made-up one): the read grows.
+  return ReadReached(OpenRegular(AT_FDCWD, path, 0, path), maxBytes, false);
+}
+
+std::optional<std::string> ReadSystemFile(const std::string& path, std::size_t maxBytes, const char* what) {
+  return WholeText(ReadReached(Walk(path, false), maxBytes, true), path, maxBytes, what);
+}
+
+std::size_t ForEachSystemFileIn(const std::string& directory, std::string_view suffix, std::size_t maxBytes,
+                                const char* what, const SystemFileFunction& each) {
+  const Reached reached = Walk(directory, true);
+  if (reached.status != Status::kRead) {
+    if (reached.status != Status::kMissing) OutputDebugString(std::string(what) + ": " + reached.reason + "; not read");
+    return 0;
+  }
+  // The listing gets a descriptor of its own: closedir closes it.
+  const int listed = ::openat(reached.handle.Get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* listing = listed < 0 ? nullptr : ::fdopendir(listed);
+  if (!listing) {
+    OutputDebugString(std::string(what) + ": " + directory + ": cannot be listed (" + std::strerror(errno) + ")");
+    if (listed >= 0) ::close(listed);
+    return 0;
+  }
+  std::vector<std::string> names;
+  while (const dirent* entry = ::readdir(listing)) {
+    const std::string_view name = entry->d_name;
+    if (name.size() > suffix.size() && name.ends_with(suffix)) names.emplace_back(name);
+  }
+  ::closedir(listing);
+  std::size_t read = 0;
+  for (const std::string& name : names) {
+    const std::string path = directory + "/" + name;
+    // No one else may change the directory, so its entries are what it holds.
+    Reached file = OpenRegular(reached.handle.Get(), name, O_NOFOLLOW, path);
+    if (const auto text = WholeText(ReadReached(std::move(file), maxBytes, true), path, maxBytes, what)) {
+      ++read;
+      each(name, *text);
+    }
+  }
+  return read;
 }
 
 }  // namespace velkaro

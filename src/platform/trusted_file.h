@@ -5,7 +5,10 @@
 // regular file, and no more than a given number of bytes is read.
 
 #include <cstddef>
+#include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace velkaro {
 
@@ -28,5 +31,24 @@ struct TrustedFileText {
 // the way must itself belong to one of them. The file is opened non-blocking,
 // so a FIFO or device given by name cannot hang the caller.
 TrustedFileText ReadTrustedFile(const std::string& path, std::size_t maxBytes);
+
+// Reads a file by a path no other user can redirect (/proc files among them),
+// with the same rules but no walk: following links, non-blocking, regular
+// files only, read to its end up to `maxBytes` whatever size it reports.
+TrustedFileText ReadRegularFile(const std::string& path, std::size_t maxBytes);
+
+// A system file to be parsed, whole (by ReadTrustedFile), or nothing. A file
+// that is refused, cannot be read or holds more than `maxBytes` reads as a
+// missing one does, with a debug line saying which file and why; `what` names
+// the file's kind in that line ("os-release").
+std::optional<std::string> ReadSystemFile(const std::string& path, std::size_t maxBytes, const char* what);
+
+// The same for every file in `directory` whose name ends in `suffix`, walking
+// to the directory once: `each` gets each file's name and whole text. The
+// directory must be one that no other user may change. Answers how many
+// files were read.
+using SystemFileFunction = std::function<void(const std::string& name, std::string_view text)>;
+std::size_t ForEachSystemFileIn(const std::string& directory, std::string_view suffix, std::size_t maxBytes,
+                                const char* what, const SystemFileFunction& each);
 
 }  // namespace velkaro

@@ -142,10 +142,16 @@ std::string Replaced(std::string text, const std::string& from, const std::strin
 
 TEST_F(DiagLogTest, FixedSettingGivesTheGoldenLogs) {
   VELKARO_REQUIRE_SANDBOX();
+  testing_support::RecordingDebugOutput debug;
   system.admin = true;
   EXPECT_EQ(CreateLogfile(out / "admin.log"), RegistryStores::ReadFile(kData + "/administrator.log"));
   system.admin = false;
   EXPECT_EQ(CreateLogfile(out / "user.log"), RegistryStores::ReadFile(kData + "/user.log"));
+  // Each log reads the dpkg database once, for all its files together.
+  const auto lines = debug.Lines();
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& line) { return line.starts_with("dpkg database: "); }),
+            2);
 
   ASSERT_EQ(dialog.requests.size(), 2u);
   EXPECT_EQ(dialog.requests[0].defaultPath, out / "diagtool.log");

@@ -1,7 +1,15 @@
 #include "platform/os_version.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <filesystem>
+
+#include "fakes.h"
+#include "platform/deadline.h"
+#include "platform/file_limits.h"
 #include "temp_dir.h"
 
 TEST(OsVersionTest, KernelReleaseGivesMajorMinorAndPatch) {
@@ -38,4 +46,32 @@ TEST(OsVersionTest, LinuxRecordNamesTheSystem) {
   EXPECT_EQ(record->productName, "Linux");
   EXPECT_FALSE(record->csdVersion.empty());
   EXPECT_GT(record->majorVersion, 2u);
+}
+
+// os-release is usually a link; whatever it leads to must not hang the tool
+// or fill its memory, and reads as a missing file.
+TEST(OsVersionTest, OsReleaseThatIsNoSmallRegularFileReadsAsMissing) {
+  testing_support::TempDir dir;
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
+  dir.Write("huge", "PRETTY_NAME=Huge\n" + std::string(velkaro::kMaxOsReleaseSize, '#'));
+  const struct {
+    const char* target;
+    bool logged;
+  } cases[] = {{"fifo", true}, {"/dev/zero", true}, {"huge", true}, {"missing", false}};
+  for (const auto& c : cases) {
+    const std::string link = dir / (std::string("link-") + std::filesystem::path(c.target).filename().string());
+    std::filesystem::create_symlink(c.target, link);
+    testing_support::RecordingDebugOutput debug;
+    const auto record = velkaro::RunWithDeadline<std::optional<velkaro::OsVersionRecord>>(
+        [link] { return velkaro::QueryLinuxVersion(link); }, std::chrono::seconds(5));
+    if (!record) {
+      // Let a reader stuck on the FIFO go before failing.
+      ::close(::open((dir / "fifo").c_str(), O_WRONLY | O_NONBLOCK));
+      ADD_FAILURE() << c.target << ": no answer in time";
+      continue;
+    }
+    ASSERT_TRUE(*record) << c.target;
+    EXPECT_EQ((*record)->productName, "Linux") << c.target;
+    EXPECT_EQ(debug.Lines().size(), c.logged ? 1u : 0u) << c.target;
+  }
 }

@@ -3,9 +3,15 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/file_limits.h"
 #include "temp_dir.h"
 
 using velkaro::ParsePackageNoteJson;
+using velkaro::ParsePackageNoteImage;
 using velkaro::ReadPackageNote;
 
 TEST(PackageNoteTest, OwnBinaryCarriesTheProjectVersion) {
@@ -49,4 +55,34 @@ TEST(PackageNoteTest, ElfFilesWithoutOrWithBrokenNotes) {
   const auto odd = ReadPackageNote(VELKARO_FIXTURE_ODD_VERSION_NOTE);
   ASSERT_TRUE(odd);
   EXPECT_EQ(odd->version, "4294967296.1");
+}
+
+// A note section beyond its bound is not read, whatever it holds.
+TEST(PackageNoteTest, NoteSectionLargerThanItsBoundIsSkipped) {
+  std::ifstream in("/proc/self/exe", std::ios::binary);
+  std::string own(std::filesystem::file_size("/proc/self/exe"), '\0');
+  ASSERT_TRUE(in.read(own.data(), static_cast<std::streamsize>(own.size())));
+  // This program is a 64-bit little-endian ELF file: find its note's section header.
+  const auto field = [&](std::size_t at, std::size_t size) {
+    std::uint64_t value = 0;
+    std::memcpy(&value, own.data() + at, size);
+    return value;
+  };
+  ASSERT_EQ(own[4], 2);  // ELFCLASS64
+  const std::uint64_t table = field(0x28, 8);
+  const std::uint64_t entry = field(0x3a, 2);
+  const std::uint64_t names = field(table + entry * field(0x3e, 2) + 0x18, 8);
+  for (std::size_t i = 0; i < field(0x3c, 2); ++i) {
+    const std::size_t header = table + i * entry;
+    if (std::strcmp(own.c_str() + names + field(header, 4), ".note.package") != 0) continue;
+    const std::uint64_t offset = field(header + 0x18, 8);
+    for (const std::uint64_t size : {std::uint64_t{velkaro::kMaxNoteSectionSize}, velkaro::kMaxNoteSectionSize + 1}) {
+      ASSERT_LE(offset + size, own.size());
+      std::string image = own;
+      std::memcpy(image.data() + header + 0x20, &size, 8);
+      EXPECT_EQ(ParsePackageNoteImage(std::move(image)).has_value(), size <= velkaro::kMaxNoteSectionSize) << size;
+    }
+    return;
+  }
+  FAIL() << "no .note.package section";
 }

@@ -91,3 +91,30 @@ TEST(TrustedFileTest, OnlyPathsThatRootOrWeAloneMayChangeAreRead) {
   EXPECT_EQ(bounded.text, "0123");
   EXPECT_TRUE(bounded.truncated);
 }
+
+// /proc files report a size of 0: they are read to their end, up to the bound;
+// a FIFO or device is refused without waiting on it.
+TEST(TrustedFileTest, RegularFilesAreReadToTheirEndWithinTheBound) {
+  const TempDir dir;
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  const struct {
+    std::string path;
+    std::size_t bound;
+    Status status;
+    const char* holds;  // found in the text read
+    bool truncated;
+  } cases[] = {
+      {"/proc/self/status", 1 << 20, Status::kRead, "\nPid:", false},
+      {"/proc/self/status", 5, Status::kRead, "Name:", true},
+      {dir / "fifo", 64, Status::kRefused, "", false},
+      {"/dev/zero", 64, Status::kRefused, "", false},
+      {dir / "missing", 64, Status::kMissing, "", false},
+  };
+  for (const auto& c : cases) {
+    const auto result = velkaro::ReadRegularFile(c.path, c.bound);
+    EXPECT_EQ(result.status, c.status) << c.path << ": " << result.reason;
+    EXPECT_NE(result.text.find(c.holds), std::string::npos) << c.path;
+    EXPECT_EQ(result.truncated, c.truncated) << c.path;
+    EXPECT_LE(result.text.size(), c.bound) << c.path;
+  }
+}

@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <filesystem>
+#include <functional>
 #include <regex>
 
 #include "fakes.h"
+#include "platform/file_limits.h"
 #include "temp_dir.h"
 
 using testing_support::TempDir;
@@ -131,6 +134,84 @@ TEST_F(FileInfoTest, DriverBundleSpeaksForItsLibrary) {
   EXPECT_EQ(info.m_strPath, root / "usr/lib/pcsc/drivers/velkaro.bundle/Contents/Linux/");
   EXPECT_EQ(info.m_strVersion, "1.5.2.0");
   EXPECT_EQ(info.m_strCompany, "VELKARO");
+}
+
+// A plist yields only what it holds: no entity is declared or expanded, no
+// text runs past its bound, and only a regular file is read.
+TEST_F(FileInfoTest, InfoPlistIsReadWithinItsBounds) {
+  const auto plist = [](const std::string& doctype, const std::string& version) {
+    return "<?xml version=\"1.0\"?>\n" + doctype + "<plist version=\"1.0\"><dict>\n" +
+           "<key>CFBundleShortVersionString</key><string>" + version + "</string>\n</dict></plist>\n";
+  };
+  std::string bomb;
+  for (int i = 0; i < 2000; ++i) bomb += "&e;";
+  const struct {
+    const char* what;
+    std::string text;  // empty: a FIFO
+    const char* version;
+  } cases[] = {
+      {"CDATA", plist("", "<![CDATA[2.0.1]]>"), "2.0.1.0"},
+      {"external DTD named",
+       plist("<!DOCTYPE plist PUBLIC \"-//Example//DTD PLIST 1.0//EN\" \"http://example.invalid/PropertyList-1.0.dtd\">\n",
+             "2.2 &amp; more"),
+       "2.2.0.0"},
+      {"entity bomb", plist("<!DOCTYPE plist [<!ENTITY e \"" + std::string(10000, ' ') + "\">]>\n", "5." + bomb), ""},
+      {"declared entity", plist("<!DOCTYPE plist [<!ENTITY unused \"x\">]>\n", "3.0"), ""},
+      {"local file entity", plist("<!DOCTYPE plist [<!ENTITY f SYSTEM \"/etc/hostname\">]>\n", "4.&f;"), ""},
+      {"overlong value", plist("", "1.2" + std::string(velkaro::kMaxInfoPlistValueSize, 'x')), ""},
+      {"FIFO", "", ""},
+  };
+  for (const auto& c : cases) {
+    const std::string bundle = std::string("usr/lib/pcsc/drivers/") + (c.text.empty() ? "fifo" : c.what) + ".bundle";
+    root.Write(bundle + "/Contents/Linux/libvelkaro_bounded.so", "x");
+    if (c.text.empty()) {
+      ASSERT_EQ(::mkfifo((root / (bundle + "/Contents/Info.plist")).c_str(), 0644), 0);
+    } else {
+      root.Write(bundle + "/Contents/Info.plist", c.text);
+    }
+    testing_support::RecordingDebugOutput debug;
+    info.Inspect("/" + bundle + "/Contents/Linux/libvelkaro_bounded.so");
+    EXPECT_EQ(info.m_strVersion, c.version) << c.what;
+    const auto lines = debug.Lines();
+    const bool refusedAloud = std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+      return line.starts_with("Info.plist: ") && line.find("/Contents/Info.plist") != std::string::npos;
+    });
+    EXPECT_EQ(refusedAloud, *c.version == '\0') << c.what;
+  }
+}
+
+// A dpkg file beyond its bound, or in a directory others may change, reads
+// as missing, and says so: the file has no version.
+TEST_F(FileInfoTest, DpkgFilesOutOfBoundsGiveNoVersion) {
+  root.Write("usr/sbin/velkaro-owned", "data");
+  const std::string info = root / "var/lib/dpkg/info";
+  const auto grow = [&](const char* file) { std::filesystem::resize_file(root / file, velkaro::kMaxDpkgFileSize + 1); };
+  const struct {
+    const char* what;
+    std::function<void()> spoil;
+    const char* version;
+  } cases[] = {
+      {"within bounds", [] {}, "2.3.0.0"},
+      {"status over size", [&] { grow("var/lib/dpkg/status"); }, ""},  // sparse, nothing is written
+      {"list over size", [&] { grow("var/lib/dpkg/info/velkaro-owned.list"); }, ""},
+      {"lists others may change", [&] { ::chmod(info.c_str(), 0777); }, ""},
+  };
+  for (const auto& c : cases) {
+    root.Write("var/lib/dpkg/info/velkaro-owned.list", "/usr/sbin/velkaro-owned\n");
+    root.Write("var/lib/dpkg/status", "Package: velkaro-owned\nVersion: 2.3\n\n");
+    ::chmod(info.c_str(), 0755);
+    c.spoil();
+    testing_support::RecordingDebugOutput debug;
+    this->info.Inspect("velkaro-owned");
+    EXPECT_EQ(this->info.m_strVersion, c.version) << c.what;
+    const auto lines = debug.Lines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) {
+                              return line.starts_with("dpkg database: ") && line.find("; ") != std::string::npos;
+                            }),
+              *c.version ? 0 : 1)
+        << c.what;
+  }
 }
 
 TEST_F(FileInfoTest, BrokenVersionSourcesShowTheDefaults) {

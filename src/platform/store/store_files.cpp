@@ -14,7 +14,10 @@
 #include <random>
 #include <thread>
 
+#include "platform/file_limits.h"
 #include "platform/store/registry_text.h"
+#include "platform/text.h"
+#include "platform/trusted_file.h"
 
 namespace velkaro {
 
@@ -74,10 +77,15 @@ void PrependComponents(const std::string& path, std::deque<std::string>& pending
 }
 
 // Who holds a lock on the file, from /proc/locks: "process 123 (name)".
+// /proc files report no size: each is read to its end, up to a bound.
 std::string LockHolder(const struct stat& file) {
-  std::ifstream locks("/proc/locks");
-  std::string line;
-  while (std::getline(locks, line)) {
+  const TrustedFileText locks = ReadRegularFile("/proc/locks", kMaxProcLocksSize);
+  if (locks.status != TrustedFileText::Status::kRead) return "";
+  std::string_view rest = locks.text;
+  while (!rest.empty()) {
+    const std::size_t end = std::min(rest.find('\n'), rest.size());
+    const std::string line(rest.substr(0, end));
+    rest.remove_prefix(std::min(end + 1, rest.size()));
     char arrow[4] = "";
     int pid = 0;
     unsigned major = 0;
@@ -87,8 +95,8 @@ std::string LockHolder(const struct stat& file) {
     if (std::sscanf(line.c_str(), "%*d: %3s", arrow) != 1 || std::string(arrow) == "->") continue;
     if (std::sscanf(line.c_str(), "%*d: %*s %*s %*s %d %x:%x:%lu", &pid, &major, &minor, &inode) != 4) continue;
     if (major != ::major(file.st_dev) || minor != ::minor(file.st_dev) || inode != file.st_ino || pid <= 0) continue;
-    std::string name;
-    std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/comm") >> std::ws, name);
+    const TrustedFileText comm = ReadRegularFile("/proc/" + std::to_string(pid) + "/comm", kMaxProcCommSize);
+    const std::string name(comm.status == TrustedFileText::Status::kRead ? TrimSpaces(comm.text) : "");
     return "process " + std::to_string(pid) + (name.empty() ? "" : " (" + name + ")");
   }
   return "";

@@ -13,17 +13,19 @@
 
 #include "fuzz_check.h"
 
+// Never destroyed: the removal at exit runs after static destructors.
 inline const std::string& FuzzDirectory() {
-  static const std::string directory = [] {
+  static const std::string* const directory = [] {
     char name[] = "/dev/shm/velkaro-fuzz-XXXXXX";
     FUZZ_CHECK(::mkdtemp(name) != nullptr);
+    const auto* made = new std::string(name);
     std::atexit([] {
       std::error_code ignored;
       std::filesystem::remove_all(FuzzDirectory(), ignored);
     });
-    return std::string(name);
+    return made;
   }();
-  return directory;
+  return *directory;
 }
 
 // Writes `content` to `relative` below the directory (making its parents) and

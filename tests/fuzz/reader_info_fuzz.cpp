@@ -56,7 +56,7 @@ LONG SCardControl(SCARDHANDLE, DWORD, LPCVOID, DWORD, LPVOID out, DWORD outSize,
     return result;
   }
   const auto bytes = g_input->ConsumeBytes<std::uint8_t>(g_input->ConsumeIntegralInRange<DWORD>(0, outSize));
-  std::memcpy(out, bytes.data(), bytes.size());
+  if (!bytes.empty()) std::memcpy(out, bytes.data(), bytes.size());
   *returned = static_cast<DWORD>(bytes.size());
   std::string expected = "n/a";
   if (bytes.size() == 4) {
@@ -73,14 +73,14 @@ LONG SCardGetAttrib(SCARDHANDLE, DWORD, LPBYTE buffer, LPDWORD length) {
   if (result != SCARD_S_SUCCESS) return result;
   const DWORD room = *length;
   const auto bytes = g_input->ConsumeBytes<std::uint8_t>(g_input->ConsumeIntegralInRange<DWORD>(0, room));
-  std::memcpy(buffer, bytes.data(), bytes.size());
+  if (!bytes.empty()) std::memcpy(buffer, bytes.data(), bytes.size());
   // A driver may claim more than it wrote, or than the buffer holds.
   const DWORD claimed = g_input->ConsumeBool() ? static_cast<DWORD>(bytes.size()) : g_input->ConsumeIntegral<std::uint16_t>();
   *length = claimed;
   g_serialAnswered = true;
   // The caller's buffer starts zeroed: what was not written reads as zero.
   std::vector<char> seen(room, '\0');
-  std::memcpy(seen.data(), bytes.data(), bytes.size());
+  std::copy(bytes.begin(), bytes.end(), seen.begin());
   std::string text;
   for (std::size_t i = 0; i < std::min<std::size_t>({claimed, room - 1, seen.size()}) && seen[i] != '\0'; ++i) text += seen[i];
   g_serialExpected = text == "12345678" ? "n/a" : text;

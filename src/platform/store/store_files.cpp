@@ -73,9 +73,10 @@ void PrependComponents(const std::string& path, std::deque<std::string>& pending
   pending.insert(pending.begin(), parts.begin(), parts.end());
 }
 
-// Who holds a lock on the file, from /proc/locks: "process 123 (name)".
-std::string LockHolder(const struct stat& file) {
-  std::ifstream locks("/proc/locks");
+}  // namespace
+
+std::string LockHolder(const struct stat& file, const std::string& locksPath) {
+  std::ifstream locks(locksPath);
   std::string line;
   while (std::getline(locks, line)) {
     char arrow[4] = "";
@@ -93,6 +94,8 @@ std::string LockHolder(const struct stat& file) {
   }
   return "";
 }
+
+namespace {
 
 int ReadAll(int fd, const struct stat& info, std::string& text) {
   text.clear();

@@ -1,5 +1,12 @@
-// libFuzzer target for the configuration file reader: the profile parser and
-// the card tables and file lists read from it. Beyond "does not crash":
+// libFuzzer target for the configuration file reader as the program uses it:
+// the file is read from disk (with its size and line-end checks), then the
+// card tables and file lists are read from it. Beyond "does not crash":
+// - a file is refused only for what the reader checks: UTF-16 (a byte order
+//   mark or zero bytes) or CR-only line ends; a refused file reads as empty
+//   with a reason, a read one gives the profile that parsing its text gives;
+// - a read file has no CR but before LF: a CR alone ends a line for the
+//   editor that wrote it, and this reader would join those lines without a
+//   word;
 // - the profile and the raw section listing (the settings dump's reader of the
 //   same file) agree on which sections and keys there are;
 // - no value handed out is longer than the 255-character bound;
@@ -12,6 +19,7 @@
 #include <unordered_set>
 
 #include "fuzz_check.h"
+#include "fuzz_files.h"
 #include "app/config_file.h"
 #include "card/card_names.h"
 #include "platform/profile_file.h"
@@ -23,6 +31,36 @@ namespace {
 std::string AsciiUpper(std::string text) {
   for (char& c : text) c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
   return text;
+}
+
+void CheckRefusal(const velkaro::ProfileFile& profile, std::string_view text) {
+  FUZZ_CHECK(!profile.LoadProblem().empty() && profile.SectionNames().empty());
+  const bool utf16 = text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF") ||
+                     text.find('\0') != std::string_view::npos;
+  const bool crOnly = text.find('\n') == std::string_view::npos && text.find('\r') != std::string_view::npos;
+  FUZZ_CHECK(utf16 || crOnly);
+}
+
+// The position of a CR not followed by LF, or npos.
+std::size_t LoneCr(std::string_view text) {
+  for (std::size_t at = text.find('\r'); at != std::string_view::npos; at = text.find('\r', at + 1)) {
+    if (at + 1 == text.size() || text[at + 1] != '\n') return at;
+  }
+  return std::string_view::npos;
+}
+
+// Two profiles hold the same sections, keys and values.
+void CheckSame(const velkaro::ProfileFile& loaded, const velkaro::ProfileFile& parsed) {
+  const auto names = loaded.SectionNames();
+  FUZZ_CHECK(names == parsed.SectionNames());
+  for (const auto& section : names) {
+    const auto keys = loaded.KeyNames(section);
+    FUZZ_CHECK(keys == parsed.KeyNames(section));
+    for (const auto& key : keys) {
+      const std::string value = loaded.GetString(section, key, "");
+      FUZZ_CHECK(value == parsed.GetString(section, key, ""));
+    }
+  }
 }
 
 // The first section of each name (in any letter case) is the one the profile
@@ -60,7 +98,15 @@ void CheckAgreement(const velkaro::ProfileFile& profile, std::string_view text) 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   velkaro::ProfileFile profile;
-  profile.Parse(text);
+  if (!profile.Load(WriteFuzzFile("diagtool.ini", text))) {
+    CheckRefusal(profile, text);
+    return 0;
+  }
+  FUZZ_CHECK(profile.LoadProblem().empty());
+  velkaro::ProfileFile parsed;
+  parsed.Parse(text);
+  CheckSame(profile, parsed);
+  FUZZ_CHECK(LoneCr(text) == std::string_view::npos);
   CheckAgreement(profile, text);
 
   StringList mandatory, optional, readers;

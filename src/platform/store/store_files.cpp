@@ -76,10 +76,11 @@ void PrependComponents(const std::string& path, std::deque<std::string>& pending
   pending.insert(pending.begin(), parts.begin(), parts.end());
 }
 
-// Who holds a lock on the file, from /proc/locks: "process 123 (name)".
+}  // namespace
+
 // /proc files report no size: each is read to its end, up to a bound.
-std::string LockHolder(const struct stat& file) {
-  const TrustedFileText locks = ReadRegularFile("/proc/locks", kMaxProcLocksSize);
+std::string LockHolder(const struct stat& file, const std::string& locksPath) {
+  const TrustedFileText locks = ReadRegularFile(locksPath, kMaxProcLocksSize);
   if (locks.status != TrustedFileText::Status::kRead) return "";
   std::string_view rest = locks.text;
   while (!rest.empty()) {
@@ -97,10 +98,13 @@ std::string LockHolder(const struct stat& file) {
     if (major != ::major(file.st_dev) || minor != ::minor(file.st_dev) || inode != file.st_ino || pid <= 0) continue;
     const TrustedFileText comm = ReadRegularFile("/proc/" + std::to_string(pid) + "/comm", kMaxProcCommSize);
     const std::string name(comm.status == TrustedFileText::Status::kRead ? TrimSpaces(comm.text) : "");
-    return "process " + std::to_string(pid) + (name.empty() ? "" : " (" + name + ")");
+    // Any user may name a process: the name is shown, never acted on.
+    return "process " + std::to_string(pid) + (name.empty() ? "" : " (" + EscapeControls(name) + ")");
   }
   return "";
 }
+
+namespace {
 
 int ReadAll(int fd, const struct stat& info, std::string& text) {
   text.clear();

@@ -31,6 +31,10 @@ namespace velkaro {
 // holds the lock.
 inline constexpr std::chrono::milliseconds kStoreLockWait{5000};
 
+// Who holds a lock on the file, from the kernel's lock table: "process 123
+// (name)", or empty when no holder is listed.
+std::string LockHolder(const struct stat& file, const std::string& locksPath = "/proc/locks");
+
 class StoreDirectory {
  public:
   // Opens the directory of the store file `path`. With `create`, missing

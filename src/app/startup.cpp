@@ -40,6 +40,11 @@ constexpr std::array<QtPlace, 5> kQtPlaces = {{
     {"XDG_DATA_HOME", "/.local/share"},
     {"XDG_STATE_HOME", "/.local/state"},
 }};
+// Search paths and files from which Qt and fontconfig load plugins (code) or
+// read configuration (fontconfig's names its cache directories).
+constexpr std::array<const char*, 5> kSearchPaths = {"QT_PLUGIN_PATH", "QT_QPA_PLATFORM_PLUGIN_PATH", "FONTCONFIG_PATH",
+                                                     "XDG_CONFIG_DIRS", "XDG_DATA_DIRS"};
+constexpr std::array<const char*, 2> kConfigFiles = {"QT_LOGGING_CONF", "FONTCONFIG_FILE"};
 constexpr char kRootRuntime[] = "/run/user/0";
 constexpr char kPrivateRuntime[] = "/.cache/velkaro-diag-runtime";
 
@@ -79,6 +84,31 @@ void Replace(const char* variable, const char* given, const std::string& own) {
   ::setenv(variable, own.c_str(), 1);
 }
 
+// A file only root may change, in a directory only root controls.
+bool OnlyRootControlsFile(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos || !OnlyRootControls(slash == 0 ? "/" : path.substr(0, slash))) return false;
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == 0 &&
+         (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// Every entry of a ':' list; an empty one would mean the working directory.
+bool OnlyRootControlsEach(std::string_view list) {
+  for (;;) {
+    const std::size_t colon = list.find(':');
+    if (!OnlyRootControls(std::string(list.substr(0, colon)))) return false;
+    if (colon == std::string_view::npos) return true;
+    list.remove_prefix(colon + 1);
+  }
+}
+
+void Drop(const char* variable, const char* given) {
+  velkaro::OutputDebugString(std::string("Running as root: ") + variable + "=" + velkaro::EscapeControls(given) +
+                             " dropped, it names a place root alone does not control");
+  ::unsetenv(variable);
+}
+
 }  // namespace
 
 std::string RootHome() {
@@ -98,6 +128,13 @@ void KeepQtFilesInRootsPlaces(const std::string& rootHome) {
     // Unset, the XDG places follow HOME; HOME itself must be there.
     if (given ? OnlyRootControls(given) : place.underRootHome[0] != '\0') continue;
     Replace(place.variable, given, rootHome + place.underRootHome);
+  }
+  // Unset, these fall back to the system's own places.
+  for (const char* variable : kSearchPaths) {
+    if (const char* given = std::getenv(variable); given && !OnlyRootControlsEach(given)) Drop(variable, given);
+  }
+  for (const char* variable : kConfigFiles) {
+    if (const char* given = std::getenv(variable); given && !OnlyRootControlsFile(given)) Drop(variable, given);
   }
   // Qt wants a runtime directory of mode 0700 and makes one in /tmp when none is set.
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");

@@ -17,8 +17,10 @@ class CDiagToolPropSheet;
 // there. Called before the QApplication exists: each such variable naming a
 // place that root alone does not control is pointed at root's own place under
 // `rootHome` (the runtime directory at /run/user/0, or a 0700 one under the
-// cache), with a debug line saying what it replaced. Does nothing for other
-// users.
+// cache), with a debug line saying what it replaced. Search paths and files
+// from which Qt and fontconfig would load plugins or configuration
+// (QT_PLUGIN_PATH, FONTCONFIG_FILE, XDG_CONFIG_DIRS, ...) are dropped in the
+// same case, so the system's own are used. Does nothing for other users.
 void KeepQtFilesInRootsPlaces(const std::string& rootHome);
 // Root's home directory as the user database gives it.
 std::string RootHome();

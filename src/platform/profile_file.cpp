@@ -42,8 +42,12 @@ bool LooksLikeUtf16(std::string_view content) {
 // Why text this reader cannot take line by line would read as empty.
 std::string TextProblem(std::string_view content) {
   if (LooksLikeUtf16(content)) return "it is UTF-16 text; save it as UTF-8";
-  if (content.find('\n') == std::string_view::npos && content.find('\r') != std::string_view::npos) {
-    return "its lines end in CR alone; save it with LF or CR LF line ends";
+  // One CR alone is enough: the editor that wrote it ended a line there, and
+  // this reader would join that line to the next without a word.
+  for (std::size_t at = content.find('\r'); at != std::string_view::npos; at = content.find('\r', at + 1)) {
+    if (at + 1 == content.size() || content[at + 1] != '\n') {
+      return "its lines end in CR alone; save it with LF or CR LF line ends";
+    }
   }
   return {};
 }

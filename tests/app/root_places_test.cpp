@@ -98,6 +98,15 @@ TEST(RootPlacesTest, QtFilesNeverGoToAnotherUsersDirectories) {
       fs::create_symlink(secret, planted);
       ::lchown(planted.c_str(), kNobody, kNobody);
     }
+    // Places from which Qt would load plugins, and fontconfig its configuration.
+    MakeDirectory(c.base + "/plugins", c.owner, c.mode);
+    const std::string fonts = dir.Write("fonts.conf", "<fontconfig/>\n");
+    ::chown(fonts.c_str(), c.owner, c.owner);
+    ::chmod(fonts.c_str(), c.mode & 0666);
+    const std::string loaders[][2] = {{"QT_PLUGIN_PATH", "/usr/lib:" + c.base + "/plugins"},
+                                      {"XDG_CONFIG_DIRS", c.base + "/plugins"},
+                                      {"FONTCONFIG_FILE", fonts}};
+    for (const auto& [variable, value] : loaders) environment += " " + variable + "=" + value;
     const std::vector<std::string> before = Listing(c.base);
 
     const std::string command = environment + " timeout 60 " + VELKARO_ROOT_WINDOW + " " + rootHome + " >" +
@@ -109,6 +118,10 @@ TEST(RootPlacesTest, QtFilesNeverGoToAnotherUsersDirectories) {
     const std::string debug = Read(dir / "stderr");
     for (const auto& [variable, below] : places) {
       const std::string line = std::string("Running as root: ") + variable + "=" + c.base + below + " replaced by ";
+      EXPECT_EQ(debug.find(line) != std::string::npos, c.replaced) << variable << "\n" << debug;
+    }
+    for (const auto& [variable, value] : loaders) {
+      const std::string line = "Running as root: " + variable + "=" + value + " dropped";
       EXPECT_EQ(debug.find(line) != std::string::npos, c.replaced) << variable << "\n" << debug;
     }
     if (c.replaced) {

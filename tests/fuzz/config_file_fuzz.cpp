@@ -2,7 +2,7 @@
 // the file is read from disk (with its size and line-end checks), then the
 // card tables and file lists are read from it. Beyond "does not crash":
 // - a file is refused only for what the reader checks: UTF-16 (a byte order
-//   mark or zero bytes) or CR-only line ends; a refused file reads as empty
+//   mark or zero bytes) or a line ending in CR alone; a refused file reads as empty
 //   with a reason, a read one gives the profile that parsing its text gives;
 // - a read file has no CR but before LF: a CR alone ends a line for the
 //   editor that wrote it, and this reader would join those lines without a
@@ -33,20 +33,19 @@ std::string AsciiUpper(std::string text) {
   return text;
 }
 
-void CheckRefusal(const velkaro::ProfileFile& profile, std::string_view text) {
-  FUZZ_CHECK(!profile.LoadProblem().empty() && profile.SectionNames().empty());
-  const bool utf16 = text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF") ||
-                     text.find('\0') != std::string_view::npos;
-  const bool crOnly = text.find('\n') == std::string_view::npos && text.find('\r') != std::string_view::npos;
-  FUZZ_CHECK(utf16 || crOnly);
-}
-
 // The position of a CR not followed by LF, or npos.
 std::size_t LoneCr(std::string_view text) {
   for (std::size_t at = text.find('\r'); at != std::string_view::npos; at = text.find('\r', at + 1)) {
     if (at + 1 == text.size() || text[at + 1] != '\n') return at;
   }
   return std::string_view::npos;
+}
+
+void CheckRefusal(const velkaro::ProfileFile& profile, std::string_view text) {
+  FUZZ_CHECK(!profile.LoadProblem().empty() && profile.SectionNames().empty());
+  const bool utf16 = text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF") ||
+                     text.find('\0') != std::string_view::npos;
+  FUZZ_CHECK(utf16 || LoneCr(text) != std::string_view::npos);
 }
 
 // Two profiles hold the same sections, keys and values.

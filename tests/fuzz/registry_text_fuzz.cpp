@@ -14,7 +14,7 @@ namespace {
 velkaro::RegKeyNode Apply(const velkaro::RegDocument& document) {
   velkaro::RegKeyNode top;
   for (const auto& root : velkaro::RegRoots()) top.AddSubkey(root.name);
-  for (const auto& section : document.sections) velkaro::ApplyRegSection(section, top);
+  velkaro::ApplyRegSections(document.sections, top);
   return top;
 }
 

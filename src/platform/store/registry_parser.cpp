@@ -300,21 +300,24 @@ bool ParseRegText(std::string_view text, RegDocument& document, RegTextError& er
   return false;
 }
 
-void ApplyRegSection(const RegKeySection& section, RegKeyNode& top) {
-  RegKeyNode* root = top.FindSubkey(section.root->name);
-  if (root == nullptr) return;
-  if (section.remove) {
-    const std::span<const std::string> path(section.path);
-    if (RegKeyNode* parent = root->Find(path.first(path.size() - 1))) parent->DeleteSubkey(path.back());
-    return;
-  }
-  RegKeyNode* key = root;
-  for (const std::string& name : section.path) key = &key->AddSubkey(name);
-  for (const RegValueEntry& value : section.values) {
-    if (value.remove) {
-      key->DeleteValue(value.name);
-    } else {
-      key->SetValue(value.name, value.type, value.data);
+void ApplyRegSections(std::span<const RegKeySection> sections, RegKeyNode& top) {
+  RegTreeBatch batch(top);
+  for (const RegKeySection& section : sections) {
+    RegKeyNode* root = top.FindSubkey(section.root->name);
+    if (root == nullptr) continue;
+    if (section.remove) {
+      const std::span<const std::string> path(section.path);
+      if (RegKeyNode* parent = root->Find(path.first(path.size() - 1))) batch.DeleteSubkey(*parent, path.back());
+      continue;
+    }
+    RegKeyNode* key = root;
+    for (const std::string& name : section.path) key = &batch.AddSubkey(*key, name);
+    for (const RegValueEntry& value : section.values) {
+      if (value.remove) {
+        batch.DeleteValue(*key, value.name);
+      } else {
+        key->SetValue(value.name, value.type, value.data);
+      }
     }
   }
 }

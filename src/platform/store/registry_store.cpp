@@ -84,8 +84,8 @@ LSTATUS RegistryStore::ParseUncached(const std::string& text, RegKeyNode& top, s
     if (section.root->store != m_kind) {
       return failed(section.line, std::string(section.root->name) + " is not kept in this store");
     }
-    ApplyRegSection(section, top);
   }
+  ApplyRegSections(document.sections, top);
   return ERROR_SUCCESS;
 }
 

@@ -20,6 +20,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -61,9 +62,11 @@ struct RegTextError {
 // text is an empty document (a store file just created).
 bool ParseRegText(std::string_view text, RegDocument& document, RegTextError& error);
 
-// Applies one section to `top`, whose subkeys are the root keys; the section's
-// root key must be one of them. Deleting what is not there does nothing.
-void ApplyRegSection(const RegKeySection& section, RegKeyNode& top);
+// Applies the sections in their order to `top`, whose subkeys are the root
+// keys; a section of a root key that `top` lacks is left out. Deleting what
+// is not there does nothing. One call for a whole document: the tree is put
+// in order once, at the end.
+void ApplyRegSections(std::span<const RegKeySection> sections, RegKeyNode& top);
 
 // The text of a whole store: header, then every key of every root key in
 // name order. A root key is written only when it has values of its own.

@@ -36,6 +36,60 @@ bool HasControlCharacter(std::string_view text) {
   });
 }
 
+// Work done on names by this thread (see RegTreeSteps).
+thread_local std::uint64_t t_steps = 0;
+
+// The name in one case, as the index keys it: equal exactly when
+// CompareRegNames calls the names equal. Each upper-cased code point goes
+// in as UTF-8; a byte that is not UTF-8 goes in as 0xFF and itself, which no
+// UTF-8 text contains.
+std::string FoldName(std::string_view text) {
+  ++t_steps;
+  std::string folded;
+  folded.reserve(text.size());
+  for (std::int32_t i = 0; i < static_cast<std::int32_t>(text.size());) {
+    const UChar32 c = NextUpper(text, i);
+    if (c < 0x80 && c >= 0) {
+      folded += static_cast<char>(c);
+    } else if (c < 0) {
+      folded += '\xFF';
+      folded += static_cast<char>(-c);
+    } else {
+      char bytes[U8_MAX_LENGTH];
+      std::int32_t length = 0;
+      U8_APPEND_UNSAFE(bytes, length, c);
+      folded.append(bytes, static_cast<std::size_t>(length));
+    }
+  }
+  return folded;
+}
+
+// After an entry at `position` went (-1) or came (+1), the entries behind it
+// moved by one.
+void ShiftPositions(std::unordered_map<std::string, std::size_t>& index, std::size_t position, int by) {
+  t_steps += index.size();
+  for (auto& entry : index) {
+    if (entry.second >= position) entry.second = by > 0 ? entry.second + 1 : entry.second - 1;
+  }
+}
+
+// Drops the entries at `marked` positions, keeping the order of the rest.
+template <typename T>
+void DropMarked(std::vector<T>& entries, std::vector<std::size_t>& marked) {
+  if (marked.empty()) return;
+  t_steps += entries.size();
+  std::vector<bool> dead(entries.size());
+  for (const std::size_t position : marked) dead[position] = true;
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (dead[i]) continue;
+    if (kept != i) entries[kept] = std::move(entries[i]);
+    ++kept;
+  }
+  entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(kept), entries.end());
+  marked.clear();
+}
+
 constexpr std::array<RegRoot, 7> kRoots{{
     {"HKEY_CLASSES_ROOT", "HKCR", 0x80000000u, RegStoreKind::Machine},
     {"HKEY_CURRENT_USER", "HKCU", 0x80000001u, RegStoreKind::User},
@@ -49,6 +103,7 @@ constexpr std::array<RegRoot, 7> kRoots{{
 }  // namespace
 
 int CompareRegNames(std::string_view a, std::string_view b) {
+  ++t_steps;
   // ASCII names (nearly all of them) compare without decoding.
   const std::size_t common = std::min(a.size(), b.size());
   std::size_t i = 0;
@@ -117,43 +172,36 @@ const RegRoot* FindRegRoot(std::uintptr_t handle) {
 }
 
 const RegValue* RegKeyNode::FindValue(std::string_view name) const {
-  for (const RegValue& value : m_values) {
-    if (RegNamesEqual(value.name, name)) return &value;
-  }
-  return nullptr;
+  const auto it = m_valueIndex.find(FoldName(name));
+  return it == m_valueIndex.end() ? nullptr : &m_values[it->second];
 }
 
 bool RegKeyNode::SetValue(std::string_view name, std::uint32_t type, std::span<const std::uint8_t> data) {
-  for (RegValue& value : m_values) {
-    if (!RegNamesEqual(value.name, name)) continue;
-    if (value.type == type && std::equal(value.data.begin(), value.data.end(), data.begin(), data.end())) {
-      return false;
-    }
-    value.type = type;
-    value.data.assign(data.begin(), data.end());
+  const auto [it, added] = m_valueIndex.try_emplace(FoldName(name), m_values.size());
+  if (added) {
+    m_values.push_back(RegValue{std::string(name), type, {data.begin(), data.end()}});
     return true;
   }
-  m_values.push_back(RegValue{std::string(name), type, {data.begin(), data.end()}});
+  RegValue& value = m_values[it->second];
+  if (value.type == type && std::equal(value.data.begin(), value.data.end(), data.begin(), data.end())) return false;
+  value.type = type;
+  value.data.assign(data.begin(), data.end());
   return true;
 }
 
 bool RegKeyNode::DeleteValue(std::string_view name) {
-  const auto it = std::find_if(m_values.begin(), m_values.end(),
-                               [&](const RegValue& value) { return RegNamesEqual(value.name, name); });
-  if (it == m_values.end()) return false;
-  m_values.erase(it);
+  const auto it = m_valueIndex.find(FoldName(name));
+  if (it == m_valueIndex.end()) return false;
+  const std::size_t position = it->second;
+  m_valueIndex.erase(it);
+  m_values.erase(m_values.begin() + static_cast<std::ptrdiff_t>(position));
+  ShiftPositions(m_valueIndex, position, -1);
   return true;
 }
 
-std::vector<RegKeyNode>::const_iterator RegKeyNode::LowerBound(std::string_view name) const {
-  return std::lower_bound(m_subkeys.begin(), m_subkeys.end(), name, [](const RegKeyNode& key, std::string_view n) {
-    return CompareRegNames(key.m_name, n) < 0;
-  });
-}
-
 const RegKeyNode* RegKeyNode::FindSubkey(std::string_view name) const {
-  const auto it = LowerBound(name);
-  return it != m_subkeys.end() && RegNamesEqual(it->m_name, name) ? &*it : nullptr;
+  const auto it = m_subkeyIndex.find(FoldName(name));
+  return it == m_subkeyIndex.end() ? nullptr : &m_subkeys[it->second];
 }
 
 RegKeyNode* RegKeyNode::FindSubkey(std::string_view name) {
@@ -161,18 +209,27 @@ RegKeyNode* RegKeyNode::FindSubkey(std::string_view name) {
 }
 
 RegKeyNode& RegKeyNode::AddSubkey(std::string_view name, bool* added) {
-  const auto position = LowerBound(name);
-  const bool exists = position != m_subkeys.end() && RegNamesEqual(position->m_name, name);
-  if (added != nullptr) *added = !exists;
-  const auto index = position - m_subkeys.begin();
-  if (!exists) m_subkeys.insert(position, RegKeyNode(std::string(name)));
-  return m_subkeys[static_cast<std::size_t>(index)];
+  std::string folded = FoldName(name);
+  const auto found = m_subkeyIndex.find(folded);
+  if (added != nullptr) *added = found == m_subkeyIndex.end();
+  if (found != m_subkeyIndex.end()) return m_subkeys[found->second];
+  const auto position =
+      std::lower_bound(m_subkeys.begin(), m_subkeys.end(), name,
+                       [](const RegKeyNode& key, std::string_view n) { return CompareRegNames(key.m_name, n) < 0; });
+  const auto index = static_cast<std::size_t>(position - m_subkeys.begin());
+  m_subkeys.insert(position, RegKeyNode(std::string(name)));
+  ShiftPositions(m_subkeyIndex, index, 1);
+  m_subkeyIndex.emplace(std::move(folded), index);
+  return m_subkeys[index];
 }
 
 bool RegKeyNode::DeleteSubkey(std::string_view name) {
-  const auto it = LowerBound(name);
-  if (it == m_subkeys.end() || !RegNamesEqual(it->m_name, name)) return false;
-  m_subkeys.erase(it);
+  const auto it = m_subkeyIndex.find(FoldName(name));
+  if (it == m_subkeyIndex.end()) return false;
+  const std::size_t position = it->second;
+  m_subkeyIndex.erase(it);
+  m_subkeys.erase(m_subkeys.begin() + static_cast<std::ptrdiff_t>(position));
+  ShiftPositions(m_subkeyIndex, position, -1);
   return true;
 }
 
@@ -180,8 +237,79 @@ bool RegKeyNode::Clear() {
   const bool hadContent = !m_values.empty() || !m_subkeys.empty();
   m_values.clear();
   m_subkeys.clear();
+  m_valueIndex.clear();
+  m_subkeyIndex.clear();
+  m_deadValues.clear();
+  m_deadSubkeys.clear();
+  m_unsorted = false;
   return hadContent;
 }
+
+bool RegKeyNode::operator==(const RegKeyNode& other) const {
+  // The indexes follow from the names, so the content alone decides.
+  return m_name == other.m_name && m_values == other.m_values && m_subkeys == other.m_subkeys;
+}
+
+void RegKeyNode::Reindex(bool values, bool subkeys) {
+  if (values) {
+    m_valueIndex.clear();
+    m_valueIndex.reserve(m_values.size());
+    for (std::size_t i = 0; i < m_values.size(); ++i) m_valueIndex.emplace(FoldName(m_values[i].name), i);
+  }
+  if (subkeys) {
+    m_subkeyIndex.clear();
+    m_subkeyIndex.reserve(m_subkeys.size());
+    for (std::size_t i = 0; i < m_subkeys.size(); ++i) m_subkeyIndex.emplace(FoldName(m_subkeys[i].m_name), i);
+  }
+}
+
+void RegKeyNode::Settle() {
+  const bool values = !m_deadValues.empty();
+  const bool subkeys = !m_deadSubkeys.empty() || m_unsorted;
+  DropMarked(m_values, m_deadValues);
+  DropMarked(m_subkeys, m_deadSubkeys);
+  if (m_unsorted) {
+    std::sort(m_subkeys.begin(), m_subkeys.end(),
+              [](const RegKeyNode& a, const RegKeyNode& b) { return CompareRegNames(a.m_name, b.m_name) < 0; });
+    m_unsorted = false;
+  }
+  Reindex(values, subkeys);
+  for (RegKeyNode& subkey : m_subkeys) subkey.Settle();
+}
+
+RegKeyNode& RegTreeBatch::AddSubkey(RegKeyNode& parent, std::string_view name) {
+  const auto [it, added] = parent.m_subkeyIndex.try_emplace(FoldName(name), parent.m_subkeys.size());
+  if (added) {
+    // Input already in order (what this program writes) needs no sort.
+    if (!parent.m_subkeys.empty() && CompareRegNames(parent.m_subkeys.back().m_name, name) > 0) {
+      parent.m_unsorted = true;
+    }
+    parent.m_subkeys.emplace_back(std::string(name));
+  }
+  return parent.m_subkeys[it->second];
+}
+
+void RegTreeBatch::DeleteSubkey(RegKeyNode& parent, std::string_view name) {
+  const auto it = parent.m_subkeyIndex.find(FoldName(name));
+  if (it == parent.m_subkeyIndex.end()) return;
+  parent.m_subkeys[it->second].Clear();  // its content goes now, the entry when the batch ends
+  parent.m_deadSubkeys.push_back(it->second);
+  parent.m_subkeyIndex.erase(it);
+}
+
+void RegTreeBatch::DeleteValue(RegKeyNode& key, std::string_view name) {
+  const auto it = key.m_valueIndex.find(FoldName(name));
+  if (it == key.m_valueIndex.end()) return;
+  key.m_deadValues.push_back(it->second);
+  key.m_valueIndex.erase(it);
+}
+
+void RegTreeBatch::Finish() {
+  if (m_top != nullptr) m_top->Settle();
+  m_top = nullptr;
+}
+
+std::uint64_t RegTreeSteps() { return t_steps; }
 
 const RegKeyNode* RegKeyNode::Find(std::span<const std::string> path) const {
   const RegKeyNode* key = this;

@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace velkaro {
@@ -29,6 +30,8 @@ struct RegValue {
 
   bool operator==(const RegValue&) const = default;
 };
+
+class RegTreeBatch;
 
 class RegKeyNode {
  public:
@@ -60,15 +63,59 @@ class RegKeyNode {
   RegKeyNode* Find(std::span<const std::string> path);
 
   // Exact equality, names compared with their case.
-  bool operator==(const RegKeyNode&) const = default;
+  bool operator==(const RegKeyNode& other) const;
 
  private:
-  std::vector<RegKeyNode>::const_iterator LowerBound(std::string_view name) const;
+  friend class RegTreeBatch;
+  // Folded name -> position in m_values or m_subkeys, so that a look-up
+  // costs the same in a key of ten names as in one of a hundred thousand.
+  using NameIndex = std::unordered_map<std::string, std::size_t>;
+
+  void Reindex(bool values, bool subkeys);
+  // Drops what a batch marked deleted, sorts the subkeys and reindexes,
+  // here and in every key below.
+  void Settle();
 
   std::string m_name;
   std::vector<RegValue> m_values;
   std::vector<RegKeyNode> m_subkeys;
+  NameIndex m_valueIndex;
+  NameIndex m_subkeyIndex;
+  // Left by a batch until it ends: entries marked deleted (by position), and
+  // subkeys added in arrival order.
+  std::vector<std::size_t> m_deadValues;
+  std::vector<std::size_t> m_deadSubkeys;
+  bool m_unsorted = false;
 };
+
+// Many changes to one tree, as reading a whole file makes them, in time
+// linear in the tree's size: while the batch is open, new subkeys go last
+// and deletions only mark their entry, and Finish (or the destructor) puts
+// every key below `top` in order once. Until then the tree may be changed
+// through the batch and SetValue only, and read through Find/FindSubkey/
+// FindValue only.
+class RegTreeBatch {
+ public:
+  explicit RegTreeBatch(RegKeyNode& top) : m_top(&top) {}
+  ~RegTreeBatch() { Finish(); }
+  RegTreeBatch(const RegTreeBatch&) = delete;
+  RegTreeBatch& operator=(const RegTreeBatch&) = delete;
+
+  // As RegKeyNode's calls of the same names.
+  RegKeyNode& AddSubkey(RegKeyNode& parent, std::string_view name);
+  void DeleteSubkey(RegKeyNode& parent, std::string_view name);
+  void DeleteValue(RegKeyNode& key, std::string_view name);
+
+  void Finish();
+
+ private:
+  RegKeyNode* m_top;
+};
+
+// The comparisons, foldings and moves of names this thread's trees have
+// made: a test reads it to see the work grow with the store, not with its
+// square, without timing anything.
+std::uint64_t RegTreeSteps();
 
 // Case-insensitive order of names: <0, 0 or >0.
 int CompareRegNames(std::string_view a, std::string_view b);

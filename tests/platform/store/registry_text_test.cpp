@@ -31,7 +31,7 @@ RegKeyNode Load(std::string_view text) {
   velkaro::RegTextError error;
   EXPECT_TRUE(velkaro::ParseRegText(text, document, error)) << "line " << error.line << ": " << error.message;
   RegKeyNode top = EmptyTop();
-  for (const auto& section : document.sections) velkaro::ApplyRegSection(section, top);
+  velkaro::ApplyRegSections(document.sections, top);
   return top;
 }
 

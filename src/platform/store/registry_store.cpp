@@ -171,6 +171,10 @@ LSTATUS RegistryStore::Prepare(const Change& change, PendingWrite& write, std::s
   if (const int found = error == 0 ? write.m_directory.Inspect(why) : 0; found != 0 && found != ENOENT) error = found;
   if (error == 0) error = write.m_directory.Lock(m_lockWait, write.m_lock, why);
   if (error != 0) return failed(error);
+  // A writer killed before its rename left a whole copy of the store behind.
+  if (const std::string left = write.m_directory.RemoveLeftovers(); !left.empty()) {
+    OutputDebugString("registry: " + m_path + ": " + left);
+  }
 
   std::string text;
   struct stat info {};

@@ -264,6 +264,7 @@ void RegKeyNode::Reindex(bool values, bool subkeys) {
 }
 
 void RegKeyNode::Settle() {
+  ++t_steps;
   const bool values = !m_deadValues.empty();
   const bool subkeys = !m_deadSubkeys.empty() || m_unsorted;
   DropMarked(m_values, m_deadValues);

@@ -171,18 +171,85 @@ const RegRoot* FindRegRoot(std::uintptr_t handle) {
   return nullptr;
 }
 
+RegKeyNode::RegKeyNode(const RegKeyNode& other)
+    : m_name(other.m_name),
+      m_values(other.m_values),
+      m_subkeys(other.m_subkeys),
+      m_index(other.m_index != nullptr ? std::make_unique<Index>(*other.m_index) : nullptr),
+      m_unsorted(other.m_unsorted) {}
+
+RegKeyNode& RegKeyNode::operator=(const RegKeyNode& other) {
+  if (this != &other) *this = RegKeyNode(other);
+  return *this;
+}
+
+std::size_t RegKeyNode::ValuePosition(std::string_view name) const {
+  if (ValuesIndexed()) {
+    const auto it = m_index->values.find(FoldName(name));
+    return it == m_index->values.end() ? kNone : it->second;
+  }
+  for (std::size_t i = 0; i < m_values.size(); ++i) {
+    if (RegNamesEqual(m_values[i].name, name)) return i;
+  }
+  return kNone;
+}
+
+std::size_t RegKeyNode::SubkeyPosition(std::string_view name) const {
+  if (SubkeysIndexed()) {
+    const auto it = m_index->subkeys.find(FoldName(name));
+    return it == m_index->subkeys.end() ? kNone : it->second;
+  }
+  for (std::size_t i = 0; i < m_subkeys.size(); ++i) {
+    if (RegNamesEqual(m_subkeys[i].m_name, name)) return i;
+  }
+  return kNone;
+}
+
+void RegKeyNode::NoteLastValue() {
+  if (ValuesIndexed()) {
+    m_index->values.emplace(FoldName(m_values.back().name), m_values.size() - 1);
+  } else if (m_values.size() > kUnindexed) {
+    IndexValues();
+  }
+}
+
+void RegKeyNode::NoteLastSubkey() {
+  if (SubkeysIndexed()) {
+    m_index->subkeys.emplace(FoldName(m_subkeys.back().m_name), m_subkeys.size() - 1);
+  } else if (m_subkeys.size() > kUnindexed) {
+    IndexSubkeys();
+  }
+}
+
+void RegKeyNode::IndexValues() {
+  if (m_index == nullptr) m_index = std::make_unique<Index>();
+  m_index->values.clear();
+  m_index->values.reserve(m_values.size());
+  for (std::size_t i = 0; i < m_values.size(); ++i) m_index->values.emplace(FoldName(m_values[i].name), i);
+  m_index->valuesIndexed = true;
+}
+
+void RegKeyNode::IndexSubkeys() {
+  if (m_index == nullptr) m_index = std::make_unique<Index>();
+  m_index->subkeys.clear();
+  m_index->subkeys.reserve(m_subkeys.size());
+  for (std::size_t i = 0; i < m_subkeys.size(); ++i) m_index->subkeys.emplace(FoldName(m_subkeys[i].m_name), i);
+  m_index->subkeysIndexed = true;
+}
+
 const RegValue* RegKeyNode::FindValue(std::string_view name) const {
-  const auto it = m_valueIndex.find(FoldName(name));
-  return it == m_valueIndex.end() ? nullptr : &m_values[it->second];
+  const std::size_t position = ValuePosition(name);
+  return position == kNone ? nullptr : &m_values[position];
 }
 
 bool RegKeyNode::SetValue(std::string_view name, std::uint32_t type, std::span<const std::uint8_t> data) {
-  const auto [it, added] = m_valueIndex.try_emplace(FoldName(name), m_values.size());
-  if (added) {
+  const std::size_t position = ValuePosition(name);
+  if (position == kNone) {
     m_values.push_back(RegValue{std::string(name), type, {data.begin(), data.end()}});
+    NoteLastValue();
     return true;
   }
-  RegValue& value = m_values[it->second];
+  RegValue& value = m_values[position];
   if (value.type == type && std::equal(value.data.begin(), value.data.end(), data.begin(), data.end())) return false;
   value.type = type;
   value.data.assign(data.begin(), data.end());
@@ -190,18 +257,19 @@ bool RegKeyNode::SetValue(std::string_view name, std::uint32_t type, std::span<c
 }
 
 bool RegKeyNode::DeleteValue(std::string_view name) {
-  const auto it = m_valueIndex.find(FoldName(name));
-  if (it == m_valueIndex.end()) return false;
-  const std::size_t position = it->second;
-  m_valueIndex.erase(it);
+  const std::size_t position = ValuePosition(name);
+  if (position == kNone) return false;
+  if (ValuesIndexed()) {
+    m_index->values.erase(FoldName(name));
+    ShiftPositions(m_index->values, position, -1);
+  }
   m_values.erase(m_values.begin() + static_cast<std::ptrdiff_t>(position));
-  ShiftPositions(m_valueIndex, position, -1);
   return true;
 }
 
 const RegKeyNode* RegKeyNode::FindSubkey(std::string_view name) const {
-  const auto it = m_subkeyIndex.find(FoldName(name));
-  return it == m_subkeyIndex.end() ? nullptr : &m_subkeys[it->second];
+  const std::size_t position = SubkeyPosition(name);
+  return position == kNone ? nullptr : &m_subkeys[position];
 }
 
 RegKeyNode* RegKeyNode::FindSubkey(std::string_view name) {
@@ -209,27 +277,31 @@ RegKeyNode* RegKeyNode::FindSubkey(std::string_view name) {
 }
 
 RegKeyNode& RegKeyNode::AddSubkey(std::string_view name, bool* added) {
-  std::string folded = FoldName(name);
-  const auto found = m_subkeyIndex.find(folded);
-  if (added != nullptr) *added = found == m_subkeyIndex.end();
-  if (found != m_subkeyIndex.end()) return m_subkeys[found->second];
+  const std::size_t found = SubkeyPosition(name);
+  if (added != nullptr) *added = found == kNone;
+  if (found != kNone) return m_subkeys[found];
   const auto position =
       std::lower_bound(m_subkeys.begin(), m_subkeys.end(), name,
                        [](const RegKeyNode& key, std::string_view n) { return CompareRegNames(key.m_name, n) < 0; });
   const auto index = static_cast<std::size_t>(position - m_subkeys.begin());
   m_subkeys.insert(position, RegKeyNode(std::string(name)));
-  ShiftPositions(m_subkeyIndex, index, 1);
-  m_subkeyIndex.emplace(std::move(folded), index);
+  if (SubkeysIndexed()) {
+    ShiftPositions(m_index->subkeys, index, 1);
+    m_index->subkeys.emplace(FoldName(name), index);
+  } else if (m_subkeys.size() > kUnindexed) {
+    IndexSubkeys();
+  }
   return m_subkeys[index];
 }
 
 bool RegKeyNode::DeleteSubkey(std::string_view name) {
-  const auto it = m_subkeyIndex.find(FoldName(name));
-  if (it == m_subkeyIndex.end()) return false;
-  const std::size_t position = it->second;
-  m_subkeyIndex.erase(it);
+  const std::size_t position = SubkeyPosition(name);
+  if (position == kNone) return false;
+  if (SubkeysIndexed()) {
+    m_index->subkeys.erase(FoldName(name));
+    ShiftPositions(m_index->subkeys, position, -1);
+  }
   m_subkeys.erase(m_subkeys.begin() + static_cast<std::ptrdiff_t>(position));
-  ShiftPositions(m_subkeyIndex, position, -1);
   return true;
 }
 
@@ -237,10 +309,7 @@ bool RegKeyNode::Clear() {
   const bool hadContent = !m_values.empty() || !m_subkeys.empty();
   m_values.clear();
   m_subkeys.clear();
-  m_valueIndex.clear();
-  m_subkeyIndex.clear();
-  m_deadValues.clear();
-  m_deadSubkeys.clear();
+  m_index.reset();
   m_unsorted = false;
   return hadContent;
 }
@@ -250,59 +319,68 @@ bool RegKeyNode::operator==(const RegKeyNode& other) const {
   return m_name == other.m_name && m_values == other.m_values && m_subkeys == other.m_subkeys;
 }
 
-void RegKeyNode::Reindex(bool values, bool subkeys) {
-  if (values) {
-    m_valueIndex.clear();
-    m_valueIndex.reserve(m_values.size());
-    for (std::size_t i = 0; i < m_values.size(); ++i) m_valueIndex.emplace(FoldName(m_values[i].name), i);
-  }
-  if (subkeys) {
-    m_subkeyIndex.clear();
-    m_subkeyIndex.reserve(m_subkeys.size());
-    for (std::size_t i = 0; i < m_subkeys.size(); ++i) m_subkeyIndex.emplace(FoldName(m_subkeys[i].m_name), i);
-  }
-}
-
 void RegKeyNode::Settle() {
   ++t_steps;
-  const bool values = !m_deadValues.empty();
-  const bool subkeys = !m_deadSubkeys.empty() || m_unsorted;
-  DropMarked(m_values, m_deadValues);
-  DropMarked(m_subkeys, m_deadSubkeys);
+  const bool valuesMoved = m_index != nullptr && !m_index->deadValues.empty();
+  const bool subkeysMoved = m_unsorted || (m_index != nullptr && !m_index->deadSubkeys.empty());
+  if (m_index != nullptr) {
+    DropMarked(m_values, m_index->deadValues);
+    DropMarked(m_subkeys, m_index->deadSubkeys);
+  }
   if (m_unsorted) {
-    std::sort(m_subkeys.begin(), m_subkeys.end(),
-              [](const RegKeyNode& a, const RegKeyNode& b) { return CompareRegNames(a.m_name, b.m_name) < 0; });
+    // Positions sort, and each key then moves once.
+    std::vector<std::size_t> order(m_subkeys.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(), [this](std::size_t a, std::size_t b) {
+      return CompareRegNames(m_subkeys[a].m_name, m_subkeys[b].m_name) < 0;
+    });
+    std::vector<RegKeyNode> sorted;
+    sorted.reserve(m_subkeys.size());
+    for (const std::size_t position : order) sorted.push_back(std::move(m_subkeys[position]));
+    m_subkeys = std::move(sorted);
     m_unsorted = false;
   }
-  Reindex(values, subkeys);
+  if (valuesMoved && ValuesIndexed()) IndexValues();
+  if (subkeysMoved && SubkeysIndexed()) IndexSubkeys();
   for (RegKeyNode& subkey : m_subkeys) subkey.Settle();
 }
 
 RegKeyNode& RegTreeBatch::AddSubkey(RegKeyNode& parent, std::string_view name) {
-  const auto [it, added] = parent.m_subkeyIndex.try_emplace(FoldName(name), parent.m_subkeys.size());
-  if (added) {
-    // Input already in order (what this program writes) needs no sort.
-    if (!parent.m_subkeys.empty() && CompareRegNames(parent.m_subkeys.back().m_name, name) > 0) {
-      parent.m_unsorted = true;
-    }
-    parent.m_subkeys.emplace_back(std::string(name));
+  if (const std::size_t found = parent.SubkeyPosition(name); found != RegKeyNode::kNone) {
+    return parent.m_subkeys[found];
   }
-  return parent.m_subkeys[it->second];
+  // Input already in order (what this program writes) needs no sort.
+  if (!parent.m_subkeys.empty() && CompareRegNames(parent.m_subkeys.back().m_name, name) > 0) {
+    parent.m_unsorted = true;
+  }
+  parent.m_subkeys.emplace_back(std::string(name));
+  parent.NoteLastSubkey();
+  return parent.m_subkeys.back();
 }
 
 void RegTreeBatch::DeleteSubkey(RegKeyNode& parent, std::string_view name) {
-  const auto it = parent.m_subkeyIndex.find(FoldName(name));
-  if (it == parent.m_subkeyIndex.end()) return;
+  if (!parent.SubkeysIndexed()) {
+    parent.DeleteSubkey(name);  // a few entries: no need to wait
+    return;
+  }
+  auto& index = parent.m_index->subkeys;
+  const auto it = index.find(FoldName(name));
+  if (it == index.end()) return;
   parent.m_subkeys[it->second].Clear();  // its content goes now, the entry when the batch ends
-  parent.m_deadSubkeys.push_back(it->second);
-  parent.m_subkeyIndex.erase(it);
+  parent.m_index->deadSubkeys.push_back(it->second);
+  index.erase(it);
 }
 
 void RegTreeBatch::DeleteValue(RegKeyNode& key, std::string_view name) {
-  const auto it = key.m_valueIndex.find(FoldName(name));
-  if (it == key.m_valueIndex.end()) return;
-  key.m_deadValues.push_back(it->second);
-  key.m_valueIndex.erase(it);
+  if (!key.ValuesIndexed()) {
+    key.DeleteValue(name);
+    return;
+  }
+  auto& index = key.m_index->values;
+  const auto it = index.find(FoldName(name));
+  if (it == index.end()) return;
+  key.m_index->deadValues.push_back(it->second);
+  index.erase(it);
 }
 
 void RegTreeBatch::Finish() {

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -37,6 +38,11 @@ class RegKeyNode {
  public:
   RegKeyNode() = default;
   explicit RegKeyNode(std::string name) : m_name(std::move(name)) {}
+  RegKeyNode(const RegKeyNode& other);
+  RegKeyNode& operator=(const RegKeyNode& other);
+  RegKeyNode(RegKeyNode&&) noexcept = default;
+  RegKeyNode& operator=(RegKeyNode&&) noexcept = default;
+  ~RegKeyNode() = default;
 
   const std::string& Name() const { return m_name; }
   const std::vector<RegValue>& Values() const { return m_values; }
@@ -67,11 +73,32 @@ class RegKeyNode {
 
  private:
   friend class RegTreeBatch;
-  // Folded name -> position in m_values or m_subkeys, so that a look-up
-  // costs the same in a key of ten names as in one of a hundred thousand.
-  using NameIndex = std::unordered_map<std::string, std::size_t>;
+  // A key of a few names is searched name by name; one of more has an index
+  // of folded name -> position, so that a look-up costs the same among ten
+  // names as among a hundred thousand. Most keys are small, and stay light.
+  static constexpr std::size_t kUnindexed = 8;
+  struct Index {
+    std::unordered_map<std::string, std::size_t> values;
+    std::unordered_map<std::string, std::size_t> subkeys;
+    bool valuesIndexed = false;
+    bool subkeysIndexed = false;
+    // Left by a batch until it ends: entries of indexed kinds marked deleted,
+    // by position. (Small kinds lose their entries at once.)
+    std::vector<std::size_t> deadValues;
+    std::vector<std::size_t> deadSubkeys;
+  };
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
-  void Reindex(bool values, bool subkeys);
+  std::size_t ValuePosition(std::string_view name) const;
+  std::size_t SubkeyPosition(std::string_view name) const;
+  bool ValuesIndexed() const { return m_index != nullptr && m_index->valuesIndexed; }
+  bool SubkeysIndexed() const { return m_index != nullptr && m_index->subkeysIndexed; }
+  // After an entry went last: indexes it, or the whole kind once it grew past
+  // kUnindexed.
+  void NoteLastValue();
+  void NoteLastSubkey();
+  void IndexValues();
+  void IndexSubkeys();
   // Drops what a batch marked deleted, sorts the subkeys and reindexes,
   // here and in every key below.
   void Settle();
@@ -79,13 +106,8 @@ class RegKeyNode {
   std::string m_name;
   std::vector<RegValue> m_values;
   std::vector<RegKeyNode> m_subkeys;
-  NameIndex m_valueIndex;
-  NameIndex m_subkeyIndex;
-  // Left by a batch until it ends: entries marked deleted (by position), and
-  // subkeys added in arrival order.
-  std::vector<std::size_t> m_deadValues;
-  std::vector<std::size_t> m_deadSubkeys;
-  bool m_unsorted = false;
+  std::unique_ptr<Index> m_index;
+  bool m_unsorted = false;  // subkeys a batch added in arrival order
 };
 
 // Many changes to one tree, as reading a whole file makes them, in time

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -211,6 +212,43 @@ TEST(RegistryTextTest, ReadingAndLookingUpGrowLinearlyWithTheStore) {
     ASSERT_GT(small, 0) << shape.what;
     EXPECT_LE(large / small, 16) << shape.what << ": " << small << " steps for 2,000 names, " << large
                                   << " for 20,000";
+  }
+}
+
+// A key of a few names is searched name by name, a larger one through an
+// index: both must find the same names, keep the same order, and put a
+// value that a later line deletes and sets again last.
+TEST(RegistryTextTest, SmallAndLargeKeysFindAndOrderNamesAlike) {
+  const struct {
+    const char* stored;
+    const char* asked;
+  } kNames[] = {
+      {"grüße", "GRÜßE"}, {"Ärger", "ärger"}, {"ı", "I"}, {"straße", "STRASSE"}, {"Key", "Kex"},
+  };
+  for (const int fillers : {0, 20}) {
+    std::string text = "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\S]\n\"Again\"=dword:1\n";
+    std::string keys;
+    for (int n = 0; n < fillers; ++n) {
+      text += "\"F" + std::to_string(n) + "\"=dword:1\n";
+      keys += "[HKEY_LOCAL_MACHINE\\S\\F" + std::to_string(n) + "]\n";
+    }
+    for (const auto& name : kNames) {
+      text += "\"" + std::string(name.stored) + "\"=dword:1\n";
+      keys += "[HKEY_LOCAL_MACHINE\\S\\" + std::string(name.stored) + "]\n";
+    }
+    text += "\"again\"=-\n\"AGAIN\"=dword:2\n" + keys;
+    const RegKeyNode top = Load(text);
+    const RegKeyNode& s = Key(top, {"HKEY_LOCAL_MACHINE", "S"});
+    for (const auto& name : kNames) {
+      const bool same = velkaro::CompareRegNames(name.stored, name.asked) == 0;
+      EXPECT_EQ(s.FindValue(name.asked) != nullptr, same) << name.asked << " among " << fillers;
+      EXPECT_EQ(s.FindSubkey(name.asked) != nullptr, same) << name.asked << " among " << fillers;
+    }
+    EXPECT_EQ(s.Values().back().name, "AGAIN") << fillers;
+    EXPECT_EQ(s.Values().size(), std::size(kNames) + fillers + 1);
+    EXPECT_TRUE(std::is_sorted(s.Subkeys().begin(), s.Subkeys().end(), [](const RegKeyNode& a, const RegKeyNode& b) {
+      return velkaro::CompareRegNames(a.Name(), b.Name()) < 0;
+    })) << fillers;
   }
 }
 

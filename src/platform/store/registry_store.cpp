@@ -68,7 +68,6 @@ LSTATUS RegistryStore::Failure(LSTATUS code, const std::string& text, std::strin
 }
 
 LSTATUS RegistryStore::ParseUncached(const std::string& text, RegKeyNode& top, std::string* message) const {
-  RegDocument document;
   RegTextError error;
   const auto failed = [&](std::size_t line, const std::string& why) {
     const std::string where = line > 0 ? std::to_string(line) + ": " : "";
@@ -78,14 +77,28 @@ LSTATUS RegistryStore::ParseUncached(const std::string& text, RegKeyNode& top, s
     if (message != nullptr) *message = full;
     return ERROR_BADDB;
   };
-  if (!ParseRegText(text, document, error)) return failed(error.line, error.message);
   top = EmptyTop(m_kind);
-  for (const RegKeySection& section : document.sections) {
-    if (section.root->store != m_kind) {
-      return failed(section.line, std::string(section.root->name) + " is not kept in this store");
-    }
+  std::size_t misplacedLine = 0;
+  const RegRoot* misplacedRoot = nullptr;
+  RegSectionApplier applier(top);
+  const bool parsed = ParseRegText(
+      text,
+      [&](const RegKeySection& section) {
+        if (misplacedRoot != nullptr) return;
+        if (section.root->store != m_kind) {
+          misplacedRoot = section.root;
+          misplacedLine = section.line;
+          return;
+        }
+        applier.Apply(section);
+      },
+      error);
+  applier.Finish();
+  // A text that cannot be parsed is reported as such, wherever a misplaced section lies.
+  if (!parsed) return failed(error.line, error.message);
+  if (misplacedRoot != nullptr) {
+    return failed(misplacedLine, std::string(misplacedRoot->name) + " is not kept in this store");
   }
-  ApplyRegSections(document.sections, top);
   return ERROR_SUCCESS;
 }
 

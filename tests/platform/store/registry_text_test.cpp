@@ -28,12 +28,14 @@ RegKeyNode EmptyTop() {
   return top;
 }
 
+// As the store reads its file: section by section, straight into the tree.
 RegKeyNode Load(std::string_view text) {
-  velkaro::RegDocument document;
   velkaro::RegTextError error;
-  EXPECT_TRUE(velkaro::ParseRegText(text, document, error)) << "line " << error.line << ": " << error.message;
   RegKeyNode top = EmptyTop();
-  velkaro::ApplyRegSections(document.sections, top);
+  velkaro::RegSectionApplier applier(top);
+  EXPECT_TRUE(velkaro::ParseRegText(text, [&](const velkaro::RegKeySection& section) { applier.Apply(section); }, error))
+      << "line " << error.line << ": " << error.message;
+  applier.Finish();
   return top;
 }
 

@@ -31,7 +31,7 @@ constexpr int kTimings = 3;
 velkaro::RegKeyNode Apply(const velkaro::RegDocument& document) {
   velkaro::RegKeyNode top;
   for (const auto& root : velkaro::RegRoots()) top.AddSubkey(root.name);
-  for (const auto& section : document.sections) velkaro::ApplyRegSection(section, top);
+  velkaro::ApplyRegSections(document.sections, top);
   return top;
 }
 

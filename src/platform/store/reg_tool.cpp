@@ -421,9 +421,8 @@ int Import(const std::string& file) {
     const LSTATUS status = part.store->Prepare(
         [&](RegKeyNode& top, bool& changed) {
           const RegKeyNode before = top;
-          for (const RegKeySection& section : document.sections) {
-            if (section.root->store == part.kind) ApplyRegSection(section, top);
-          }
+          // The other store's root keys are not in `top`, so their sections are left out.
+          ApplyRegSections(document.sections, top);
           changed = !(top == before);
           return ERROR_SUCCESS;
         },

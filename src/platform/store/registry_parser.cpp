@@ -3,6 +3,7 @@
 // a damaged store is reported instead of being half-read and then rewritten.
 
 #include <cstdio>
+#include <limits>
 
 #include "platform/store/registry_types.h"
 #include "platform/store/registry_text.h"
@@ -53,9 +54,11 @@ std::string Shown(std::string_view text) {
 
 class Parser {
  public:
-  Parser(std::string_view text, RegTextError& error) : m_text(text), m_error(error) {}
+  // `piece`: how many values of one key are handed on at most at a time.
+  Parser(std::string_view text, RegTextError& error, std::size_t piece)
+      : m_text(text), m_error(error), m_piece(piece) {}
 
-  bool Run(RegDocument& document);
+  bool Run(const RegSectionTaker& take);
 
  private:
   bool Fail(std::string message) {
@@ -75,6 +78,7 @@ class Parser {
   std::size_t m_position = 0;
   std::size_t m_line = 0;
   RegTextError& m_error;
+  const std::size_t m_piece;
 };
 
 bool Parser::NextLine(std::string_view& line, bool& atEnd) {
@@ -99,8 +103,7 @@ bool Parser::NextLine(std::string_view& line, bool& atEnd) {
   return true;
 }
 
-bool Parser::Run(RegDocument& document) {
-  document.sections.clear();
+bool Parser::Run(const RegSectionTaker& take) {
   if (m_text.empty()) return true;
   if (m_text.size() > kMaxRegTextSize) {
     return Fail("file is larger than " + std::to_string(kMaxRegTextSize) + " bytes");
@@ -129,23 +132,36 @@ bool Parser::Run(RegDocument& document) {
     return Fail("first line is not \"" + std::string(kRegTextHeader) + "\"");
   }
 
-  RegKeySection* section = nullptr;
+  // One section at a time, its vectors reused: a store is never held twice.
+  RegKeySection section;
+  bool open = false;
   for (;;) {
     if (!NextLine(line, atEnd)) return false;
-    if (atEnd) return true;
+    if (atEnd) {
+      if (open) take(section);
+      return true;
+    }
     line = TrimBlanks(line);
     if (line.empty() || line.front() == ';') continue;
     if (line.front() == '[') {
-      section = &document.sections.emplace_back();
-      section->line = m_line;
-      if (!ParseKeyLine(line, *section)) return false;
+      if (open) take(section);
+      section.root = nullptr;
+      section.path.clear();
+      section.remove = false;
+      section.values.clear();
+      section.line = m_line;
+      open = true;
+      if (!ParseKeyLine(line, section)) return false;
     } else if (line.front() == '"' || line.front() == '@') {
-      if (section == nullptr) return Fail("value line before the first key line");
-      if (section->remove) return Fail("value line under a key deletion line");
-      RegValueEntry value;
+      if (!open) return Fail("value line before the first key line");
+      if (section.remove) return Fail("value line under a key deletion line");
+      RegValueEntry& value = section.values.emplace_back();
       value.line = m_line;
       if (!ParseValueLine(line, value)) return false;
-      section->values.push_back(std::move(value));
+      if (section.values.size() == m_piece) {
+        take(section);
+        section.values.clear();
+      }
     } else {
       return Fail("unexpected text \"" + Shown(line) + "\"");
     }
@@ -293,30 +309,44 @@ bool Parser::ParseHexList(std::string_view rest, std::vector<std::uint8_t>& data
 }  // namespace
 
 bool ParseRegText(std::string_view text, RegDocument& document, RegTextError& error) {
+  document.sections.clear();
   error = {};
-  Parser parser(text, error);
-  if (parser.Run(document)) return true;
+  const auto keep = [&](const RegKeySection& section) { document.sections.push_back(section); };
+  if (Parser(text, error, std::numeric_limits<std::size_t>::max()).Run(keep)) return true;
   document.sections.clear();
   return false;
 }
 
-void ApplyRegSection(const RegKeySection& section, RegKeyNode& top) {
-  RegKeyNode* root = top.FindSubkey(section.root->name);
+bool ParseRegText(std::string_view text, const RegSectionTaker& take, RegTextError& error) {
+  // A key of very many values goes on in pieces, so that its values are
+  // never held twice.
+  constexpr std::size_t kPiece = 1024;
+  error = {};
+  return Parser(text, error, kPiece).Run(take);
+}
+
+void RegSectionApplier::Apply(const RegKeySection& section) {
+  RegKeyNode* root = m_top.FindSubkey(section.root->name);
   if (root == nullptr) return;
   if (section.remove) {
     const std::span<const std::string> path(section.path);
-    if (RegKeyNode* parent = root->Find(path.first(path.size() - 1))) parent->DeleteSubkey(path.back());
+    if (RegKeyNode* parent = root->Find(path.first(path.size() - 1))) m_batch.DeleteSubkey(*parent, path.back());
     return;
   }
   RegKeyNode* key = root;
-  for (const std::string& name : section.path) key = &key->AddSubkey(name);
+  for (const std::string& name : section.path) key = &m_batch.AddSubkey(*key, name);
   for (const RegValueEntry& value : section.values) {
     if (value.remove) {
-      key->DeleteValue(value.name);
+      m_batch.DeleteValue(*key, value.name);
     } else {
       key->SetValue(value.name, value.type, value.data);
     }
   }
+}
+
+void ApplyRegSections(std::span<const RegKeySection> sections, RegKeyNode& top) {
+  RegSectionApplier applier(top);
+  for (const RegKeySection& section : sections) applier.Apply(section);
 }
 
 }  // namespace velkaro

@@ -68,7 +68,6 @@ LSTATUS RegistryStore::Failure(LSTATUS code, const std::string& text, std::strin
 }
 
 LSTATUS RegistryStore::ParseUncached(const std::string& text, RegKeyNode& top, std::string* message) const {
-  RegDocument document;
   RegTextError error;
   const auto failed = [&](std::size_t line, const std::string& why) {
     const std::string where = line > 0 ? std::to_string(line) + ": " : "";
@@ -78,13 +77,27 @@ LSTATUS RegistryStore::ParseUncached(const std::string& text, RegKeyNode& top, s
     if (message != nullptr) *message = full;
     return ERROR_BADDB;
   };
-  if (!ParseRegText(text, document, error)) return failed(error.line, error.message);
   top = EmptyTop(m_kind);
-  for (const RegKeySection& section : document.sections) {
-    if (section.root->store != m_kind) {
-      return failed(section.line, std::string(section.root->name) + " is not kept in this store");
-    }
-    ApplyRegSection(section, top);
+  std::size_t misplacedLine = 0;
+  const RegRoot* misplacedRoot = nullptr;
+  RegSectionApplier applier(top);
+  const bool parsed = ParseRegText(
+      text,
+      [&](const RegKeySection& section) {
+        if (misplacedRoot != nullptr) return;
+        if (section.root->store != m_kind) {
+          misplacedRoot = section.root;
+          misplacedLine = section.line;
+          return;
+        }
+        applier.Apply(section);
+      },
+      error);
+  applier.Finish();
+  // A text that cannot be parsed is reported as such, wherever a misplaced section lies.
+  if (!parsed) return failed(error.line, error.message);
+  if (misplacedRoot != nullptr) {
+    return failed(misplacedLine, std::string(misplacedRoot->name) + " is not kept in this store");
   }
   return ERROR_SUCCESS;
 }
@@ -171,6 +184,10 @@ LSTATUS RegistryStore::Prepare(const Change& change, PendingWrite& write, std::s
   if (const int found = error == 0 ? write.m_directory.Inspect(why) : 0; found != 0 && found != ENOENT) error = found;
   if (error == 0) error = write.m_directory.Lock(m_lockWait, write.m_lock, why);
   if (error != 0) return failed(error);
+  // A writer killed before its rename left a whole copy of the store behind.
+  if (const std::string left = write.m_directory.RemoveLeftovers(); !left.empty()) {
+    OutputDebugString("registry: " + m_path + ": " + left);
+  }
 
   std::string text;
   struct stat info {};

@@ -20,6 +20,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,10 +62,32 @@ struct RegTextError {
 // Parses the whole text; on failure nothing of it is to be used. An empty
 // text is an empty document (a store file just created).
 bool ParseRegText(std::string_view text, RegDocument& document, RegTextError& error);
+// The same, handing on each section as soon as it is complete, so that a
+// large store is not held a second time as sections; a key of very many
+// values comes in several sections of the same key, in order. On failure,
+// what was handed on is not to be used either. The section is valid during
+// the call.
+using RegSectionTaker = std::function<void(const RegKeySection&)>;
+bool ParseRegText(std::string_view text, const RegSectionTaker& take, RegTextError& error);
 
-// Applies one section to `top`, whose subkeys are the root keys; the section's
-// root key must be one of them. Deleting what is not there does nothing.
-void ApplyRegSection(const RegKeySection& section, RegKeyNode& top);
+// Applies sections one at a time to `top`, as ApplyRegSections does, in one
+// RegTreeBatch: `top` is in order once the applier is finished or gone.
+class RegSectionApplier {
+ public:
+  explicit RegSectionApplier(RegKeyNode& top) : m_top(top), m_batch(top) {}
+  void Apply(const RegKeySection& section);
+  void Finish() { m_batch.Finish(); }
+
+ private:
+  RegKeyNode& m_top;
+  RegTreeBatch m_batch;
+};
+
+// Applies the sections in their order to `top`, whose subkeys are the root
+// keys; a section of a root key that `top` lacks is left out. Deleting what
+// is not there does nothing. One call for a whole document: the tree is put
+// in order once, at the end.
+void ApplyRegSections(std::span<const RegKeySection> sections, RegKeyNode& top);
 
 // The text of a whole store: header, then every key of every root key in
 // name order. A root key is written only when it has values of its own.

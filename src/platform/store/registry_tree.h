@@ -6,9 +6,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace velkaro {
@@ -30,10 +32,17 @@ struct RegValue {
   bool operator==(const RegValue&) const = default;
 };
 
+class RegTreeBatch;
+
 class RegKeyNode {
  public:
   RegKeyNode() = default;
   explicit RegKeyNode(std::string name) : m_name(std::move(name)) {}
+  RegKeyNode(const RegKeyNode& other);
+  RegKeyNode& operator=(const RegKeyNode& other);
+  RegKeyNode(RegKeyNode&&) noexcept = default;
+  RegKeyNode& operator=(RegKeyNode&&) noexcept = default;
+  ~RegKeyNode() = default;
 
   const std::string& Name() const { return m_name; }
   const std::vector<RegValue>& Values() const { return m_values; }
@@ -60,15 +69,75 @@ class RegKeyNode {
   RegKeyNode* Find(std::span<const std::string> path);
 
   // Exact equality, names compared with their case.
-  bool operator==(const RegKeyNode&) const = default;
+  bool operator==(const RegKeyNode& other) const;
 
  private:
-  std::vector<RegKeyNode>::const_iterator LowerBound(std::string_view name) const;
+  friend class RegTreeBatch;
+  // A key of a few names is searched name by name; one of more has an index
+  // of folded name -> position, so that a look-up costs the same among ten
+  // names as among a hundred thousand. Most keys are small, and stay light.
+  static constexpr std::size_t kUnindexed = 8;
+  struct Index {
+    std::unordered_map<std::string, std::size_t> values;
+    std::unordered_map<std::string, std::size_t> subkeys;
+    bool valuesIndexed = false;
+    bool subkeysIndexed = false;
+    // Left by a batch until it ends: entries of indexed kinds marked deleted,
+    // by position. (Small kinds lose their entries at once.)
+    std::vector<std::size_t> deadValues;
+    std::vector<std::size_t> deadSubkeys;
+  };
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+  std::size_t ValuePosition(std::string_view name) const;
+  std::size_t SubkeyPosition(std::string_view name) const;
+  bool ValuesIndexed() const { return m_index != nullptr && m_index->valuesIndexed; }
+  bool SubkeysIndexed() const { return m_index != nullptr && m_index->subkeysIndexed; }
+  // After an entry went last: indexes it, or the whole kind once it grew past
+  // kUnindexed.
+  void NoteLastValue();
+  void NoteLastSubkey();
+  void IndexValues();
+  void IndexSubkeys();
+  // Drops what a batch marked deleted, sorts the subkeys and reindexes,
+  // here and in every key below.
+  void Settle();
 
   std::string m_name;
   std::vector<RegValue> m_values;
   std::vector<RegKeyNode> m_subkeys;
+  std::unique_ptr<Index> m_index;
+  bool m_unsorted = false;  // subkeys a batch added in arrival order
 };
+
+// Many changes to one tree, as reading a whole file makes them, in time
+// linear in the tree's size: while the batch is open, new subkeys go last
+// and deletions only mark their entry, and Finish (or the destructor) puts
+// every key below `top` in order once. Until then the tree may be changed
+// through the batch and SetValue only, and read through Find/FindSubkey/
+// FindValue only.
+class RegTreeBatch {
+ public:
+  explicit RegTreeBatch(RegKeyNode& top) : m_top(&top) {}
+  ~RegTreeBatch() { Finish(); }
+  RegTreeBatch(const RegTreeBatch&) = delete;
+  RegTreeBatch& operator=(const RegTreeBatch&) = delete;
+
+  // As RegKeyNode's calls of the same names.
+  RegKeyNode& AddSubkey(RegKeyNode& parent, std::string_view name);
+  void DeleteSubkey(RegKeyNode& parent, std::string_view name);
+  void DeleteValue(RegKeyNode& key, std::string_view name);
+
+  void Finish();
+
+ private:
+  RegKeyNode* m_top;
+};
+
+// The comparisons, foldings and moves of names this thread's trees have
+// made: a test reads it to see the work grow with the store, not with its
+// square, without timing anything.
+std::uint64_t RegTreeSteps();
 
 // Case-insensitive order of names: <0, 0 or >0.
 int CompareRegNames(std::string_view a, std::string_view b);

@@ -1,5 +1,6 @@
 #include "platform/store/store_files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
@@ -11,8 +12,11 @@
 #include <cstring>
 #include <deque>
 #include <fstream>
+#include <memory>
 #include <random>
+#include <string_view>
 #include <thread>
+#include <vector>
 
 #include "platform/file_limits.h"
 #include "platform/store/registry_text.h"
@@ -105,6 +109,15 @@ std::string LockHolder(const struct stat& file, const std::string& locksPath) {
 }
 
 namespace {
+
+constexpr char kTemporaryLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+constexpr std::size_t kTemporarySuffix = 6;
+
+bool IsTemporaryName(std::string_view name, std::string_view prefix) {
+  if (name.size() != prefix.size() + kTemporarySuffix || !name.starts_with(prefix)) return false;
+  const std::string_view suffix = name.substr(prefix.size());
+  return suffix.find_first_not_of(kTemporaryLetters) == std::string_view::npos;
+}
 
 int ReadAll(int fd, const struct stat& info, std::string& text) {
   text.clear();
@@ -329,12 +342,13 @@ int StoreDirectory::Lock(std::chrono::milliseconds wait, UniqueFd& lock, std::st
 
 int StoreDirectory::WriteTemporary(const std::string& text, const struct stat& info, std::string& temporary,
                                    std::string& why) const {
-  static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   thread_local std::minstd_rand random(std::random_device{}());
   UniqueFd file;
   for (int attempt = 0; attempt < 100 && file.Get() < 0; ++attempt) {
     temporary = "." + m_name + ".";
-    for (int i = 0; i < 6; ++i) temporary += kLetters[random() % (sizeof kLetters - 1)];
+    for (std::size_t i = 0; i < kTemporarySuffix; ++i) {
+      temporary += kTemporaryLetters[random() % (sizeof kTemporaryLetters - 1)];
+    }
     file.Reset(::openat(m_dir.Get(), temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (file.Get() < 0 && errno != EEXIST) break;
   }
@@ -372,5 +386,38 @@ int StoreDirectory::Replace(const std::string& temporary, std::string& why) cons
 }
 
 void StoreDirectory::Remove(const std::string& temporary) const { ::unlinkat(m_dir.Get(), temporary.c_str(), 0); }
+
+std::string StoreDirectory::RemoveLeftovers() const {
+  const std::string shownDirectory = m_path.substr(0, m_path.size() - m_name.size());
+  const int listing = ::openat(m_dir.Get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const std::unique_ptr<DIR, int (*)(DIR*)> dir(listing >= 0 ? ::fdopendir(listing) : nullptr, ::closedir);
+  if (dir == nullptr) {
+    const std::string why = Describe(errno);
+    if (listing >= 0) ::close(listing);
+    return "cannot look for leftover temporary files in " + (shownDirectory.empty() ? "." : shownDirectory) + ": " +
+           why;
+  }
+  // The names first: what readdir answers after a removal is unspecified.
+  const std::string prefix = "." + m_name + ".";
+  std::vector<std::string> leftovers;
+  while (const dirent* entry = ::readdir(dir.get())) {
+    if (IsTemporaryName(entry->d_name, prefix)) leftovers.emplace_back(entry->d_name);
+  }
+  std::string failures;
+  for (const std::string& name : leftovers) {
+    struct stat info {};
+    // A link, a directory or another user's file is not ours to remove.
+    if (::fstatat(m_dir.Get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode) ||
+        info.st_uid != ::geteuid()) {
+      continue;
+    }
+    if (::unlinkat(m_dir.Get(), name.c_str(), 0) != 0 && errno != ENOENT) {
+      const int error = errno;
+      failures += (failures.empty() ? "" : "; ") + std::string("cannot remove the leftover temporary file ") +
+                  shownDirectory + name + ": " + Describe(error);
+    }
+  }
+  return failures;
+}
 
 }  // namespace velkaro

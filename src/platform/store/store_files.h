@@ -14,8 +14,9 @@
 //    beside the store rather than in /run so that every process, a private
 //    pcscd's mount namespace included, meets the same file for the same
 //    store. Readers take no lock: a store is only ever replaced whole;
-//  - a new version goes to a temporary file made with O_EXCL in the same
-//    directory and is renamed over the store.
+//  - a new version goes to a temporary file ".NAME.XXXXXX" made with O_EXCL
+//    in the same directory and is renamed over the store; the next writer
+//    removes those that a writer killed before its rename left behind.
 // Failures answer an errno and the reason, which names the file.
 
 #include <sys/stat.h>
@@ -62,6 +63,11 @@ class StoreDirectory {
   // Renames the temporary file over the store and syncs the directory.
   int Replace(const std::string& temporary, std::string& why) const;
   void Remove(const std::string& temporary) const;
+  // Removes what writers killed before their rename left: regular files of
+  // this user named as WriteTemporary names them, never through a link.
+  // Only for the holder of the lock, under which no other writer has a
+  // temporary file. Answers what could not be removed, or nothing.
+  std::string RemoveLeftovers() const;
 
   const std::string& Path() const { return m_path; }
 

@@ -5,7 +5,9 @@
 #include "platform/store/registry_store.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -277,6 +279,72 @@ TEST(RegistryStoreTest, AFullDiskDuringAWriteKeepsTheOldFile) {
 }
 
 // Modes other than the temporary file's own 0600, so that a lost mode shows.
+// A writer killed before its rename leaves a whole copy of the store behind;
+// the next writer removes such copies while it holds the lock, and nothing
+// that only looks like one.
+TEST(RegistryStoreTest, TheNextWriterRemovesLeftoverCopiesAndNothingElse) {
+  RegistryStores stores;
+  stores.WriteMachine("Windows Registry Editor Version 5.00\n");
+  const auto etc = stores.Dir().path() / "etc";
+  const std::string target = stores.Dir().Write("target", "not the store's");
+  enum class Kind { File, Link, Directory, OtherUsersFile };
+  struct Entry {
+    const char* name;
+    Kind kind;
+    bool removed;
+  };
+  std::vector<Entry> entries{
+      {".registry.reg.Ab3xYz", Kind::File, true},
+      {".registry.reg.000000", Kind::File, true},
+      {".registry.reg.link00", Kind::Link, false},
+      {".registry.reg.dir000", Kind::Directory, false},
+      {".registry.reg.Ab3xY", Kind::File, false},     // five characters
+      {".registry.reg.Ab3xYz0", Kind::File, false},   // seven
+      {".registry.reg.Ab-xYz", Kind::File, false},    // not a name a writer makes
+      {".user.reg.Ab3xYz", Kind::File, false},        // another store's
+      {"registry.reg.Ab3xYz", Kind::File, false},
+  };
+  // Only root can make a file of another user here.
+  if (::geteuid() == 0) entries.push_back({".registry.reg.nobody", Kind::OtherUsersFile, false});
+  for (const Entry& entry : entries) {
+    const std::string path = etc / entry.name;
+    if (entry.kind == Kind::Link) {
+      ASSERT_EQ(::symlink(target.c_str(), path.c_str()), 0);
+    } else if (entry.kind == Kind::Directory) {
+      ASSERT_EQ(::mkdir(path.c_str(), 0700), 0);
+    } else {
+      stores.Dir().Write(std::string("etc/") + entry.name, "a copy");
+      if (entry.kind == Kind::OtherUsersFile) {
+        ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+      }
+    }
+  }
+  const auto present = [&](const Entry& entry) {
+    struct stat info {};
+    return ::lstat((etc / entry.name).c_str(), &info) == 0;
+  };
+  velkaro::RegistryStore store(stores.MachinePath(), velkaro::RegStoreKind::Machine, std::chrono::milliseconds(50));
+  const auto setValue = [](velkaro::RegKeyNode& top, bool& changed) {
+    const std::uint8_t one[4] = {1, 0, 0, 0};
+    changed = top.FindSubkey("HKEY_LOCAL_MACHINE")->SetValue("v", REG_DWORD, one);
+    return ERROR_SUCCESS;
+  };
+
+  // Neither a reader nor a writer waiting for the lock removes anything.
+  velkaro::RegSnapshot snapshot;
+  ASSERT_EQ(store.Read(snapshot), ERROR_SUCCESS);
+  {
+    velkaro::UniqueFd lock(::open((etc / ".registry.reg.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    ASSERT_EQ(::flock(lock.Get(), LOCK_EX), 0);
+    ASSERT_NE(store.Modify(setValue), ERROR_SUCCESS);
+  }
+  for (const Entry& entry : entries) EXPECT_TRUE(present(entry)) << entry.name;
+
+  ASSERT_EQ(store.Modify(setValue), ERROR_SUCCESS);
+  for (const Entry& entry : entries) EXPECT_EQ(present(entry), !entry.removed) << entry.name;
+  EXPECT_EQ(RegistryStores::ReadFile(target), "not the store's");
+}
+
 TEST(RegistryStoreTest, ReplacingKeepsTheFilesMode) {
   for (const mode_t mode : {0644u, 0640u}) {
     RegistryStores stores;

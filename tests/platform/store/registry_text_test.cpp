@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 
@@ -26,12 +28,14 @@ RegKeyNode EmptyTop() {
   return top;
 }
 
+// As the store reads its file: section by section, straight into the tree.
 RegKeyNode Load(std::string_view text) {
-  velkaro::RegDocument document;
   velkaro::RegTextError error;
-  EXPECT_TRUE(velkaro::ParseRegText(text, document, error)) << "line " << error.line << ": " << error.message;
   RegKeyNode top = EmptyTop();
-  for (const auto& section : document.sections) velkaro::ApplyRegSection(section, top);
+  velkaro::RegSectionApplier applier(top);
+  EXPECT_TRUE(velkaro::ParseRegText(text, [&](const velkaro::RegKeySection& section) { applier.Apply(section); }, error))
+      << "line " << error.line << ": " << error.message;
+  applier.Finish();
   return top;
 }
 
@@ -152,6 +156,102 @@ TEST(RegistryTextTest, SubkeysSortWithoutCaseAndValuesKeepFirstWrittenOrder) {
   // A later line for the same value keeps the first place and the first name.
   EXPECT_EQ(ValueNames(s), (std::vector<std::string>{"zeta", "Alpha"}));
   EXPECT_EQ(s.FindValue("Zeta")->data, (Bytes{3, 0, 0, 0}));
+}
+
+// Reading a store and then looking up each of its names costs work in step
+// with its size. The tree counts its comparisons, foldings and moves of
+// names, so this holds on any machine without timing anything: ten times
+// the names may cost ten times the work, and a sort's log n on top, but not
+// the hundred times of a scan or an insertion per name.
+TEST(RegistryTextTest, ReadingAndLookingUpGrowLinearlyWithTheStore) {
+  const auto numbered = [](const char* format, int n) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, n);
+    return std::string(text);
+  };
+  struct Shape {
+    const char* what;
+    bool keys;     // sibling keys, else values in one key
+    bool reverse;  // written in reverse name order
+    bool deleteOdd;  // later lines delete every odd-numbered one
+  };
+  const Shape kShapes[] = {
+      {"values in one key", false, false, false},
+      {"sibling keys in reverse order", true, true, false},
+      {"values, half deleted by later lines", false, false, true},
+      {"sibling keys in reverse order, half deleted by later sections", true, true, true},
+  };
+  for (const Shape& shape : kShapes) {
+    const auto steps = [&](int count) {
+      std::string text = "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\S]\n";
+      for (int i = 0; i < count; ++i) {
+        const int n = shape.reverse ? count - 1 - i : i;
+        text += shape.keys ? numbered("[HKEY_LOCAL_MACHINE\\S\\K%06d]\n", n) : numbered("\"V%06d\"=dword:1\n", n);
+      }
+      if (!shape.keys) text += "[HKEY_LOCAL_MACHINE\\S]\n";
+      for (int n = 1; shape.deleteOdd && n < count; n += 2) {
+        text += shape.keys ? numbered("[-HKEY_LOCAL_MACHINE\\S\\K%06d]\n", n) : numbered("\"V%06d\"=-\n", n);
+      }
+      const std::uint64_t before = velkaro::RegTreeSteps();
+      const RegKeyNode top = Load(text);
+      const RegKeyNode& s = Key(top, {"HKEY_LOCAL_MACHINE", "S"});
+      int found = 0;
+      for (int n = 0; n < count; ++n) {
+        found += shape.keys ? s.FindSubkey(numbered("k%06d", n)) != nullptr : s.FindValue(numbered("v%06d", n)) != nullptr;
+      }
+      const std::uint64_t work = velkaro::RegTreeSteps() - before;
+      EXPECT_EQ(found, shape.deleteOdd ? count / 2 : count) << shape.what;
+      const std::size_t kept = shape.keys ? s.Subkeys().size() : s.Values().size();
+      EXPECT_EQ(kept, static_cast<std::size_t>(found)) << shape.what;
+      const std::string first = shape.keys ? s.Subkeys().front().Name() : s.Values().front().name;
+      const std::string last = shape.keys ? s.Subkeys().back().Name() : s.Values().back().name;
+      EXPECT_EQ(first.substr(1), "000000") << shape.what;
+      EXPECT_EQ(last.substr(1), numbered("%06d", shape.deleteOdd ? count - 2 : count - 1)) << shape.what;
+      return static_cast<double>(work);
+    };
+    const double small = steps(2000);
+    const double large = steps(20000);
+    ASSERT_GT(small, 0) << shape.what;
+    EXPECT_LE(large / small, 16) << shape.what << ": " << small << " steps for 2,000 names, " << large
+                                  << " for 20,000";
+  }
+}
+
+// A key of a few names is searched name by name, a larger one through an
+// index: both must find the same names, keep the same order, and put a
+// value that a later line deletes and sets again last.
+TEST(RegistryTextTest, SmallAndLargeKeysFindAndOrderNamesAlike) {
+  const struct {
+    const char* stored;
+    const char* asked;
+  } kNames[] = {
+      {"grüße", "GRÜßE"}, {"Ärger", "ärger"}, {"ı", "I"}, {"straße", "STRASSE"}, {"Key", "Kex"},
+  };
+  for (const int fillers : {0, 20}) {
+    std::string text = "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\S]\n\"Again\"=dword:1\n";
+    std::string keys;
+    for (int n = 0; n < fillers; ++n) {
+      text += "\"F" + std::to_string(n) + "\"=dword:1\n";
+      keys += "[HKEY_LOCAL_MACHINE\\S\\F" + std::to_string(n) + "]\n";
+    }
+    for (const auto& name : kNames) {
+      text += "\"" + std::string(name.stored) + "\"=dword:1\n";
+      keys += "[HKEY_LOCAL_MACHINE\\S\\" + std::string(name.stored) + "]\n";
+    }
+    text += "\"again\"=-\n\"AGAIN\"=dword:2\n" + keys;
+    const RegKeyNode top = Load(text);
+    const RegKeyNode& s = Key(top, {"HKEY_LOCAL_MACHINE", "S"});
+    for (const auto& name : kNames) {
+      const bool same = velkaro::CompareRegNames(name.stored, name.asked) == 0;
+      EXPECT_EQ(s.FindValue(name.asked) != nullptr, same) << name.asked << " among " << fillers;
+      EXPECT_EQ(s.FindSubkey(name.asked) != nullptr, same) << name.asked << " among " << fillers;
+    }
+    EXPECT_EQ(s.Values().back().name, "AGAIN") << fillers;
+    EXPECT_EQ(s.Values().size(), std::size(kNames) + fillers + 1);
+    EXPECT_TRUE(std::is_sorted(s.Subkeys().begin(), s.Subkeys().end(), [](const RegKeyNode& a, const RegKeyNode& b) {
+      return velkaro::CompareRegNames(a.Name(), b.Name()) < 0;
+    })) << fillers;
+  }
 }
 
 TEST(RegistryTextTest, NamesCompareByUnicodeUpperCase) {

@@ -39,15 +39,22 @@ bool LooksLikeUtf16(std::string_view content) {
   return (most(zeroOdd) && few(zeroEven)) || (most(zeroEven) && few(zeroOdd));
 }
 
+std::size_t LoneCrCount(std::string_view content) {
+  std::size_t count = 0;
+  for (std::size_t at = content.find('\r'); at != std::string_view::npos; at = content.find('\r', at + 1)) {
+    count += at + 1 == content.size() || content[at + 1] != '\n';
+  }
+  return count;
+}
+
 // Why text this reader cannot take line by line would read as empty.
 std::string TextProblem(std::string_view content) {
   if (LooksLikeUtf16(content)) return "it is UTF-16 text; save it as UTF-8";
-  // One CR alone is enough: the editor that wrote it ended a line there, and
-  // this reader would join that line to the next without a word.
-  for (std::size_t at = content.find('\r'); at != std::string_view::npos; at = content.find('\r', at + 1)) {
-    if (at + 1 == content.size() || content[at + 1] != '\n') {
-      return "its lines end in CR alone; save it with LF or CR LF line ends";
-    }
+  // More lines ending in CR alone than in LF: the editor that wrote it ended
+  // its lines there (a last line may still end in CR LF), and this reader
+  // would join them without a word.
+  if (LoneCrCount(content) > static_cast<std::size_t>(std::count(content.begin(), content.end(), '\n'))) {
+    return "its lines end in CR alone; save it with LF or CR LF line ends";
   }
   return {};
 }

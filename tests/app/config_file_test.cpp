@@ -165,7 +165,7 @@ TEST_F(ConfigFileTest, UnreadableFileIsNamedWithItsReason) {
       {"UTF-16BE", utf16(ini, true, true), "it is UTF-16 text; save it as UTF-8"},
       {"UTF-16LE without mark", utf16(ini, false, false), "it is UTF-16 text; save it as UTF-8"},
       {"CR only", "[Files Linux]\rMFILE1=pcscd\r", "its lines end in CR alone; save it with LF or CR LF line ends"},
-      {"CR with a final CR LF", "[Files Linux]\rMFILE1=pcscd\r\n",
+      {"CR with a final CR LF", "[Files Linux]\rMFILE1=pcscd\rMFILE2=pkexec\r\n",
        "its lines end in CR alone; save it with LF or CR LF line ends"},
   };
   const std::string path = dir / "diagtool.ini";

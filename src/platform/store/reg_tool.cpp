@@ -212,8 +212,14 @@ bool ParseData(std::uint32_t type, std::string_view text, std::vector<std::uint8
   if (type == REG_SZ || type == REG_EXPAND_SZ) {
     appendText(text);
   } else if (type == REG_MULTI_SZ) {
+    const std::string_view whole = text;
     while (!text.empty()) {
       const std::size_t separator = text.find("\\0");
+      // Readers stop at the first empty string: every string after it would be lost.
+      if (separator == 0) {
+        error = Quoted(whole) + " holds an empty string, which would end the list";
+        return false;
+      }
       appendText(text.substr(0, separator));
       if (separator == std::string_view::npos) break;
       text.remove_prefix(separator + 2);

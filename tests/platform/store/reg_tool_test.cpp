@@ -145,6 +145,8 @@ TEST_F(RegToolTest, EveryErrorHasAMessageAndANonZeroStatus) {
       {{"set", "HKLM\\SOFTWARE\\X", "v", "REG_DWORD", "4294967296"}, 2, "is not a 32-bit number"},
       {{"set", "HKLM\\SOFTWARE\\X", "v", "REG_DWORD", "-1"}, 2, "is not a 32-bit number"},
       {{"set", "HKLM\\SOFTWARE\\X", "v", "REG_BINARY", "0g"}, 2, "is not a list of hex bytes"},
+      {{"set", "HKLM\\SOFTWARE\\X", "v", "REG_MULTI_SZ", "a\\0\\0b"}, 2, "holds an empty string, which would end"},
+      {{"set", "HKLM\\SOFTWARE\\X", "v", "REG_MULTI_SZ", "\\0a"}, 2, "holds an empty string, which would end"},
       {{"set", "HKLM\\SOFTWARE\\X", "v", "REG_BINARY", "031"}, 2, "odd number of hex digits"},
       {{"set", "HKLM\\SOFTWARE\\X\\\\Y", "v", "REG_SZ", "x"}, 2, "invalid key name"},
       {{"query", "HKEY_NOWHERE\\X"}, 2, "unknown root key"},

@@ -66,8 +66,8 @@ void CApiDialog::resizeEvent(QResizeEvent* event) {
 bool CApiDialog::FillApiList(const std::vector<InstalledApiRow>& rows) {
   int row = 0;
   for (const InstalledApiRow& api : rows) {
-    auto* item = new QTreeWidgetItem({QString::fromStdString(api.fileName), QString::fromStdString(api.version),
-                                      QString::fromStdString(api.apiName)});
+    auto* item = new QTreeWidgetItem(
+        {ShownOutsideText(api.fileName), ShownOutsideText(api.version), ShownOutsideText(api.apiName)});
     m_ctlApis->insertTopLevelItem(row, item);
     if (m_ctlApis->indexOfTopLevelItem(item) != row) {
       delete item;

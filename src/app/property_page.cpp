@@ -4,12 +4,16 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "platform/text.h"
+
 QLabel* MakeValueLabel(QWidget* parent) {
   auto* label = new QLabel(parent);
   label->setTextFormat(Qt::PlainText);
   label->setTextInteractionFlags(Qt::TextSelectableByMouse);
   return label;
 }
+
+QString ShownOutsideText(const std::string& text) { return QString::fromStdString(velkaro::EscapeControls(text)); }
 
 QLabel* MakeCaptionLabel(const QString& text, QWidget* parent) {
   auto* label = new QLabel(parent);

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QWidget>
 #include <functional>
+#include <string>
 
 class QHBoxLayout;
 class QLabel;
@@ -15,6 +16,9 @@ class QLabel;
 // since a label left to guess would render markup in such text (styles,
 // images fetched from a path) as rich text. Selectable, so users can copy it.
 QLabel* MakeValueLabel(QWidget* parent);
+// Such a text as the tool shows it: control bytes and bytes that are not
+// UTF-8 written as \xNN, as the log writes them, so none reaches the screen.
+QString ShownOutsideText(const std::string& text);
 
 // The settings pages' button row: "Apply" and "Reset" at its right end,
 // each running its action when clicked.

@@ -50,7 +50,7 @@ void CFieldView::Update(const CReaderFields& fields) const {
   for (const Value& v : m_values) {
     auto* box = qobject_cast<QPlainTextEdit*>(v.widget);
     if (!box) continue;
-    const QString text = QString::fromStdString(fields.*(v.field));
+    const QString text = ShownOutsideText(fields.*(v.field));
     if (box->toPlainText() == text) continue;
     QTextCursor all(box->document());
     all.select(QTextCursor::Document);
@@ -59,7 +59,7 @@ void CFieldView::Update(const CReaderFields& fields) const {
   }
   for (const Value& v : m_values) {
     if (auto* label = qobject_cast<QLabel*>(v.widget)) {
-      const QString text = QString::fromStdString(fields.*(v.field));
+      const QString text = ShownOutsideText(fields.*(v.field));
       label->setText(text);
     }
   }

@@ -144,8 +144,8 @@ void CDiagToolDlg::SetSettingsPageFactory(int group, PageFactory factory) {
 }
 
 bool CDiagToolDlg::InsertFileRow(int position, const CFileInfo& info) {
-  auto* item = new QTreeWidgetItem({QString::fromStdString(info.m_strName), QString::fromStdString(info.m_strVersion),
-                                    QString::fromStdString(info.m_strCompany)});
+  auto* item = new QTreeWidgetItem(
+      {ShownOutsideText(info.m_strName), ShownOutsideText(info.m_strVersion), ShownOutsideText(info.m_strCompany)});
   m_ctlFileVersions->insertTopLevelItem(position, item);
   return true;
 }
@@ -367,7 +367,7 @@ void CDiagToolDlg::ApplyRefresh(const RefreshFacts& facts) {
     if (!change.empty()) {
       m_ctlFoundReaders->clear();
       for (const std::string& name : present) {
-        m_ctlFoundReaders->addTopLevelItem(new QTreeWidgetItem({QString::fromStdString(name)}));
+        m_ctlFoundReaders->addTopLevelItem(new QTreeWidgetItem({ShownOutsideText(name)}));
       }
       m_lstKnownReaders = present;
     }
@@ -405,7 +405,7 @@ void CDiagToolDlg::AddReaderPage(const std::string& name) {
   m_aPageGroups[static_cast<std::size_t>(kind)].pages[name] = std::move(owned);
   if (m_pSheet) {
     m_pSheet->AddPage(page);
-    m_pSheet->SetTabText(m_pSheet->GetPageIndex(page), QString::fromStdString(name.substr(0, kTabTextLimit)));
+    m_pSheet->SetTabText(m_pSheet->GetPageIndex(page), ShownOutsideText(name.substr(0, kTabTextLimit)));
   }
 }
 

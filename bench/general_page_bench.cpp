@@ -11,10 +11,13 @@
 //     longest gap over 10 s each;
 //   - 8 readers: start to window shown and to every reader tab filled
 //     (status and CT-API port shown), then, at rest with the General page in
-//     front, CPU share and context switches per second of the tool and of
+//     front over 2 minutes, CPU share and context switches per second of the tool and of
 //     pcscd, pcscd's connections opened by the tool (its threads beyond those
 //     it had before the tool started), and `pcsc_scan` on the same readers as
 //     the peer.
+// Each set-up checks itself: the scenario passes velkaro-sim check, pcscd
+// lists every reader and the General page shows them all; otherwise the
+// run says so on stderr and the benchmark exits with 1.
 // Prints one table (bench_table.h). Root needed (the private pcscd). Without
 // a display Qt runs offscreen.
 //
@@ -33,6 +36,7 @@
 #include <QEventLoop>
 #include <QLabel>
 #include <QTimer>
+#include <QTreeWidget>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -74,7 +78,9 @@ constexpr int kSettleMs = 2000;  // after the tab tour, for the pages' card upda
 constexpr int kLongStallWatchMs = 30000;  // 16 readers
 constexpr int kStallWatchMs = 10000;
 constexpr int kStopMs = 10000;
-constexpr int kIdleMs = 10000;
+// pcsc-lite's waits without a time-out still wake every 60 s inside the
+// client: rest is measured over two of those.
+constexpr int kRestMs = 120000;
 
 // The readers of the generated scenario, in turn: two of every three hold a card.
 struct ReaderKind {
@@ -119,14 +125,18 @@ std::vector<std::string> Threads(pid_t pid) {
 // thread, the card monitors, the General page's refresh thread and the rest
 // (the threads name themselves).
 std::map<std::string, double> CpuByThread(pid_t pid) {
-  std::map<std::string, double> seconds{{"window", 0}, {"monitors", 0}, {"refresh", 0}, {"other", 0}};
+  std::map<std::string, double> seconds{{"window", 0}, {"monitors", 0}, {"refresh", 0}, {"watch", 0}, {"other", 0}};
   const std::string self = "/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid);
   for (const std::string& task : Threads(pid)) {
     std::string name;
     std::getline(std::ifstream(task + "/comm"), name);
     unsigned long long runNs = 0;
     std::ifstream(task + "/schedstat") >> runNs;
-    const char* group = task == self ? "window" : name == "card monitor" ? "monitors" : name == "refresh" ? "refresh" : "other";
+    const char* group = task == self                ? "window"
+                        : name == "card monitor"    ? "monitors"
+                        : name == "refresh"         ? "refresh"
+                        : name == "counter watch"   ? "watch"
+                                                    : "other";
     seconds[group] += static_cast<double>(runNs) / 1e9;
   }
   return seconds;
@@ -233,6 +243,10 @@ std::optional<std::string> WriteScenario(testing_support::PcscdSandbox& sandbox,
     std::snprintf(file, sizeof file, "r%02d.reader", i);
     if (auto problem = sandbox.WriteReader(file, text)) return problem;
   }
+  // A file the driver rejects makes pcscd drop its reader.
+  if (const auto check = sandbox.Sim({"check"}); check.exitCode != 0) {
+    return "velkaro-sim check rejects the scenario:\n" + check.output + check.errors;
+  }
   return std::nullopt;
 }
 
@@ -252,7 +266,7 @@ void ComparePcscScan(pid_t pcscd) {
     const Load scanBefore = ProcessLoad(scan);
     const Load pcscdBefore = ProcessLoad(pcscd);
     const auto wallBefore = Clock::now();
-    usleep(kIdleMs * 1000);
+    usleep(static_cast<useconds_t>(kRestMs) * 1000);
     const double wall = std::chrono::duration<double>(Clock::now() - wallBefore).count();
     const Load scanAfter = ProcessLoad(scan);
     const Load pcscdAfter = ProcessLoad(pcscd);
@@ -270,6 +284,9 @@ int RunChild(int argc, char** argv, int readers, int mute, const char* systemdMo
   testing_support::PcscdSandbox sandbox;
   std::optional<std::string> problem = WriteScenario(sandbox, readers);
   if (!problem) problem = sandbox.Start();
+  if (const std::size_t listed = sandbox.ListReaders().size(); !problem && listed != static_cast<std::size_t>(readers)) {
+    problem = "pcscd lists " + std::to_string(listed) + " readers, not " + std::to_string(readers);
+  }
   // Mute cards in the contact readers that hold one (r00, r03, ...).
   for (int i = 0; !problem && i < mute; ++i) {
     char stem[16];
@@ -310,6 +327,11 @@ int RunChild(int argc, char** argv, int readers, int mute, const char* systemdMo
     CDiagToolPropSheet* sheet = CDiagToolPropSheet::MainWindow();
     if (!sheet) return;
     const bool allTabs = WaitUntil([&] { return sheet->GetPageCount() >= readers + 1; }, kTabsDeadlineMs);
+    const auto* general = dynamic_cast<CDiagToolDlg*>(sheet->GetPage(0));
+    const int found = general ? general->FoundReaders()->topLevelItemCount() : 0;
+    if (found != readers) {
+      std::fprintf(stderr, "general_page_bench: the General page shows %d readers, not %d\n", found, readers);
+    }
     for (int index = 1; index < sheet->GetPageCount(); ++index) sheet->SetActivePage(index);
     const bool filled = WaitUntil(
         [&] {
@@ -344,7 +366,7 @@ int RunChild(int argc, char** argv, int readers, int mute, const char* systemdMo
       const Load pcscdBefore = ProcessLoad(pcscd);
       const auto wallBefore = Clock::now();
       const auto threadsBefore = CpuByThread(getpid());
-      RunEvents(kIdleMs);
+      RunEvents(kRestMs);
       const auto threadsAfter = CpuByThread(getpid());
       const double wall = std::chrono::duration<double>(Clock::now() - wallBefore).count();
       const Load selfAfter = SelfLoad();
@@ -359,7 +381,9 @@ int RunChild(int argc, char** argv, int readers, int mute, const char* systemdMo
       std::printf("pcscd_cpu %.4f\n", (pcscdAfter.cpu - pcscdBefore.cpu) / wall * 100);
       std::printf("pcscd_switches %.2f\n", static_cast<double>(pcscdAfter.switches - pcscdBefore.switches) / wall);
     }
-    complete = allTabs && filled;
+    if (!allTabs) std::fprintf(stderr, "general_page_bench: not every reader got its tab\n");
+    if (!filled) std::fprintf(stderr, "general_page_bench: not every reader tab was filled\n");
+    complete = allTabs && filled && found == readers;
     sheet->close();
   });
   const int exitStatus = RunDiagTool(app);
@@ -427,6 +451,7 @@ int main(int argc, char** argv) {
   bench::PrintRow("8 readers: start to all tabs filled (ms)", values["filled_ms"]);
   bench::PrintRow("8 readers at rest: CPU (% of a core)", values["tool_cpu"], "pcsc_scan", values["scan_cpu"]);
   for (const auto& [group, what] : {std::pair{"monitors", "its 8 card monitors"}, std::pair{"refresh", "its refresh thread"},
+                                    std::pair{"watch", "its event counter watch"},
                                     std::pair{"window", "its window's thread"}, std::pair{"other", "its other threads"}}) {
     bench::PrintRow(std::string("8 readers at rest: CPU of ") + what + " (% of a core)",
                     values[std::string("tool_cpu_") + group]);

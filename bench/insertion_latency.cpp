@@ -272,7 +272,13 @@ int main(int argc, char** argv) {
   }
   testing_support::PcscdSandbox sandbox;
   if (const auto problem = sandbox.WriteReader("ct200.reader", kReader)) {
-    std::fprintf(stderr, "%s\n", problem->c_str());
+    std::fprintf(stderr, "insertion_latency: %s\n", problem->c_str());
+    return 1;
+  }
+  // A file the driver rejects makes pcscd drop its reader.
+  if (const auto check = sandbox.Sim({"check"}); check.exitCode != 0) {
+    std::fprintf(stderr, "insertion_latency: velkaro-sim check rejects the scenario:\n%s%s", check.output.c_str(),
+                 check.errors.c_str());
     return 1;
   }
   if (const auto problem = sandbox.Start()) {

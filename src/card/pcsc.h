@@ -11,7 +11,9 @@
 // Every 4-byte driver answer is an unsigned 32-bit value in host byte order.
 using DriverValue = std::uint32_t;
 
-inline constexpr DWORD kStatusChangeTimeoutMs = 1000;  // monitor threads
+// Monitor threads wait for the next change without a time-out: a stop
+// cancels the wait.
+inline constexpr DWORD kStatusChangeTimeoutMs = INFINITE;
 // How long a reader tab waits for the driver's reader facts before it shows
 // "n/a" for those that have not come (a late answer still fills them in).
 inline constexpr int kReaderFactsDeadlineMs = 3000;

@@ -3,9 +3,11 @@
 #include <pthread.h>
 
 #include <chrono>
+#include <optional>
 #include <system_error>
 
 #include "platform/deadline.h"
+#include "reader/event_counter_watch.h"
 
 namespace {
 
@@ -24,6 +26,13 @@ constexpr std::chrono::hours kCancelForever{24 * 365};
 // The high 16 bits of a reader state count pcscd's insertions and removals.
 bool EventCounterMoved(const SCARD_READERSTATE& state) {
   return (state.dwEventState >> 16) != (state.dwCurrentState >> 16);
+}
+
+// A card known under counter 0 may be swapped without pcsc-lite's wait
+// noticing (it compares only counters that are not 0): such a wait is
+// watched.
+bool SwapMayHide(const SCARD_READERSTATE& state) {
+  return (state.dwCurrentState >> 16) == 0 && (state.dwCurrentState & SCARD_STATE_PRESENT) != 0;
 }
 
 // Errors after which the context is of no further use: pcscd went away, or
@@ -58,6 +67,7 @@ bool CCardMonitor::Start(const std::string& readerName, PostFunction post, std::
     m_readerState = SCARD_READERSTATE{};
     m_readerState.szReader = readerName.c_str();
     m_readerState.dwCurrentState = SCARD_STATE_UNAWARE;
+    m_bNudged.store(false);
     m_bStop.store(false);
   }
   const bool owned = keepAlive != nullptr;
@@ -190,12 +200,25 @@ void CCardMonitor::MonitorThread(const PostFunction& post, const std::function<v
       continue;
     }
     m_nWaits.fetch_add(1);
-    const LONG result = m_card.GetStatusChange(context, kStatusChangeTimeoutMs, &local, 1);
+    // The wait has no time-out: a stop cancels it, and each time-out would
+    // cost pcsc-lite's client four round trips to pcscd. After the watch
+    // woke it, one look without waiting fetches the moved counter.
+    const bool look = m_bNudged.exchange(false);
+    LONG result = SCARD_S_SUCCESS;
+    {
+      std::optional<CEventCounterWatch::Token> watch;
+      if (!look && SwapMayHide(local)) {
+        watch.emplace(*m_pReaderName, [this] {
+          m_bNudged.store(true);
+          const SCARDCONTEXT waiting = m_hContext.load();
+          if (waiting != kNoContext) m_card.Cancel(waiting);
+        });
+      }
+      result = m_card.GetStatusChange(context, look ? 0 : kStatusChangeTimeoutMs, &local, 1);
+    }
     m_lLastWait.store(result);
-    // pcsc-lite compares the event counter only when the counter it is
-    // given is not 0, so a card swapped while this thread was not waiting,
-    // right after pcscd started, ends in a time-out whose state carries the
-    // moved counter: that is a change too.
+    if (result == SCARD_E_CANCELLED && m_bNudged.load() && !m_bStop.load()) continue;
+    // A time-out whose state carries a moved counter is a change too.
     const bool changed = result == SCARD_S_SUCCESS || (result == SCARD_E_TIMEOUT && EventCounterMoved(local));
     if (result == SCARD_E_TIMEOUT && !changed) continue;
     if (!changed) {

@@ -94,6 +94,8 @@ class CCardMonitor {
   std::weak_ptr<void> m_keepAlive;  // the owner the running thread holds
 
   std::atomic<bool> m_bStop{true};
+  // The event counter watch saw the counter move: look again at once.
+  std::atomic<bool> m_bNudged{false};
   std::thread m_hThread;
   std::atomic<int> m_nPosted{0};
   std::atomic<int> m_nWaits{0};

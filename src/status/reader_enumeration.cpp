@@ -127,6 +127,11 @@ bool CReaderEnumerator::Enumerate(std::vector<std::string>& list, const CReaderM
   return ListOnContext(list, maps, isAdditional, result) && !ContextIsDead(result);
 }
 
+namespace {
+// How long the worker stays for a next call; the refresh asks every second.
+constexpr std::chrono::seconds kWorkerIdle{5};
+}  // namespace
+
 struct CTimedReaderEnumerator::Call {
   struct Answer {
     bool listed = false;
@@ -134,13 +139,52 @@ struct CTimedReaderEnumerator::Call {
   };
   std::mutex lock;
   std::condition_variable done;
+  std::condition_variable asked;
   bool outstanding = false;  // a call runs; the next one waits for its end
   std::optional<Answer> answer;
-  CReaderEnumerator enumerator;  // only the thread of the outstanding call uses it
+  // The request the worker takes next.
+  bool requested = false;
+  std::shared_ptr<const CReaderModelMaps> maps;
+  AdditionalReaderTest isAdditional;
+  bool workerRunning = false;
+  bool closed = false;           // the owner went: the worker ends
+  CReaderEnumerator enumerator;  // only the worker uses it
 };
+
+namespace {
+
+// One thread makes the calls one after the other, not one thread per call:
+// starting a thread every second costs more than the listing itself.
+void EnumerationWorker(const std::shared_ptr<CTimedReaderEnumerator::Call>& call) {
+  std::unique_lock lock(call->lock);
+  while (call->asked.wait_for(lock, kWorkerIdle, [&call] { return call->requested || call->closed; }) &&
+         call->requested) {
+    call->requested = false;
+    const std::shared_ptr<const CReaderModelMaps> maps = std::move(call->maps);
+    const AdditionalReaderTest isAdditional = std::move(call->isAdditional);
+    lock.unlock();
+    CTimedReaderEnumerator::Call::Answer answer;
+    answer.listed = call->enumerator.Enumerate(answer.list, *maps, isAdditional);
+    lock.lock();
+    call->answer = std::move(answer);
+    call->outstanding = false;
+    call->done.notify_all();
+  }
+  call->workerRunning = false;
+}
+
+}  // namespace
 
 CTimedReaderEnumerator::CTimedReaderEnumerator(std::chrono::milliseconds deadline)
     : m_call(std::make_shared<Call>()), m_deadline(deadline) {}
+
+CTimedReaderEnumerator::~CTimedReaderEnumerator() {
+  {
+    const std::lock_guard lock(m_call->lock);
+    m_call->closed = true;
+  }
+  m_call->asked.notify_all();
+}
 
 bool CTimedReaderEnumerator::CallOutstanding() const {
   const std::lock_guard lock(m_call->lock);
@@ -151,28 +195,25 @@ velkaro::PcscdReply CTimedReaderEnumerator::Enumerate(std::vector<std::string>& 
                                                       std::shared_ptr<const CReaderModelMaps> maps,
                                                       AdditionalReaderTest isAdditional) {
   if (!list.empty() || !maps) return velkaro::PcscdReply::kRefused;
-  {
-    const std::lock_guard lock(m_call->lock);
-    if (m_call->outstanding) return velkaro::PcscdReply::kNoAnswer;
-    m_call->outstanding = true;
-    m_call->answer.reset();
-  }
-  const bool started = velkaro::StartAbandonableThread(
-      [call = m_call, maps = std::move(maps), isAdditional = std::move(isAdditional)] {
-        Call::Answer answer;
-        answer.listed = call->enumerator.Enumerate(answer.list, *maps, isAdditional);
-        {
-          const std::lock_guard lock(call->lock);
-          call->answer = std::move(answer);
-          call->outstanding = false;
-        }
-        call->done.notify_all();
-      },
-      "enumerate");
   std::unique_lock lock(m_call->lock);
-  if (!started) {
-    m_call->outstanding = false;
-    return velkaro::PcscdReply::kRefused;
+  if (m_call->outstanding) return velkaro::PcscdReply::kNoAnswer;
+  m_call->outstanding = true;
+  m_call->answer.reset();
+  m_call->requested = true;
+  m_call->maps = std::move(maps);
+  m_call->isAdditional = std::move(isAdditional);
+  if (m_call->workerRunning) {
+    m_call->asked.notify_one();
+  } else {
+    m_call->workerRunning =
+        velkaro::StartAbandonableThread([call = m_call] { EnumerationWorker(call); }, "enumerate");
+    if (!m_call->workerRunning) {
+      m_call->outstanding = false;
+      m_call->requested = false;
+      m_call->maps.reset();
+      m_call->isAdditional = nullptr;
+      return velkaro::PcscdReply::kRefused;
+    }
   }
   if (!m_call->done.wait_for(lock, m_deadline, [this] { return m_call->answer.has_value(); })) {
     return velkaro::PcscdReply::kNoAnswer;

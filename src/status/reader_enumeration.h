@@ -58,15 +58,20 @@ class CReaderEnumerator {
   bool m_bHasContext = false;
 };
 
-// CReaderEnumerator on a thread of its own, waited for up to a deadline: a
-// stopped pcscd holds pcsc-lite's calls for good, SCardEstablishContext
-// included, which holds a process-wide lock meanwhile. After a missed
-// deadline no further call is made until the late one has come back: it
-// would only queue behind it. The enumerator and its context are shared
-// with the thread that may still be inside them.
+// CReaderEnumerator on a worker thread that stays between calls (starting
+// one every second would cost more than the listing), waited for up to a
+// deadline: a stopped pcscd holds pcsc-lite's calls for good,
+// SCardEstablishContext included, which holds a process-wide lock
+// meanwhile. After a missed deadline no further call is made until the late
+// one has come back: it would only queue behind it. The enumerator and its
+// context are shared with the worker, which may still be inside them.
 class CTimedReaderEnumerator {
  public:
   explicit CTimedReaderEnumerator(std::chrono::milliseconds deadline = kEnumerationDeadline);
+  // The worker ends once it is back from a call that is still out.
+  ~CTimedReaderEnumerator();
+  CTimedReaderEnumerator(const CTimedReaderEnumerator&) = delete;
+  CTimedReaderEnumerator& operator=(const CTimedReaderEnumerator&) = delete;
 
   // kAnswered with the readers in `list` (which must be empty); kRefused
   // when PC/SC cannot be asked; kNoAnswer when the call missed its deadline
@@ -77,8 +82,10 @@ class CTimedReaderEnumerator {
   // Whether a call that missed its deadline has still not come back.
   bool CallOutstanding() const;
 
- private:
+ // What the caller shares with the worker thread that makes the calls.
   struct Call;
+
+ private:
   std::shared_ptr<Call> m_call;
   std::chrono::milliseconds m_deadline;
 };

@@ -297,8 +297,8 @@ TEST_F(ReaderSessionTest, SessionWithoutPcscLibraryStaysQuiet) {
   EXPECT_EQ(session.Fields().m_strProtocol, "n/a");
 }
 
-// Stopping cancels the pending status-change wait rather than leaving it to
-// its one-second time-out.
+// Stopping cancels the pending status-change wait, which has no time-out of
+// its own.
 TEST_F(ReaderSessionTest, StopCancelsThePendingWait) {
   VELKARO_REQUIRE_SANDBOX();
   SessionDriver driver(Sandbox().ReaderName("VELKARO CT 220"));
@@ -398,6 +398,44 @@ TEST_F(ReaderSessionTest, EveryCardChangeReachesThePage) {
     EXPECT_TRUE(driver.UpdateUntil([&step](const CReaderFields& f) {
       return f.m_strStatus == step.status && f.m_strATR == step.atr && f.m_strFrequency == step.frequency;
     })) << "shown: " << driver.Fields().m_strStatus << " / " << driver.Fields().m_strATR;
+  }
+}
+
+// At rest the monitor stays in one wait, whether pcscd's event counter is
+// still 0 (a card present since pcscd started) or has moved. Swaps show in
+// both cases, one made while the page still reads the first card included:
+// pcsc-lite sees no change in that one by itself.
+TEST_F(ReaderSessionTest, RestingMonitorStaysInOneWaitAndSeesSwaps) {
+  VELKARO_REQUIRE_SANDBOX();
+  SessionDriver moved(Sandbox().ReaderName("VELKARO CT 200"));
+  {
+    // The first card update waits for the page lock while the card is swapped.
+    const std::lock_guard hold(moved.Session().Monitor().PageLock());
+    ASSERT_TRUE(moved.Begin());
+    for (int i = 0; i < 500 && moved.Session().PostedCount() == 0; ++i) std::this_thread::sleep_for(10ms);
+    RunSim({"swap", "a_ct200", "atr=3B 02 14 5A"});
+    std::this_thread::sleep_for(300ms);
+  }
+  ASSERT_TRUE(moved.WaitForFacts());
+  ASSERT_TRUE(moved.UpdateUntil([](const CReaderFields& f) { return f.m_strATR == "3B 02 14 5A"; }, 8s))
+      << "shown: " << moved.Fields().m_strATR;
+  SessionDriver fromStart(Sandbox().ReaderName("VELKARO CT 210"));
+  ASSERT_TRUE(fromStart.Start());
+  ASSERT_TRUE(fromStart.UpdateUntilStatus("Smart card inserted"));
+  const struct {
+    SessionDriver& driver;
+    const char *file, *atr;
+  } readers[] = {{moved, "a_ct200", "3B 02 14 5B"}, {fromStart, "d_ct210", "3B 02 14 5C"}};
+  std::this_thread::sleep_for(1000ms);  // both back in their waits
+  std::vector<int> waits;
+  for (const auto& r : readers) waits.push_back(r.driver.Session().WaitCount());
+  std::this_thread::sleep_for(2500ms);
+  for (std::size_t i = 0; i < std::size(readers); ++i) {
+    SCOPED_TRACE(readers[i].file);
+    EXPECT_EQ(readers[i].driver.Session().WaitCount(), waits[i]);
+    RunSim({"swap", readers[i].file, std::string("atr=") + readers[i].atr});
+    EXPECT_TRUE(readers[i].driver.UpdateUntil([&](const CReaderFields& f) { return f.m_strATR == readers[i].atr; }, 8s))
+        << "shown: " << readers[i].driver.Fields().m_strATR;
   }
 }
 

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "pcscd_socket_stand_in.h"
+#include "platform/deadline.h"
 
 namespace {
 
@@ -67,4 +68,23 @@ TEST(ReaderEnumerationTest, SilentPcscdCostsOneDeadlineAndNoFurtherCallsUntilThe
   EXPECT_TRUE(list.empty());
   ASSERT_TRUE(pcscd.DropOneClient());
   EXPECT_EQ(pcscd.Accepted(), 2);  // one connection per call made
+}
+
+// One worker makes the calls of a refresh after the other and ends with its
+// owner, so a closed page leaves no thread behind for long.
+TEST(ReaderEnumerationTest, WorkerServesEveryCallAndEndsWithItsOwner) {
+  using namespace std::chrono_literals;
+  testing_support::PcscdSocketStandIn pcscd(testing_support::PcscdSocketStandIn::Mode::kAbsent);
+  const auto maps = std::make_shared<const CReaderModelMaps>();
+  const int before = velkaro::RunningAbandonableThreads();
+  {
+    CTimedReaderEnumerator enumerator;
+    for (int i = 0; i < 3; ++i) {
+      std::vector<std::string> list;
+      EXPECT_EQ(enumerator.Enumerate(list, maps, {}), velkaro::PcscdReply::kRefused) << i;
+      EXPECT_EQ(velkaro::RunningAbandonableThreads(), before + 1) << i;
+    }
+  }
+  for (int i = 0; i < 100 && velkaro::RunningAbandonableThreads() > before; ++i) std::this_thread::sleep_for(10ms);
+  EXPECT_EQ(velkaro::RunningAbandonableThreads(), before);
 }

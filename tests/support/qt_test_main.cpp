@@ -5,10 +5,14 @@
 #include <sys/stat.h>
 
 #include <QApplication>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
+
+#include "platform/deadline.h"
 
 namespace {
 
@@ -43,5 +47,12 @@ int main(int argc, char** argv) {
   PrepareHeadlessEnvironment();
   QApplication app(argc, argv);
   if (QGuiApplication::platformName() == QStringLiteral("offscreen")) g_previousHandler = qInstallMessageHandler(DropOffscreenNoise);
-  return RUN_ALL_TESTS();
+  const int result = RUN_ALL_TESTS();
+  // Threads that pages left behind (a refresh, a lingering worker) end once
+  // their calls are back; the process must not end, and run the destructors
+  // of what they use (pcsc-lite's among them), before them.
+  for (int i = 0; i < 500 && velkaro::RunningAbandonableThreads() > 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return result;
 }

@@ -200,14 +200,15 @@ void CCardMonitor::MonitorThread(const PostFunction& post, const std::function<v
       continue;
     }
     m_nWaits.fetch_add(1);
-    // The wait has no time-out: a stop cancels it, and each time-out would
-    // cost pcsc-lite's client four round trips to pcscd. After the watch
-    // woke it, one look without waiting fetches the moved counter.
+    // A stop cancels the wait. Where the wait has no time-out, the counter
+    // watch wakes it for a swap pcsc-lite would not report, and one look
+    // without waiting then fetches the moved counter.
     const bool look = m_bNudged.exchange(false);
     LONG result = SCARD_S_SUCCESS;
     {
       std::optional<CEventCounterWatch::Token> watch;
-      if (!look && SwapMayHide(local)) {
+      // A wait with a time-out finds a moved counter by itself.
+      if (!look && kStatusChangeTimeoutMs == INFINITE && SwapMayHide(local)) {
         watch.emplace(*m_pReaderName, [this] {
           m_bNudged.store(true);
           const SCARDCONTEXT waiting = m_hContext.load();

@@ -405,7 +405,7 @@ TEST_F(ReaderSessionTest, EveryCardChangeReachesThePage) {
 // still 0 (a card present since pcscd started) or has moved. Swaps show in
 // both cases, one made while the page still reads the first card included:
 // pcsc-lite sees no change in that one by itself.
-TEST_F(ReaderSessionTest, RestingMonitorStaysInOneWaitAndSeesSwaps) {
+TEST_F(ReaderSessionTest, RestingMonitorSeesSwaps) {
   VELKARO_REQUIRE_SANDBOX();
   SessionDriver moved(Sandbox().ReaderName("VELKARO CT 200"));
   {
@@ -432,7 +432,10 @@ TEST_F(ReaderSessionTest, RestingMonitorStaysInOneWaitAndSeesSwaps) {
   std::this_thread::sleep_for(2500ms);
   for (std::size_t i = 0; i < std::size(readers); ++i) {
     SCOPED_TRACE(readers[i].file);
-    EXPECT_EQ(readers[i].driver.Session().WaitCount(), waits[i]);
+    // Without a time-out, a resting monitor stays in one wait.
+    if (kStatusChangeTimeoutMs == INFINITE) {
+      EXPECT_EQ(readers[i].driver.Session().WaitCount(), waits[i]);
+    }
     RunSim({"swap", readers[i].file, std::string("atr=") + readers[i].atr});
     EXPECT_TRUE(readers[i].driver.UpdateUntil([&](const CReaderFields& f) { return f.m_strATR == readers[i].atr; }, 8s))
         << "shown: " << readers[i].driver.Fields().m_strATR;

@@ -60,6 +60,11 @@ std::string Printable(std::span<const std::uint8_t> bytes) {
   return text;
 }
 
+std::string ProtocolNote(int protocol) {
+  if (protocol == 14) return " (not standardised by ISO)";
+  return protocol > 1 ? " (RFU)" : "";
+}
+
 class CDecoder {
  public:
   explicit CDecoder(std::span<const std::uint8_t> atr) : m_atr(atr) {}
@@ -111,7 +116,8 @@ class CDecoder {
     }
     if (m_pos < m_atr.size()) {
       Add(m_pos, m_atr.size() - m_pos, "Extra",
-          s.tckRequired ? "bytes after TCK" : "bytes after the historical bytes (no TCK is sent when only T=0 is offered)");
+          s.tckRequired ? "bytes after TCK"
+                        : "bytes after the historical bytes (no TCK is sent when only T=0 is offered)");
       return Stop(AtrStop::TooLong, std::to_string(m_atr.size() - m_pos) + " byte(s) past the end of the ATR", m_pos);
     }
     if (m_atr.size() > kMaxAtrLength)
@@ -188,7 +194,7 @@ class CDecoder {
       y = td >> 4;
       Add(m_pos, 1, field,
           (protocol == 15 ? std::string("T=15, global interface bytes follow")
-                          : "protocol T=" + std::to_string(protocol) + (protocol > 1 && protocol < 14 ? " (RFU)" : "")) +
+                          : "protocol T=" + std::to_string(protocol) + ProtocolNote(protocol)) +
               "; Y" + std::to_string(group + 1) + " = " + Bits(y) + " (" + Announced(y, group + 1) + ")");
       ++m_pos;
     }
@@ -324,7 +330,8 @@ class CDecoder {
           return;
         }
         Tlv(h.subspan(1, h.size() - 4), base + 1);
-        Add(base + h.size() - 3, 3, "Status", "life cycle " + Hex(h[h.size() - 3]) + ", SW " + Hex(h.subspan(h.size() - 2)));
+        Add(base + h.size() - 3, 3, "Status",
+            "life cycle " + Hex(h[h.size() - 3]) + ", SW " + Hex(h.subspan(h.size() - 2)));
         return;
       case 0x10:
         Add(base, 1, "Category", "10: DIR data reference follows");
@@ -342,16 +349,17 @@ class CDecoder {
 
   void Tlv(std::span<const std::uint8_t> data, std::size_t base) {
     static constexpr std::array<std::string_view, 16> kTags = {
-        "",          "country code",      "issuer identification", "card service data",
-        "initial access data", "card issuer data", "pre-issuing data", "card capabilities",
-        "status indicator", "",            "",                      "",
-        "",          "",                  "",                      "application identifier"};
+        "",  // RFU
+        "country code", "issuer identification", "card service data", "initial access data", "card issuer data",
+        "pre-issuing data", "card capabilities", "status indicator", "", "", "", "", "", "",
+        "application identifier"};
     std::size_t i = 0;
     while (i < data.size()) {
       const int tag = data[i] >> 4;
       const std::size_t length = data[i] & 0x0F;
       const std::size_t available = data.size() - i - 1;
-      std::string name = kTags[static_cast<std::size_t>(tag)].empty() ? "RFU tag" : std::string(kTags[static_cast<std::size_t>(tag)]);
+      const std::string_view known = kTags[static_cast<std::size_t>(tag)];
+      const std::string name = known.empty() ? "RFU tag" : std::string(known);
       if (length > available) {
         Add(base + i, data.size() - i, "TLV " + Hex(data[i]),
             name + ": length " + std::to_string(length) + " but only " + std::to_string(available) + " byte(s) left");

@@ -116,7 +116,8 @@ const std::vector<Case>& Cases() {
        {{"Extra", "after TCK"}}},
       {"TCK sent for T=0 only", "3B 02 14 50 46", "T=0", 372, 1, Tck::None, AtrStop::TooLong, 4,
        {{"Extra", "no TCK is sent"}}},
-      {"34 bytes", "3B 80 80 80 80 80 80 80 80 80 80 80 80 80 80 80 80 80 80 80 80 80 80 80 80 80 80 80 80 80 80 80 80 00",
+      {"34 bytes",
+       "3B 80 80 80 80 80 80 80 80 80 80 80 80 80 80 80 80 80 80 80 80 80 80 80 80 80 80 80 80 80 80 80 80 00",
        "T=0", 372, 1, Tck::None, AtrStop::TooLong, 33, {{"TD32", "T=0"}}},
   };
   return cases;
@@ -169,7 +170,8 @@ TEST(AtrDecoderTest, DecodesEachAtrOfTheTable) {
     const std::size_t read = c.stop == AtrStop::BadTs ? 1 : input.size();
     EXPECT_EQ(covered, std::vector<std::uint8_t>(input.begin(), input.begin() + static_cast<std::ptrdiff_t>(read)));
     for (const auto& [field, meaning] : c.fields) {
-      const auto entry = std::find_if(d.entries.begin(), d.entries.end(), [&](const AtrEntry& e) { return e.field == field; });
+      const auto entry =
+          std::find_if(d.entries.begin(), d.entries.end(), [&](const AtrEntry& e) { return e.field == field; });
       ASSERT_NE(entry, d.entries.end()) << field;
       EXPECT_NE(entry->meaning.find(meaning), std::string::npos) << field << ": " << entry->meaning;
     }
@@ -315,7 +317,8 @@ TEST(AtrDecoderTest, AgreesWithAtrAnalysisOnProtocolsFiDiAndTck) {
     for (std::sregex_iterator m(output.begin(), output.end(), protocol), end; m != end; ++m) {
       if (const int t = std::stoi((*m)[1]); t != 15) theirs.insert(t);
     }
-    const std::set<int> ours = s.protocolImplicit ? std::set<int>{} : std::set<int>(s.protocols.begin(), s.protocols.end());
+    const std::set<int> ours =
+        s.protocolImplicit ? std::set<int>{} : std::set<int>(s.protocols.begin(), s.protocols.end());
     EXPECT_EQ(theirs, ours) << output;
 
     std::smatch m;

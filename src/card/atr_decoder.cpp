@@ -65,6 +65,50 @@ std::string ProtocolNote(int protocol) {
   return protocol > 1 ? " (RFU)" : "";
 }
 
+// Set bits of a byte named by a table from bit 8 down; empty names are skipped.
+std::string SetBits(std::uint8_t value, const std::array<std::string_view, 8>& names) {
+  std::string text;
+  for (int bit = 7; bit >= 0; --bit) {
+    const std::string_view name = names[static_cast<std::size_t>(7 - bit)];
+    if (!(value & (1 << bit)) || name.empty()) continue;
+    if (!text.empty()) text += ", ";
+    text += name;
+  }
+  return text;
+}
+
+std::string ServiceData(std::uint8_t value) {
+  std::string text = SetBits(value, {"application selection by full DF name", "by partial DF name",
+                                     "BER-TLV data objects in EF.DIR", "in EF.ATR", "", "", "", ""});
+  static constexpr std::array<std::string_view, 8> kAccess = {"READ RECORD", "RFU", "GET DATA", "RFU",
+                                                              "READ BINARY", "RFU", "RFU", "RFU"};
+  text += (text.empty() ? "" : "; ") + std::string("EF.DIR and EF.ATR read by ") + std::string(kAccess[(value >> 1) & 7]);
+  return text + (value & 1 ? "; card without MF" : "; card with MF");
+}
+
+// Selection methods, data coding and, when present, chaining and logical channels.
+std::string Capabilities(std::span<const std::uint8_t> value) {
+  std::string text = SetBits(value[0], {"DF selection by full DF name", "by partial DF name", "by path",
+                                        "by file identifier", "implicit DF selection", "short EF identifier",
+                                        "record number", "record identifier"});
+  if (value.size() >= 2) {
+    static constexpr std::array<std::string_view, 4> kWrite = {"one-time write", "proprietary", "write OR",
+                                                               "write AND"};
+    text += std::string(text.empty() ? "" : "; ") + (value[1] & 0x80 ? "EFs of TLV structure; " : "") +
+            "writes: " + std::string(kWrite[(value[1] >> 5) & 3]) + "; data unit " +
+            std::to_string(1 << (value[1] & 0x0F)) + " quartet(s)";
+  }
+  if (value.size() >= 3) {
+    const std::string flags = SetBits(value[2], {"command chaining", "extended Lc and Le", "", "", "", "", "", ""});
+    if (!flags.empty()) text += "; " + flags;
+    const int channels = value[2] & 7;
+    text += (value[2] & 0x18) ? "; logical channels up to " + (channels == 7 ? std::string("8 or more")
+                                                                            : std::to_string(channels + 1))
+                              : std::string("; no logical channels");
+  }
+  return text;
+}
+
 class CDecoder {
  public:
   explicit CDecoder(std::span<const std::uint8_t> atr) : m_atr(atr) {}
@@ -371,6 +415,8 @@ class CDecoder {
       if (tag == 8 && length == 2) meaning = name + ": SW " + Hex(value);
       if (tag == 8 && length == 1) meaning = name + ": life cycle " + Hex(value[0]);
       if ((tag == 1 || tag == 2 || tag == 5 || tag == 6) && !value.empty()) meaning += " \"" + Printable(value) + "\"";
+      if (tag == 3 && length == 1) meaning += " (" + ServiceData(value[0]) + ")";
+      if (tag == 7 && length >= 1) meaning += " (" + Capabilities(value) + ")";
       Add(base + i, length + 1, "TLV " + Hex(data[i]), meaning);
       i += length + 1;
     }

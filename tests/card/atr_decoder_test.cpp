@@ -41,11 +41,19 @@ const std::vector<Case>& Cases() {
   static const std::vector<Case> cases = {
       {"vpcd card", "3B 95 13 81 01 80 73 FF 01 00 0B", "T=1", 372, 4, Tck::Ok, AtrStop::Complete, 0,
        {{"TA1", "Fi = 372, fmax = 5 MHz, Di = 4; F/D = 93"}, {"TD1", "T=1"}, {"Category", "80"},
-        {"TLV 73", "card capabilities: FF 01 00"}}},
+        {"TLV 73",
+         "card capabilities: FF 01 00 (DF selection by full DF name, by partial DF name, by path, by file identifier, "
+         "implicit DF selection, short EF identifier, record number, record identifier; writes: one-time write; "
+         "data unit 2 quartet(s); no logical channels)"}}},
       {"simulated card, T=1 and T=15", "3B DA 18 FF 81 B1 FE 75 1F 03 00 31 C5 73 C0 01 40 00 90 00 0C", "T=1", 372,
        12, Tck::Ok, AtrStop::Complete, 0,
        {{"TC1", "N = 255"}, {"TA3", "IFSC = 254"}, {"TB3", "BWI = 7, CWI = 5"}, {"TD3", "T=15"},
-        {"TA4", "clock stop not supported; classes A 5 V, B 3 V"}, {"TLV 31", "card service data: C5"},
+        {"TA4", "clock stop not supported; classes A 5 V, B 3 V"}, {"TLV 31",
+         "card service data: C5 (application selection by full DF name, by partial DF name; EF.DIR and EF.ATR read "
+         "by GET DATA; card without MF)"},
+        {"TLV 73",
+         "card capabilities: C0 01 40 (DF selection by full DF name, by partial DF name; writes: one-time write; data "
+         "unit 2 quartet(s); extended Lc and Le; no logical channels)"},
         {"Status", "life cycle 00, SW 90 00"}}},
       {"simulated memory card", "3B 02 14 50", "T=0", 372, 1, Tck::None, AtrStop::Complete, 0,
        {{"Historical", "proprietary; 14 50"}}},
@@ -96,7 +104,13 @@ const std::vector<Case>& Cases() {
        {{"TLV 22", "issuer identification: AB CD"}, {"TLV 41", "initial access data: 01"},
         {"TLV 52", "card issuer data: 56 45 \"VE\""}, {"TLV F5", "application identifier: A0 00 00 00 63"}}},
       {"category 00 with status", "3B 06 00 31 C0 00 90 00", "T=0", 372, 1, Tck::None, AtrStop::Complete, 0,
-       {{"TLV 31", "card service data: C0"}, {"Status", "SW 90 00"}}},
+       {{"TLV 31", "card service data: C0 (application selection by full DF name, by partial DF name; EF.DIR and "
+                   "EF.ATR read by READ RECORD; card with MF)"},
+        {"Status", "SW 90 00"}}},
+      {"card capabilities with logical channels", "3B 05 80 73 00 21 9B", "T=0", 372, 1, Tck::None, AtrStop::Complete,
+       0,
+       {{"TLV 73", "card capabilities: 00 21 9B (writes: proprietary; data unit 2 quartet(s); command chaining; "
+                   "logical channels up to 4)"}}},
       {"DIR data reference", "3B 02 10 05", "T=0", 372, 1, Tck::None, AtrStop::Complete, 0, {{"DIR reference", "05"}}},
       {"TLV longer than the bytes", "3B 03 80 75 11", "T=0", 372, 1, Tck::None, AtrStop::Complete, 0,
        {{"TLV 75", "length 5 but only 1 byte(s) left"}}},
@@ -122,7 +136,7 @@ const std::vector<Case>& Cases() {
   };
   return cases;
 }
-constexpr std::size_t kWellFormed = 33;
+constexpr std::size_t kWellFormed = 34;
 
 std::vector<std::uint8_t> Bytes(const char* hex) {
   std::vector<std::uint8_t> bytes;

@@ -281,6 +281,11 @@ std::string RunAtrAnalysis(const testing_support::TempDir& home, const std::stri
   const std::string homeVar = "HOME=" + home.path().string();
   const std::string cacheVar = "XDG_CACHE_HOME=" + home.path().string();
   const pid_t pid = ::fork();
+  if (pid < 0) {
+    ::close(out[0]);
+    ::close(out[1]);
+    return "fork failed";
+  }
   if (pid == 0) {
     ::dup2(out[1], STDOUT_FILENO);
     const char* argv[] = {kAtrAnalysis, atr.c_str(), nullptr};
@@ -303,6 +308,8 @@ std::string RunAtrAnalysis(const testing_support::TempDir& home, const std::stri
 // Known differences, not compared: ATR_analysis lists T=15 among the
 // protocols and names none when TD1 is absent (ISO/IEC 7816-3 then means
 // T=0), and prints no Fi/Di without TA1 (the defaults 372 and 1 apply).
+// It also reads a byte after the historical bytes of a T=0-only ATR as its
+// TCK, where this decoder names a byte too many; such ATRs are not compared.
 TEST(AtrDecoderTest, AgreesWithAtrAnalysisOnProtocolsFiDiAndTck) {
   if (::access(kAtrAnalysis, X_OK) != 0) {
     if (std::getenv("CI")) FAIL() << kAtrAnalysis << " is missing: scripts/setup installs pcsc-tools";

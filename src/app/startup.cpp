@@ -41,7 +41,7 @@ constexpr std::array<QtPlace, 5> kQtPlaces = {{
     {"XDG_STATE_HOME", "/.local/state"},
 }};
 // Search paths and files from which Qt and fontconfig load plugins (code) or
-// read configuration (fontconfig's names its cache directories).
+// read configuration (fontconfig's configuration names its cache directories).
 constexpr std::array<const char*, 5> kSearchPaths = {"QT_PLUGIN_PATH", "QT_QPA_PLATFORM_PLUGIN_PATH", "FONTCONFIG_PATH",
                                                      "XDG_CONFIG_DIRS", "XDG_DATA_DIRS"};
 constexpr std::array<const char*, 2> kConfigFiles = {"QT_LOGGING_CONF", "FONTCONFIG_FILE"};

@@ -5,7 +5,8 @@
 // - the dump succeeds and the value takes exactly one log line, ending in
 //   its type's name: no byte of the data ends or splits the line;
 // - for types shown in hex the text gives back every byte (a REG_DWORD last
-//   byte first); string types show the text up to the first zero byte.
+//   byte first); string types show the text up to the first zero byte, its
+//   control bytes and bytes that are not UTF-8 escaped.
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -22,6 +23,7 @@
 #include "fuzz_files.h"
 #include "log/registry_dump.h"
 #include "platform/store/registry_types.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -85,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (byte == 0) break;
       expected += static_cast<char>(byte);
     }
-    FUZZ_CHECK_EQUAL(shown, expected);
+    FUZZ_CHECK_EQUAL(shown, velkaro::EscapeControls(expected));
   } else {
     FUZZ_CHECK_EQUAL(shown, Hex(bytes, type == REG_DWORD));
   }

@@ -11,12 +11,11 @@
 // Every 4-byte driver answer is an unsigned 32-bit value in host byte order.
 using DriverValue = std::uint32_t;
 
-// Monitor threads wait for the next change for up to this long, then look
-// again; a stop cancels the wait. Without a time-out, pcsc-lite 1.9.9's
-// client misses a change that comes while it sets up its wait: one removal
-// in about 200 fast insertions and removals stayed unseen (until its own 60 s
-// wake-up). The time-out stays until that window is closed some other way.
-inline constexpr DWORD kStatusChangeTimeoutMs = 1000;
+// Monitor threads wait for the next change without a time-out: a stop
+// cancels the wait, and a change pcsc-lite's client misses (one that comes
+// while it sets up its wait, or a swap under event counter 0) is found by the
+// one counter watch for all readers within a second.
+inline constexpr DWORD kStatusChangeTimeoutMs = INFINITE;
 // How long a reader tab waits for the driver's reader facts before it shows
 // "n/a" for those that have not come (a late answer still fills them in).
 inline constexpr int kReaderFactsDeadlineMs = 3000;

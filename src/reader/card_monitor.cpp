@@ -28,13 +28,6 @@ bool EventCounterMoved(const SCARD_READERSTATE& state) {
   return (state.dwEventState >> 16) != (state.dwCurrentState >> 16);
 }
 
-// A card known under counter 0 may be swapped without pcsc-lite's wait
-// noticing (it compares only counters that are not 0): such a wait is
-// watched.
-bool SwapMayHide(const SCARD_READERSTATE& state) {
-  return (state.dwCurrentState >> 16) == 0 && (state.dwCurrentState & SCARD_STATE_PRESENT) != 0;
-}
-
 // Errors after which the context is of no further use: pcscd went away, or
 // came back as a new process that does not know the context.
 bool ContextIsDead(LONG result) {
@@ -201,15 +194,15 @@ void CCardMonitor::MonitorThread(const PostFunction& post, const std::function<v
     }
     m_nWaits.fetch_add(1);
     // A stop cancels the wait. Where the wait has no time-out, the counter
-    // watch wakes it for a swap pcsc-lite would not report, and one look
-    // without waiting then fetches the moved counter.
+    // watch wakes it for a change pcsc-lite did not report, and one look
+    // without waiting then fetches it.
     const bool look = m_bNudged.exchange(false);
     LONG result = SCARD_S_SUCCESS;
     {
       std::optional<CEventCounterWatch::Token> watch;
       // A wait with a time-out finds a moved counter by itself.
-      if (!look && kStatusChangeTimeoutMs == INFINITE && SwapMayHide(local)) {
-        watch.emplace(*m_pReaderName, [this] {
+      if (!look && kStatusChangeTimeoutMs == INFINITE) {
+        watch.emplace(*m_pReaderName, static_cast<std::uint32_t>(local.dwCurrentState), [this] {
           m_bNudged.store(true);
           const SCARDCONTEXT waiting = m_hContext.load();
           if (waiting != kNoContext) m_card.Cancel(waiting);

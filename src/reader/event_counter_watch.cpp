@@ -2,10 +2,12 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "card/ms_card.h"
@@ -15,6 +17,7 @@ namespace {
 
 struct Watched {
   std::string reader;
+  std::uint32_t knownState = 0;
   CEventCounterWatch::Wake wake;
 };
 
@@ -38,24 +41,25 @@ bool ContextIsDead(LONG result) {
          result == SCARD_F_COMM_ERROR;
 }
 
-// The event counters of `readers` now; 0 for a reader that could not be asked.
-std::vector<DWORD> Counters(const CMSCard& pcsc, SCARDCONTEXT context, const std::vector<std::string>& readers,
-                            LONG& result) {
+// The states of `readers` now; nothing for a reader that could not be asked
+// (its monitor's own wait tells what became of it).
+std::vector<std::optional<DWORD>> States(const CMSCard& pcsc, SCARDCONTEXT context, const std::vector<std::string>& readers,
+                                         LONG& result) {
   std::vector<SCARD_READERSTATE> states(readers.size());
   for (std::size_t i = 0; i < readers.size(); ++i) {
     states[i].szReader = readers[i].c_str();
     states[i].dwCurrentState = SCARD_STATE_UNAWARE;
   }
   result = pcsc.GetStatusChange(context, 0, states.data(), static_cast<DWORD>(states.size()));
-  std::vector<DWORD> counters(readers.size(), 0);
+  std::vector<std::optional<DWORD>> found(readers.size());
   for (std::size_t i = 0; i < readers.size(); ++i) {
     // One reader that went fails the call for all: ask the others alone.
     if (result != SCARD_S_SUCCESS && (ContextIsDead(result) || pcsc.GetStatusChange(context, 0, &states[i], 1) != SCARD_S_SUCCESS)) {
       continue;
     }
-    counters[i] = states[i].dwEventState >> 16;
+    found[i] = states[i].dwEventState;
   }
-  return counters;
+  return found;
 }
 
 void WatchThread(const std::shared_ptr<WatchState>& state) {
@@ -66,15 +70,17 @@ void WatchThread(const std::shared_ptr<WatchState>& state) {
   std::unique_lock lock(state->lock);
   while (!state->watched.empty()) {
     std::vector<std::string> readers;
-    for (const auto& [id, entry] : state->watched) readers.push_back(entry.reader);
+    for (const auto& [id, entry] : state->watched) {
+      if (std::find(readers.begin(), readers.end(), entry.reader) == readers.end()) readers.push_back(entry.reader);
+    }
     lock.unlock();
     LONG result = SCARD_E_NO_SERVICE;
-    std::vector<DWORD> counters;
+    std::vector<std::optional<DWORD>> found;
     if (context == kNoContext && pcsc.EstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context) != SCARD_S_SUCCESS) {
       context = kNoContext;
     }
     if (context != kNoContext) {
-      counters = Counters(pcsc, context, readers, result);
+      found = States(pcsc, context, readers, result);
       if (ContextIsDead(result)) {
         pcsc.ReleaseContext(context);
         context = kNoContext;
@@ -82,9 +88,11 @@ void WatchThread(const std::shared_ptr<WatchState>& state) {
     }
     lock.lock();
     ++state->passes;
+    // Entries may have come and gone meanwhile: a new one is compared with
+    // what this pass found if its reader was asked.
     for (auto& [id, entry] : state->watched) {
-      for (std::size_t i = 0; i < counters.size(); ++i) {
-        if (readers[i] == entry.reader && counters[i] != 0) {
+      for (std::size_t i = 0; i < found.size(); ++i) {
+        if (readers[i] == entry.reader && found[i] && CEventCounterWatch::Differs(entry.knownState, *found[i])) {
           entry.wake();
           break;
         }
@@ -99,11 +107,11 @@ void WatchThread(const std::shared_ptr<WatchState>& state) {
 
 }  // namespace
 
-CEventCounterWatch::Token::Token(const std::string& reader, Wake wake) {
+CEventCounterWatch::Token::Token(const std::string& reader, std::uint32_t knownState, Wake wake) {
   const auto state = State();
   const std::lock_guard lock(state->lock);
   m_id = state->nextId++;
-  state->watched[m_id] = Watched{reader, std::move(wake)};
+  state->watched[m_id] = Watched{reader, knownState, std::move(wake)};
   if (state->running) return;
   state->running = velkaro::StartAbandonableThread([state] { WatchThread(state); }, "counter watch");
   if (!state->running) state->watched.erase(m_id);
@@ -114,6 +122,13 @@ CEventCounterWatch::Token::~Token() {
   const auto state = State();
   const std::lock_guard lock(state->lock);
   state->watched.erase(m_id);
+}
+
+bool CEventCounterWatch::Differs(std::uint32_t knownState, std::uint32_t state) {
+  // What the monitor shows; in-use and exclusive come and go with the pages' own connections.
+  constexpr std::uint32_t kCard = SCARD_STATE_PRESENT | SCARD_STATE_EMPTY | SCARD_STATE_MUTE | SCARD_STATE_UNAVAILABLE |
+                                  SCARD_STATE_UNKNOWN;
+  return (knownState >> 16) != (state >> 16) || (knownState & kCard) != (state & kCard);
 }
 
 int CEventCounterWatch::PassCount() {

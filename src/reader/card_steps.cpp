@@ -127,7 +127,12 @@ CReaderFields DriverNotes(const CReaderFields& shown, VendorAnswers answers, std
   std::string note;
   if (answers == VendorAnswers::kRefused) note = kDriverRefusesVendorRequests;
   if (answers == VendorAnswers::kNotInTime) {
-    note = velkaro::Format(kDriverDidNotAnswerWithin, velkaro::Format("%g", deadline.count() / 1000.0).c_str());
+    // In integers: printf would write the window locale's decimal comma.
+    const auto ms = static_cast<long long>(deadline.count());
+    std::string seconds = velkaro::Format("%lld.%03lld", ms / 1000, ms % 1000);
+    seconds.erase(seconds.find_last_not_of('0') + 1);
+    if (seconds.back() == '.') seconds.pop_back();
+    note = velkaro::Format(kDriverDidNotAnswerWithin, seconds.c_str());
   }
   if (note.empty()) return notes;
   // The CT-API port comes from the CT-API library, not from the driver.

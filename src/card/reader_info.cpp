@@ -36,7 +36,8 @@ std::string FormatVersion(unsigned long valueTimes100) {
 }
 
 std::string GetReaderInfo(const std::string& readerName, std::string& library, std::string& serialNumber,
-                          const ReaderInfoProgress& progress) {
+                          const ReaderInfoProgress& progress, bool* refused) {
+  if (refused) *refused = false;
   library = res::kNotAvailable;
   serialNumber = res::kNotAvailable;
 
@@ -54,12 +55,13 @@ std::string GetReaderInfo(const std::string& readerName, std::string& library, s
     return {};
   }
 
+  bool connected = false;
   try {
     SCardCancel(context);
     SCARDHANDLE card = static_cast<SCARDHANDLE>(0xFFFFFFFF);
     DWORD protocol = 0;
-    if (SCardConnect(context, readerName.c_str(), SCARD_SHARE_DIRECT, 0, &card, &protocol) != SCARD_S_SUCCESS &&
-        card == 0) {
+    connected = SCardConnect(context, readerName.c_str(), SCARD_SHARE_DIRECT, 0, &card, &protocol) == SCARD_S_SUCCESS;
+    if (!connected && card == 0) {
       throw QueryError{"Error: SCardConnect()!"};
     }
 
@@ -83,6 +85,9 @@ std::string GetReaderInfo(const std::string& readerName, std::string& library, s
     answered();
   } catch (const QueryError& error) {
     if (error.text && *error.text) velkaro::OutputDebugString(error.text);
+    // A request on a connection that was never made says nothing of the
+    // driver.
+    if (refused) *refused = connected;
   }
 
   // Releasing the context ends the direct connection.

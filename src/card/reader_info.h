@@ -20,9 +20,10 @@ using ReaderInfoProgress = std::function<void(const CReaderInfo&)>;
 // name returns an empty text. An answer too short for its field leaves that
 // field "n/a" and the query goes on; only an error ends it. `progress` hears
 // of each answer as it comes, for callers that show facts before the query
-// has ended.
+// has ended. `refused`, when given, is set when the driver refused a request
+// on the connection it granted, and cleared otherwise.
 std::string GetReaderInfo(const std::string& readerName, std::string& library, std::string& serialNumber,
-                          const ReaderInfoProgress& progress = {});
+                          const ReaderInfoProgress& progress = {}, bool* refused = nullptr);
 
 // "%ld.%02ld" of a version times 100: 123 gives 1.23, 5 gives 0.05.
 std::string FormatVersion(unsigned long valueTimes100);

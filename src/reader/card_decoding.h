@@ -13,6 +13,13 @@ inline constexpr char kCardInserted[] = "Smart card inserted";           // 108
 inline constexpr char kCardNotInserted[] = "No smart card inserted";     // 107
 inline constexpr char kCardMute[] = "The smart card is not responding to a reset";
 
+// Tooltips of the "n/a" texts of a reader whose driver is not the vendor's.
+inline constexpr char kDriverRefusesVendorRequests[] =
+    "The reader's driver does not answer the vendor's requests, so it does not tell this value";
+// %s: the seconds waited, e.g. "3" or "0.5".
+inline constexpr char kDriverDidNotAnswerWithin[] =
+    "The reader's driver did not answer within %s s, so this value is not known";
+
 // "T=0" for protocol 1, "T=1" for 2, "n/a" otherwise.
 std::string ProtocolText(unsigned long activeProtocol);
 

@@ -6,6 +6,7 @@
 
 #include "card/byte_buffer.h"
 #include "card/reader_info.h"
+#include "platform/text.h"
 #include "reader/card_decoding.h"
 #include "res/strings.h"
 
@@ -119,6 +120,36 @@ void Disconnect(const CMSCard& pcsc, SCARDHANDLE& card) {
   if (card == kNoCard) return;
   pcsc.Disconnect(card, SCARD_LEAVE_CARD);
   card = kNoCard;
+}
+
+CReaderFields DriverNotes(const CReaderFields& shown, VendorAnswers answers, std::chrono::milliseconds deadline) {
+  CReaderFields notes;
+  std::string note;
+  if (answers == VendorAnswers::kRefused) note = kDriverRefusesVendorRequests;
+  if (answers == VendorAnswers::kNotInTime) {
+    // In integers: printf would write the window locale's decimal comma.
+    const auto ms = static_cast<long long>(deadline.count());
+    std::string seconds = velkaro::Format("%lld.%03lld", ms / 1000, ms % 1000);
+    seconds.erase(seconds.find_last_not_of('0') + 1);
+    if (seconds.back() == '.') seconds.pop_back();
+    note = velkaro::Format(kDriverDidNotAnswerWithin, seconds.c_str());
+  }
+  if (note.empty()) return notes;
+  // The CT-API port comes from the CT-API library, not from the driver.
+  static constexpr std::string CReaderFields::*kReaderFacts[] = {
+      &CReaderFields::m_strFirmware, &CReaderFields::m_strLibrary, &CReaderFields::m_strSerialNumber};
+  static constexpr std::string CReaderFields::*kCardValues[] = {
+      &CReaderFields::m_strPort,    &CReaderFields::m_strFrequency, &CReaderFields::m_strVoltage,
+      &CReaderFields::m_strTA1InUse, &CReaderFields::m_strTA1,      &CReaderFields::m_strProtocol,
+      &CReaderFields::m_strSubProtocol};
+  const auto noteIfUnknown = [&](std::string CReaderFields::*field) {
+    if (shown.*field == res::kNotAvailable) notes.*field = note;
+  };
+  for (const auto field : kReaderFacts) noteIfUnknown(field);
+  if (!shown.m_strATR.empty()) {
+    for (const auto field : kCardValues) noteIfUnknown(field);
+  }
+  return notes;
 }
 
 }  // namespace card_steps

@@ -5,6 +5,7 @@
 // version. Each page runs them in its own order; a step that answers false
 // or nothing ends that page's update.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -60,5 +61,18 @@ void ReadLibraryVersion(const CMSCard& pcsc, SCARDHANDLE card, CReaderFields& fi
 
 // Disconnects leaving the card and forgets the handle.
 void Disconnect(const CMSCard& pcsc, SCARDHANDLE& card);
+
+// What a reader's driver has made of the vendor's requests so far, in rising
+// order: a later state replaces an earlier one only when it is higher
+// (std::max), so one answer settles that the driver is the vendor's, and a
+// refusal that comes after the deadline replaces "not in time".
+enum class VendorAnswers { kNoneYet, kNotInTime, kRefused, kAnswered };
+
+// The tooltips for `shown`, one per text: a text the driver left "n/a"
+// because it refused every vendor request, or did not answer one within
+// `deadline`, says so; every other tooltip is empty. The card's values are
+// noted only while a connected card is shown (it has an ATR): without one,
+// "n/a" means there is no card.
+CReaderFields DriverNotes(const CReaderFields& shown, VendorAnswers answers, std::chrono::milliseconds deadline);
 
 }  // namespace card_steps

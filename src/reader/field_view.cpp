@@ -43,7 +43,7 @@ QPlainTextEdit* CFieldView::AddBox(QWidget* parent, Field field) {
   return box;
 }
 
-void CFieldView::Update(const CReaderFields& fields) const {
+void CFieldView::Update(const CReaderFields& fields, const CReaderFields& notes) const {
   // A new ATR is painted at once, before the labels: it is what the user
   // waits for when a card goes in, and its box keeps its size whatever it
   // holds, so it needs no new layout first.
@@ -61,8 +61,21 @@ void CFieldView::Update(const CReaderFields& fields) const {
     if (auto* label = qobject_cast<QLabel*>(v.widget)) {
       const QString text = ShownOutsideText(fields.*(v.field));
       label->setText(text);
+      // A screen reader tells the note where the tooltip shows it.
+      const QString note = QString::fromStdString(notes.*(v.field));
+      if (label->toolTip() != note) {
+        label->setToolTip(note);
+        label->setAccessibleDescription(note);
+      }
     }
   }
+}
+
+QWidget* CFieldView::Widget(Field field) const {
+  for (const Value& v : m_values) {
+    if (v.field == field) return v.widget;
+  }
+  return nullptr;
 }
 
 QString CFieldView::ShownText(Field field) const {

@@ -29,10 +29,13 @@ class CFieldView {
   static QFormLayout* AddReaderGroup(QWidget* page, QBoxLayout* layout);
 
   // Copies the texts into the controls; a box whose text changed is painted
-  // before this returns.
-  void Update(const CReaderFields& fields) const;
+  // before this returns. Each label takes its note from `notes` as its
+  // tooltip and accessible description (none where the note is empty).
+  void Update(const CReaderFields& fields, const CReaderFields& notes = {}) const;
   // The shown text of a field (tests read the screen through it).
   QString ShownText(Field field) const;
+  // The control of a field, or null.
+  QWidget* Widget(Field field) const;
 
  private:
   struct Value {

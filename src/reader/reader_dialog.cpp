@@ -141,7 +141,10 @@ void CReaderDialog::OnRegistersRead(bool forLog, const CRegisterRead& read) {
   view->show();
 }
 
-void CReaderDialog::UpdateData() { m_view.Update(m_session->Fields()); }
+void CReaderDialog::UpdateData() {
+  const CReaderFields fields = m_session->Fields();
+  m_view.Update(fields, m_session->DriverNotes(fields));
+}
 
 QString CReaderDialog::ShownText(const std::string CReaderFields::*field) const { return m_view.ShownText(field); }
 

@@ -47,6 +47,7 @@ class CReaderDialog : public CPropertyPage, public IRegisterViewPage {
 
   // The shown value of a field (tests read the screen through it).
   QString ShownText(const std::string CReaderFields::*field) const;
+  QWidget* ValueWidget(const std::string CReaderFields::*field) const { return m_view.Widget(field); }
   bool IsLabelVisible(int labelId) const;
   QString LabelText(int labelId) const;
 

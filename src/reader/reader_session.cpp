@@ -1,5 +1,6 @@
 #include "reader/reader_session.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <span>
@@ -165,6 +166,7 @@ bool CReaderSession::Initialise(PostFunction post, RedrawFunction redraw, PostFu
     m_factsKnown = 0;
     m_factsPosted = 0;
     m_bFactsTimedOut = false;
+    m_vendorAnswers = card_steps::VendorAnswers::kNoneYet;
   }
   std::shared_ptr<CReaderSession> self = weak_from_this().lock();
   // The port search tries up to 255 ports and the reader query waits for the
@@ -207,10 +209,16 @@ void CReaderSession::GatherReaderFacts(const std::shared_ptr<CReaderSession>& se
     // the serial number.
     unsigned answered = 0;
     CReaderInfo info;
-    info.firmware = GetReaderInfo(reader, info.library, info.serialNumber, [&](const CReaderInfo& sofar) {
-      answered = answered == 0 ? kFactFirmware : (answered << 1) | answered;
-      show(sofar, answered);
-    });
+    bool refused = false;
+    info.firmware = GetReaderInfo(
+        reader, info.library, info.serialNumber,
+        [&](const CReaderInfo& sofar) {
+          if (answered == 0) HeardFromDriver(card_steps::VendorAnswers::kAnswered);
+          answered = answered == 0 ? kFactFirmware : (answered << 1) | answered;
+          show(sofar, answered);
+        },
+        &refused);
+    if (refused) HeardFromDriver(card_steps::VendorAnswers::kRefused);
     // What did not answer is known now too: "n/a".
     if (const unsigned rest = (kFactFirmware | kFactLibrary | kFactSerialNumber) & ~answered) show(info, rest);
   };
@@ -235,6 +243,10 @@ void CReaderSession::GatherReaderFacts(const std::shared_ptr<CReaderSession>& se
                                    std::pair{kFactLibrary, &CReaderFields::m_strLibrary},
                                    std::pair{kFactSerialNumber, &CReaderFields::m_strSerialNumber}}) {
     if (!(m_factsKnown & bit)) m_fields.*field = res::kNotAvailable;
+  }
+  // The driver's facts come in one query: none of them yet, no word from it.
+  if (!(m_factsKnown & kFactFirmware)) {
+    m_vendorAnswers = std::max(m_vendorAnswers, card_steps::VendorAnswers::kNotInTime);
   }
   m_bFactsTimedOut = true;
   m_bFactsShown = true;
@@ -279,6 +291,20 @@ CReaderFields CReaderSession::Fields() const {
   return m_fields;
 }
 
+CReaderFields CReaderSession::DriverNotes(const CReaderFields& shown) const {
+  card_steps::VendorAnswers answers;
+  {
+    const std::lock_guard lock(m_fieldsLock);
+    answers = m_vendorAnswers;
+  }
+  return card_steps::DriverNotes(shown, answers, m_factsDeadline);
+}
+
+void CReaderSession::HeardFromDriver(card_steps::VendorAnswers heard) {
+  const std::lock_guard lock(m_fieldsLock);
+  m_vendorAnswers = std::max(m_vendorAnswers, heard);
+}
+
 void CReaderSession::Publish(CReaderFields& before, const CReaderFields& fields, bool redraw) {
   {
     const std::lock_guard lock(m_fieldsLock);
@@ -316,7 +342,11 @@ void CReaderSession::ReadArrivedCard(const SCARD_READERSTATE& state, SCARDCONTEX
       m_card, context, m_strReaderName, state, m_cardNames.get(), m_hCard, f,
       [this, noRedraw, &before](const CReaderFields& named) { Publish(before, named, !noRedraw); });
   if (!synchronous) return;
-  if (!card_steps::ReadPort(m_card, m_hCard, f)) return;
+  // The port is the update's first question to the driver; a driver that
+  // answers it is heard from, and the rest tells no more.
+  const bool port = card_steps::ReadPort(m_card, m_hCard, f);
+  HeardFromDriver(port ? card_steps::VendorAnswers::kAnswered : card_steps::VendorAnswers::kRefused);
+  if (!port) return;
 
   const auto frequency = card_steps::ReadDriverValue(m_card, m_hCard, kCtlClockFrequency);
   if (!frequency) return;

@@ -27,6 +27,7 @@
 #include "card/ct_api.h"
 #include "card/ms_card.h"
 #include "reader/card_monitor.h"
+#include "reader/card_steps.h"
 #include "reader/page_gate.h"
 #include "reader/reader_fields.h"
 #include "rfid/register_dump.h"
@@ -115,6 +116,10 @@ class CReaderSession : public std::enable_shared_from_this<CReaderSession> {
 
   // A copy of the texts as they stand.
   CReaderFields Fields() const;
+  // The tooltips of `shown` (texts taken from Fields()): where the driver
+  // has refused every vendor request, or not answered within the facts
+  // deadline, its "n/a" texts say so.
+  CReaderFields DriverNotes(const CReaderFields& shown) const;
 
   CCardMonitor& Monitor() { return m_monitor; }
   const CMSCard& Pcsc() const { return m_card; }
@@ -142,6 +147,9 @@ class CReaderSession : public std::enable_shared_from_this<CReaderSession> {
   // page shows, and asks for a redraw.
   // `before` becomes what was published.
   void Publish(CReaderFields& before, const CReaderFields& fields, bool redraw);
+  // Adds what the driver made of a vendor request to what it made of the
+  // earlier ones.
+  void HeardFromDriver(card_steps::VendorAnswers heard);
   // Joins the register reads that have finished (all of them with `all`).
   void JoinRegisterReads(bool all);
 
@@ -161,6 +169,7 @@ class CReaderSession : public std::enable_shared_from_this<CReaderSession> {
   unsigned m_factsKnown = 0;     // guarded by m_fieldsLock: which facts have come
   unsigned m_factsPosted = 0;    // guarded by m_fieldsLock: which of them the page was told of
   bool m_bFactsTimedOut = false;  // guarded by m_fieldsLock: the rest were shown as unknown
+  card_steps::VendorAnswers m_vendorAnswers = card_steps::VendorAnswers::kNoneYet;  // guarded by m_fieldsLock
   std::condition_variable m_factsArrived;
   CPageGate m_pageGate;  // the page's functions pass through it; Stop() closes it
   struct RegisterReadThread {

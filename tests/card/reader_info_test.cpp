@@ -16,11 +16,12 @@ const auto* const g_environment = PcscdSandboxEnvironment::Install(VELKARO_TEST_
 
 struct Info {
   std::string firmware, library, serial;
+  bool refused = false;
 };
 
 Info Query(const std::string& reader) {
-  Info info{"", "unset", "unset"};
-  info.firmware = GetReaderInfo(reader, info.library, info.serial);
+  Info info{"", "unset", "unset", true};
+  info.firmware = GetReaderInfo(reader, info.library, info.serial, {}, &info.refused);
   return info;
 }
 
@@ -32,6 +33,7 @@ TEST(ReaderInfoTest, CompleteQuery) {
   EXPECT_EQ(info.firmware, "1.23");
   EXPECT_EQ(info.library, "3.10");
   EXPECT_EQ(info.serial, "CT200-004711");
+  EXPECT_FALSE(info.refused);
 }
 
 TEST(ReaderInfoTest, PlaceholderSerialNumberIsNotShown) {
@@ -66,6 +68,7 @@ TEST(ReaderInfoTest, RefusedStepsLeaveTheLaterOutputsAtNotAvailable) {
   info = Query(reader);
   EXPECT_EQ(info.firmware, "n/a");
   EXPECT_EQ(info.library, "n/a");
+  EXPECT_TRUE(info.refused);
 
   EXPECT_EQ(debug.Lines(), (std::vector<std::string>{"Error: SCardGetAttrib()!", "Error: SCardControl()!",
                                                      "Error: SCardControl()!"}));
@@ -78,6 +81,7 @@ TEST(ReaderInfoTest, UnknownAndEmptyReaderNames) {
   EXPECT_EQ(unknown.firmware, "n/a");
   EXPECT_EQ(unknown.library, "n/a");
   EXPECT_EQ(unknown.serial, "n/a");
+  EXPECT_FALSE(unknown.refused) << "no connection, so nothing was refused";
   const Info empty = Query("");
   EXPECT_EQ(empty.firmware, "");
   EXPECT_EQ(empty.library, "n/a");

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <vector>
+
+#include "reader/card_steps.h"
 
 TEST(CardDecodingTest, ClockFrequency) {
   const struct {
@@ -119,4 +122,45 @@ TEST(CardDecodingTest, ContactlessAtrForm) {
   EXPECT_FALSE(IsContactlessAtr(std::vector<std::uint8_t>{0x3B, 0x7F, 0x80, 0x01}));
   EXPECT_FALSE(IsContactlessAtr(std::vector<std::uint8_t>{0x3B, 0x8F, 0x80}));
   EXPECT_FALSE(IsContactlessAtr(std::vector<std::uint8_t>{0x3F, 0x8F, 0x80, 0x01}));
+}
+
+// Which "n/a" texts a driver that is not the vendor's explains: only when it
+// answered no vendor request at all, only texts it would have filled in (not
+// the CT-API library's port, not a known value), and the card's values only
+// while a connected card is shown.
+TEST(CardDecodingTest, DriverNotesOnlyWhereNoVendorRequestWasAnswered) {
+  using card_steps::VendorAnswers;
+  using namespace std::chrono_literals;
+  CReaderFields facts;  // the reader's facts unknown, the port known, no card
+  facts.m_strFirmware = facts.m_strLibrary = facts.m_strSerialNumber = facts.m_strFrequency = "n/a";
+  facts.m_strPort = "COM3";
+  facts.m_strCtApiPort = "n/a";
+  CReaderFields card = facts;
+  card.m_strATR = "3B 02 14 50";
+  const std::string refused = kDriverRefusesVendorRequests;
+  const std::string late = "The reader's driver did not answer within 0.3 s, so this value is not known";
+  const struct {
+    const char* what;
+    VendorAnswers answers;
+    const CReaderFields& shown;
+    std::chrono::milliseconds deadline;
+    std::string facts, frequency;  // the expected notes
+  } cases[] = {
+      {"nothing heard yet", VendorAnswers::kNoneYet, card, 3s, "", ""},
+      {"answered", VendorAnswers::kAnswered, card, 3s, "", ""},
+      {"refused, no card", VendorAnswers::kRefused, facts, 3s, refused, ""},
+      {"refused, card shown", VendorAnswers::kRefused, card, 3s, refused, refused},
+      {"not in time", VendorAnswers::kNotInTime, card, 300ms, late, late},
+      {"not in time, whole seconds", VendorAnswers::kNotInTime, facts, 3s,
+       "The reader's driver did not answer within 3 s, so this value is not known", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const CReaderFields notes = card_steps::DriverNotes(c.shown, c.answers, c.deadline);
+    EXPECT_EQ(notes.m_strFirmware, c.facts);
+    EXPECT_EQ(notes.m_strSerialNumber, c.facts);
+    EXPECT_EQ(notes.m_strFrequency, c.frequency);
+    EXPECT_EQ(notes.m_strPort, "");
+    EXPECT_EQ(notes.m_strCtApiPort, "");
+  }
 }

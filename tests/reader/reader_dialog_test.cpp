@@ -121,6 +121,8 @@ TEST(ReaderDialogTest, MuteCardIsShownAtOnce) {
   auto page = OpenPage("VELKARO CT 110");
   ASSERT_TRUE(WaitForStatus(*page, "The smart card is not responding to a reset"));
   EXPECT_EQ(page->ShownText(&CReaderFields::m_strProtocol), "n/a");
+  // The vendor's driver, which has no serial number set: no note on that "n/a".
+  EXPECT_EQ(page->ValueWidget(&CReaderFields::m_strSerialNumber)->toolTip().toStdString(), "");
 }
 
 // The card is read by the monitor thread: its texts are ready while the

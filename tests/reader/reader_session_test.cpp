@@ -220,6 +220,23 @@ TEST_F(ReaderSessionTest, FailingClockQueryKeepsTheLaterFields) {
   EXPECT_EQ(f.m_strTA1InUse, "n/a");
   EXPECT_EQ(f.m_strFirmware, "2.50");
   EXPECT_EQ(f.m_strLibrary, "3.11");  // from the page's initialisation
+  // The vendor's driver, one query short: its "n/a" means what it always did.
+  EXPECT_EQ(driver.Session().DriverNotes(f).m_strFrequency, "");
+}
+
+// The vendor's driver refusing its firmware query: the card's answers show
+// whose driver it is, and the "n/a" carries no note.
+TEST_F(ReaderSessionTest, OneRefusedQueryOfTheVendorsDriverGivesNoNote) {
+  VELKARO_REQUIRE_SANDBOX();
+  RunSim({"fail", "a_ct200", "3001"});
+  SessionDriver driver(Sandbox().ReaderName("VELKARO CT 200"));
+  const bool started = driver.Start();
+  RunSim({"unfail", "a_ct200"});
+  ASSERT_TRUE(started);
+  ASSERT_TRUE(driver.UpdateUntilStatus("Smart card inserted"));
+  const CReaderFields f = driver.Fields();
+  EXPECT_EQ(f.m_strFirmware, "n/a");
+  EXPECT_EQ(driver.Session().DriverNotes(f).m_strFirmware, "");
 }
 
 TEST_F(ReaderSessionTest, MonitorRestsWhilePcscdIsGoneAndComesBackWithIt) {
@@ -459,6 +476,8 @@ TEST_F(ReaderSessionTest, SlowReaderFactsShowNotAvailableUntilTheyCome) {
   EXPECT_EQ(f.m_strFirmware, "n/a");
   EXPECT_EQ(f.m_strLibrary, "n/a");
   EXPECT_EQ(f.m_strSerialNumber, "n/a");
+  EXPECT_EQ(driver.Session().DriverNotes(f).m_strFirmware,
+            "The reader's driver did not answer within 0.3 s, so this value is not known");
   ASSERT_TRUE(driver.UpdateUntilStatus("Smart card inserted"));
   const auto deadline = std::chrono::steady_clock::now() + 5s;
   while (driver.Session().Fields().m_strSerialNumber != "CT200-004711" && std::chrono::steady_clock::now() < deadline) {
@@ -469,4 +488,7 @@ TEST_F(ReaderSessionTest, SlowReaderFactsShowNotAvailableUntilTheyCome) {
   EXPECT_EQ(f.m_strLibrary, "3.10");
   EXPECT_EQ(f.m_strSerialNumber, "CT200-004711");
   EXPECT_EQ(f.m_strATR, kSignatureAtr);
+  // Once the driver has answered, a fact it leaves unknown carries no note.
+  f.m_strFirmware = "n/a";
+  EXPECT_EQ(driver.Session().DriverNotes(f).m_strFirmware, "");
 }

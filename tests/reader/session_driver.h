@@ -58,11 +58,14 @@ class SessionDriver {
           // update before all have come or been shown as unknown.
           CReaderFields facts = m_session->Fields();
           const bool complete = m_session->FactsSettled();
+          // Taken now: no card update runs before the page has been told.
+          CReaderFields notes = m_session->DriverNotes(facts);
           {
             // The first complete set: a later post may already carry a card.
             std::lock_guard lock(m_mutex);
             if (m_factsPosted) return;
             m_facts = std::move(facts);
+            m_factsNotes = std::move(notes);
             m_factsPosted = complete;
           }
           m_posted_cv.notify_all();
@@ -109,6 +112,11 @@ class SessionDriver {
     std::lock_guard lock(m_mutex);
     return m_current;
   }
+  // The tooltips of the reader facts as they were first shown complete.
+  CReaderFields FactsNotes() const {
+    std::lock_guard lock(m_mutex);
+    return m_factsNotes;
+  }
   // The texts at each redraw the session asked for so far.
   std::vector<CReaderFields> Redrawn() const {
     std::lock_guard lock(m_mutex);
@@ -126,6 +134,7 @@ class SessionDriver {
   std::vector<CReaderFields> m_redrawn;
   CReaderFields m_current;
   CReaderFields m_facts;  // as the facts left them
+  CReaderFields m_factsNotes;
   bool m_factsPosted = false;
   // Owned as the page owns it: its threads may outlive the driver, so they
   // stop calling it first.

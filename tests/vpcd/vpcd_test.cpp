@@ -1,10 +1,12 @@
-// A reader page's session and the log against vsmartcard's vpcd, a reader
+// A reader page and its session and the log against vsmartcard's vpcd, a reader
 // driver nobody here wrote: it knows no vendor control code, and its card
 // (vpcd_card, a process of the tests' own) can be stopped, which makes every
 // driver call on its reader wait in pcscd.
 
 #include <gtest/gtest.h>
 
+#include <QWidget>
+#include <QTest>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -21,6 +23,8 @@
 #include "fakes.h"
 #include "log/log_writer.h"
 #include "platform/deadline.h"
+#include "reader/card_decoding.h"
+#include "reader/reader_dialog.h"
 #include "registry_fixture.h"
 #include "sandbox_environment.h"
 #include "session_driver.h"
@@ -144,6 +148,48 @@ TEST_F(VpcdTest, ConfiguredReaderIsListedAndReadWithoutVendorCodes) {
         {"port", &f.m_strPort},         {"frequency", &f.m_strFrequency}, {"voltage", &f.m_strVoltage},
         {"TA1", &f.m_strTA1InUse}};
     for (const auto& [name, value] : vendorFields) EXPECT_EQ(*value, "n/a") << name;
+    // The refused facts say so before any card is read.
+    EXPECT_EQ(driver.FactsNotes().m_strFirmware, kDriverRefusesVendorRequests);
+  }
+}
+
+// Its page says why the driver's values are "n/a", to the eye and to a
+// screen reader; known values have no such note.
+TEST_F(VpcdTest, PageSaysWhyTheDriversValuesAreNotAvailable) {
+  VELKARO_REQUIRE_SANDBOX();
+  std::unique_ptr<CReaderDialog> page(CReaderDialog::Create());
+  page->SetReaderName(Slot(0));
+  page->SetModelFlags(nullptr);
+  page->Session().SetCtApiModule(VELKARO_ZELBRIC_MODULE);
+  ASSERT_TRUE(page->EnsureInitialised());
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        return page->ShownText(&CReaderFields::m_strStatus) == kCardInserted &&
+               page->CardUpdatesShown() == page->Session().PostedCount();
+      },
+      5000));
+  const struct {
+    const std::string CReaderFields::*field;
+    const char* shown;
+    const char* note;
+  } kCases[] = {
+      {&CReaderFields::m_strFirmware, "n/a", kDriverRefusesVendorRequests},
+      {&CReaderFields::m_strLibrary, "n/a", kDriverRefusesVendorRequests},
+      {&CReaderFields::m_strSerialNumber, "n/a", kDriverRefusesVendorRequests},
+      {&CReaderFields::m_strPort, "n/a", kDriverRefusesVendorRequests},
+      {&CReaderFields::m_strFrequency, "n/a", kDriverRefusesVendorRequests},
+      {&CReaderFields::m_strVoltage, "n/a", kDriverRefusesVendorRequests},
+      {&CReaderFields::m_strTA1InUse, "n/a", kDriverRefusesVendorRequests},
+      {&CReaderFields::m_strProtocol, "T=1", ""},
+      {&CReaderFields::m_strStatus, kCardInserted, ""},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(testing::Message() << "row " << &c - kCases);
+    EXPECT_EQ(page->ShownText(c.field), c.shown);
+    const QWidget* label = page->ValueWidget(c.field);
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label->toolTip().toStdString(), c.note);
+    EXPECT_EQ(label->accessibleDescription().toStdString(), c.note);
   }
 }
 

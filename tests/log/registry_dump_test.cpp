@@ -110,21 +110,34 @@ TEST_F(RegistryDumpTest, FailuresGiveTheirCodes) {
   EXPECT_EQ(Dump("[Reg_Linux]\n", ""), DUMP_E_OS);
 }
 
-TEST_F(RegistryDumpTest, AStoreThatBecomesUnreadableEndsTheDumpAsAFailure) {
+// The dump shows the store as it was at its first look: a store damaged
+// while the dump writes is dumped whole as it was; one damaged before that
+// look ends the dump as a failure.
+TEST_F(RegistryDumpTest, AStoreDamagedDuringTheDumpIsDumpedAsItWasWhenTheDumpBegan) {
   std::string store;
   for (const char* key : {"A", "B", "C"}) {
     store += std::string("[HKEY_LOCAL_MACHINE\\K\\") + key + "]\n\"v1\"=dword:00000001\n\"v2\"=dword:00000002\n\n";
   }
   const std::string config = "[Reg_Linux]\nHKEY_LOCAL_MACHINE\\K=\nHKEY_LOCAL_MACHINE\\Other=\n";
-  // Once the dump has written the key B, the store file turns into text that
-  // cannot be parsed; the failure may come at a subkey or at the top.
-  for (const char* trigger : {"[HKEY_LOCAL_MACHINE\\K\\B]", "[HKEY_LOCAL_MACHINE\\K\\C]"}) {
+  const struct {
+    const char* trigger;
+    int result;
+  } cases[] = {{"[HKEY_LOCAL_MACHINE\\K\\B]", DUMP_SUCCESS},
+               {"[HKEY_LOCAL_MACHINE\\K\\C]", DUMP_SUCCESS},
+               {"OS: Linux  BuildNumber: 0", DUMP_E_REGISTRY}};
+  for (const auto& c : cases) {
     FakeLogFileSystem disk;
     disk.onWrite = [&](std::string_view bytes) {
-      if (bytes == trigger) stores.WriteMachine("this is no settings store\n");
+      if (bytes == c.trigger) stores.WriteMachine("this is no settings store\n");
     };
-    EXPECT_EQ(Dump(config, store), DUMP_E_REGISTRY) << trigger;
-    EXPECT_NE(detail.find("the settings store is damaged"), std::string::npos) << detail;
+    EXPECT_EQ(Dump(config, store), c.result) << c.trigger;
+    if (c.result == DUMP_SUCCESS) {
+      EXPECT_NE(dumped.find("[HKEY_LOCAL_MACHINE\\K\\C]\r\n\"v1\"=\"00000001\"  (REG_DWORD)\r\n\"v2\"=\"00000002\""),
+                std::string::npos)
+          << c.trigger << ": " << dumped;
+    } else {
+      EXPECT_NE(detail.find("the settings store is damaged"), std::string::npos) << detail;
+    }
   }
 }
 

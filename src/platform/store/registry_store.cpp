@@ -124,7 +124,47 @@ LSTATUS RegistryStore::Parse(const std::string& text, std::shared_ptr<const RegK
   return ERROR_SUCCESS;
 }
 
+namespace {
+
+struct ReadPins {
+  int depth = 0;
+  std::map<std::pair<const RegistryStore*, std::string>, RegSnapshot> pinned;
+};
+thread_local ReadPins t_pins;
+
+RegSnapshot* PinOf(const RegistryStore& store) {
+  if (t_pins.depth == 0) return nullptr;
+  const auto found = t_pins.pinned.find({&store, store.Path()});
+  return found == t_pins.pinned.end() ? nullptr : &found->second;
+}
+
+void Pin(const RegistryStore& store, const RegSnapshot& snapshot) {
+  if (t_pins.depth > 0) t_pins.pinned[{&store, store.Path()}] = snapshot;
+}
+
+void Unpin(const RegistryStore& store) {
+  if (t_pins.depth > 0) t_pins.pinned.erase({&store, store.Path()});
+}
+
+}  // namespace
+
+RegReadScope::RegReadScope() { ++t_pins.depth; }
+
+RegReadScope::~RegReadScope() {
+  if (--t_pins.depth == 0) t_pins.pinned.clear();
+}
+
 LSTATUS RegistryStore::Read(RegSnapshot& snapshot, std::string* message) {
+  if (const RegSnapshot* pinned = PinOf(*this)) {
+    snapshot = *pinned;
+    return ERROR_SUCCESS;
+  }
+  const LSTATUS status = ReadFile(snapshot, message);
+  if (status == ERROR_SUCCESS) Pin(*this, snapshot);
+  return status;
+}
+
+LSTATUS RegistryStore::ReadFile(RegSnapshot& snapshot, std::string* message) {
   StoreDirectory directory;
   std::string why;
   std::string text;
@@ -226,6 +266,7 @@ LSTATUS RegistryStore::Prepare(const Change& change, PendingWrite& write, std::s
 
 LSTATUS RegistryStore::Commit(PendingWrite& write, std::string* message) {
   if (!write.IsPending()) return ERROR_SUCCESS;
+  Unpin(*this);
   std::string why;
   const int error = write.m_directory.Replace(write.m_temporary, why);
   write.m_temporary.clear();

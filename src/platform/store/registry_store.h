@@ -33,6 +33,19 @@ struct RegSnapshot {
   std::int64_t modifiedNs = 0;            // the file's modification time, 0 when there is none
 };
 
+// While one lives on a thread, each store that thread reads answers what its
+// first read in the scope found, without looking at the file again: a walk
+// over many values (the log's settings dump) looks at the file once rather
+// than once per value, and sees one version of the store throughout. A
+// change made on the thread drops what its store had pinned. Scopes nest.
+class RegReadScope {
+ public:
+  RegReadScope();
+  ~RegReadScope();
+  RegReadScope(const RegReadScope&) = delete;
+  RegReadScope& operator=(const RegReadScope&) = delete;
+};
+
 class RegistryStore {
  public:
   // `lockWait`: how long a write waits for another writer.
@@ -102,6 +115,8 @@ class RegistryStore {
   LSTATUS Parse(const std::string& text, std::shared_ptr<const RegKeyNode>& top, std::string* message,
                 const FileIdentity& identity, bool settled);
   LSTATUS ParseUncached(const std::string& text, RegKeyNode& top, std::string* message) const;
+  // Read without the thread's pins: the file as it is now.
+  LSTATUS ReadFile(RegSnapshot& snapshot, std::string* message);
   LSTATUS Failure(LSTATUS code, const std::string& text, std::string* message) const;
 
   const std::string m_path;

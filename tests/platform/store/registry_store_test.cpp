@@ -503,3 +503,47 @@ TEST(RegistryStoreTest, EditsInPlaceAreSeenBeforeAndAfterTheFileSettles) {
   edit('3');
   EXPECT_EQ(valueNow(), 3u);
 }
+
+// A read scope pins what its thread first read of a store, for that thread
+// only, until the outermost scope ends or the thread itself changes the store.
+TEST(RegistryStoreTest, AReadScopeShowsItsThreadOneVersionOfTheStore) {
+  RegistryStores stores;
+  const auto valueNow = [] {
+    HKEY key = nullptr;
+    std::uint32_t value = 0;
+    std::uint32_t size = sizeof value;
+    if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\Edited", 0, KEY_READ, &key) != ERROR_SUCCESS) return 0u;
+    const ScopedHKey owned(key);
+    RegQueryValueEx(key, "V", nullptr, nullptr, reinterpret_cast<std::uint8_t*>(&value), &size);
+    return value;
+  };
+  const auto edit = [&](char digit) {
+    stores.WriteMachine(std::string("Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Edited]\n"
+                                    "\"V\"=dword:0000000") + digit + "\n");
+  };
+  const auto valueOnAnotherThread = [&] {
+    std::uint32_t value = 0;
+    std::thread([&] { value = valueNow(); }).join();
+    return value;
+  };
+  edit('1');
+  {
+    const velkaro::RegReadScope outer;
+    EXPECT_EQ(valueNow(), 1u);
+    edit('2');
+    {
+      const velkaro::RegReadScope inner;
+      EXPECT_EQ(valueNow(), 1u);
+    }
+    EXPECT_EQ(valueNow(), 1u) << "an inner scope's end keeps the pins";
+    EXPECT_EQ(valueOnAnotherThread(), 2u);
+    HKEY key = CreateKey("SOFTWARE\\Edited");
+    ASSERT_NE(key, nullptr);
+    const ScopedHKey owned(key);
+    ASSERT_EQ(SetDword(key, "V", 5), ERROR_SUCCESS);
+    EXPECT_EQ(valueNow(), 5u) << "the thread's own change is seen";
+    edit('6');
+    EXPECT_EQ(valueNow(), 5u);
+  }
+  EXPECT_EQ(valueNow(), 6u);
+}

@@ -7,8 +7,9 @@
 //   back in the type's byte order;
 // - hex bytes: one byte for two digits, and the bytes written as hex read
 //   back the same;
-// - multi-strings: a reader of the data (strings up to the first empty one)
-//   sees every non-empty string of the operand, in order;
+// - multi-strings: an operand with an empty string before its last is
+//   refused; otherwise a reader of the data (strings up to the first empty
+//   one) sees every string of the operand, in order;
 // - key paths: the path written back from the parts parses to the same parts;
 // - every refusal says why.
 
@@ -93,20 +94,28 @@ void CheckHex(std::uint32_t type, std::string_view text) {
 }
 
 void CheckMultiString(std::string_view text) {
-  std::vector<std::uint8_t> data;
-  std::string error;
-  if (!ParseData(REG_MULTI_SZ, text, data, error)) {
-    FUZZ_CHECK(!error.empty() && text.size() + 2 > kMaxValueSize);
-    return;
-  }
+  // The operand's strings; an empty one before the last would end a
+  // reader's list, and is refused.
   std::vector<std::string> given;
+  bool emptyInside = false;
   for (std::size_t start = 0;;) {
     const std::size_t separator = text.find("\\0", start);
     const std::string_view piece = text.substr(start, separator - start);
-    if (!piece.empty()) given.emplace_back(piece);
-    if (separator == std::string_view::npos) break;
+    if (separator == std::string_view::npos) {
+      if (!piece.empty()) given.emplace_back(piece);
+      break;
+    }
+    if (piece.empty()) emptyInside = true;
+    given.emplace_back(piece);
     start = separator + 2;
   }
+  std::vector<std::uint8_t> data;
+  std::string error;
+  if (!ParseData(REG_MULTI_SZ, text, data, error)) {
+    FUZZ_CHECK(!error.empty() && (emptyInside || text.size() + 2 > kMaxValueSize));
+    return;
+  }
+  FUZZ_CHECK(!emptyInside);
   FUZZ_CHECK(!data.empty() && data.back() == 0);
   std::vector<std::string> read;
   for (std::size_t at = 0; at < data.size() && data[at] != 0;) {

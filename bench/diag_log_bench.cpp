@@ -3,8 +3,9 @@
 // the configured HKEY_LOCAL_MACHINE\SOFTWARE\VELKARO): per store size, the
 // whole log's time and the settings dump's alone (RUNS runs after a first
 // one), and how they grow. Then the register read that the "RFID registers"
-// menu entry runs, for a two-antenna reader whose tab monitor waits. Prints
-// one table (bench_table.h), then notes.
+// menu entry runs, for a two-antenna reader whose tab monitor waits, and the
+// file rows of 1,000 configured files. Prints one table (bench_table.h), then
+// notes.
 //
 // The set-up checks itself: the scenario passes velkaro-sim check, pcscd
 // lists all 8 readers and every log names them; otherwise the benchmark
@@ -21,6 +22,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -34,6 +36,7 @@
 #include "pcscd_sandbox.h"
 #include "platform/services.h"
 #include "reader/reader_session.h"
+#include "status/file_info.h"
 #include "temp_dir.h"
 
 namespace {
@@ -145,6 +148,47 @@ bool TimeLog(CDiagToolApp& app, const std::string& directory, int runs, const st
   return true;
 }
 
+// The log's file rows for 1,000 configured files that exist on this machine
+// (programs of /usr/bin and libraries of the machine's library directory,
+// most of them owned by a package): one pass over the dpkg database for all.
+bool TimeFileRows(int runs) {
+  constexpr std::size_t kFiles = 1000;
+  std::vector<std::string> names;
+  std::error_code error;
+  for (const char* directory : {"/usr/bin", "/usr/lib/x86_64-linux-gnu", "/usr/lib/aarch64-linux-gnu"}) {
+    for (const auto& entry : std::filesystem::directory_iterator(directory, error)) {
+      if (names.size() == kFiles) break;
+      const std::string name = entry.path().filename().string();
+      // How the configuration names them: a program without an extension,
+      // a library by its versioned name.
+      const bool library = name.find(".so.") != std::string::npos;
+      if (!entry.is_regular_file(error) || entry.is_symlink(error) || (!library && name.find('.') != std::string::npos)) {
+        continue;
+      }
+      if (library != (std::string_view(directory) != "/usr/bin")) continue;
+      names.push_back(name);
+    }
+  }
+  if (names.size() < kFiles) {
+    std::fprintf(stderr, "diag_log_bench: only %zu files for the file rows on this machine\n", names.size());
+    return false;
+  }
+  std::vector<double> times;
+  for (int run = 0; run <= runs; ++run) {
+    const auto start = Clock::now();
+    const std::vector<CFileInfo> infos = InspectFiles(names);
+    const double took = Milliseconds(Clock::now() - start);
+    if (run > 0) times.push_back(took);  // the first fills the page cache
+    const auto missing = std::find_if(infos.begin(), infos.end(), [](const CFileInfo& info) { return info.m_strPath.empty(); });
+    if (missing != infos.end()) {
+      std::fprintf(stderr, "diag_log_bench: the file rows did not find %s\n", missing->m_strName.c_str());
+      return false;
+    }
+  }
+  bench::PrintRow("file rows of 1000 configured files that exist, one dpkg pass (ms)", times);
+  return true;
+}
+
 bool TimeRegisterRead(const std::string& reader) {
   CReaderSession session;
   session.SetReaderName(reader);
@@ -219,6 +263,7 @@ int main(int argc, char** argv) {
     timings.push_back(timing);
   }
   if (!TimeRegisterRead(sandbox.ReaderName("VELKARO CL 3700"))) return 1;
+  if (!TimeFileRows(runs)) return 1;
   const double logGrowth = bench::Summarise(timings[1].logs).median / bench::Summarise(timings[0].logs).median;
   const double dumpGrowth = bench::Summarise(timings[1].dumps).median / bench::Summarise(timings[0].dumps).median;
   char growth[128];

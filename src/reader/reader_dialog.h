@@ -8,6 +8,7 @@
 #include "reader/field_view.h"
 #include "reader/reader_session.h"
 
+class QAction;
 class QLabel;
 struct ReaderModel;
 
@@ -73,5 +74,6 @@ class CReaderDialog : public CPropertyPage, public IRegisterViewPage {
   QLabel* m_stcTa1 = nullptr;
   QLabel* m_stcVoltage = nullptr;
   QLabel* m_stcSubProtocol = nullptr;
+  QAction* m_actAtrDetails = nullptr;
   int m_nCardUpdatesShown = 0;
 };

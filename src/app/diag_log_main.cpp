@@ -79,7 +79,8 @@ int PrintAtr(const char* text) {
 
 int main(int argc, char** argv) {
   if (argc == 3 && std::string_view(argv[1]) == "--atr") return PrintAtr(argv[2]);
-  if (argc > 2) {
+  // "--atr" without its ATR is a slip, not the name of a log file.
+  if (argc > 2 || (argc == 2 && std::string_view(argv[1]) == "--atr")) {
     std::fputs(kUsage, stderr);
     return kExitUsage;
   }

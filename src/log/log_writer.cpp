@@ -225,7 +225,7 @@ bool WriteCards(CLogFile& file, const std::vector<std::string>& readers, CPcscCa
                 const std::string& path) {
   std::optional<ReaderCards> cards = ReaderCards{};
   if (!readers.empty() || calls.Missed()) {
-    cards = calls.Call<ReaderCards>([readers] { return ReadReaderCards(readers); }, logdeadline::kReaderList,
+    cards = calls.Call<ReaderCards>([readers] { return ReadReaderCards(readers); }, logdeadline::kCardStates,
                                     logtext::kStepNameCards, {}, "log-cards");
   }
   CReportWriter out(file);

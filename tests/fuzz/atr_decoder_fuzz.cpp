@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "fuzz_check.h"
+#include "card/atr_breakdown.h"
 #include "card/atr_decoder.h"
 #include "card/byte_buffer.h"
 
@@ -58,7 +59,7 @@ void CheckText(const std::vector<std::uint8_t>& atr) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::unique_ptr<std::uint8_t[]> copy(new std::uint8_t[size ? size : 1]);
+  const std::unique_ptr<std::uint8_t[]> copy(new std::uint8_t[size]);
   std::copy(data, data + size, copy.get());
   const std::span<const std::uint8_t> atr(copy.get(), size);
   const AtrDecoding decoding = DecodeAtr(atr);
@@ -160,6 +161,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   std::vector<std::uint8_t> bytes(atr.begin(), atr.end());
   CheckText(bytes);
-  (void)AtrOneLineSummary(s);
+  // The texts shown and printed stay on their lines.
+  std::vector<std::string> texts{AtrOneLineSummary(s)};
+  for (const AtrEntry& entry : decoding.entries) texts.push_back(AtrEntryLine(entry));
+  for (std::string& line : AtrSummaryLines(s)) texts.push_back(std::move(line));
+  for (const auto& protocol : {"T=0", "T=1", "T=CL"}) {
+    for (std::string& line : CompareWithDriver(s, {protocol, "0x13"})) texts.push_back(std::move(line));
+  }
+  for (const std::string& text : texts) {
+    for (const char c : text) FUZZ_CHECK(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F);
+  }
   return 0;
 }

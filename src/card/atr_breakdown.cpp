@@ -108,7 +108,7 @@ std::vector<std::string> CompareWithDriver(const AtrSummary& s, const AtrDriverV
                             (s.ta1 ? Ta1Byte(*s.ta1) : std::string("default 0x11 (no TA1)")) + ".");
     }
   }
-  if (!compared) return {"The driver reports no protocol or TA1 to compare with the ATR."};
+  if (!compared) return {"Nothing to compare: the driver reports neither T=0 nor T=1 in use, nor a TA1 value."};
   if (differences.empty()) return {"The driver's values agree with the ATR."};
   return differences;
 }

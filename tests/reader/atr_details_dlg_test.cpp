@@ -32,14 +32,14 @@ TEST(AtrDetailsDlgTest, ShowsTheBytesAndTheDriversValuesBesideThem) {
     QString compared;
   } cases[] = {
       // vpcd's driver reports neither value.
-      {"no driver values", {"n/a", "n/a"}, "n/a", "The driver reports no protocol or TA1 to compare with the ATR."},
+      {"no driver values", {"n/a", "n/a"}, "n/a", "Nothing to compare: the driver reports neither T=0 nor T=1 in use, nor a TA1 value."},
       {"agreeing", {"T=1", "0x13"}, "0x13", "The driver's values agree with the ATR."},
       {"mismatch", {"T=0", "0x11"}, "0x11",
        "The protocol in use, T=0, is not among those the ATR offers (T=1).\n"
        "TA1 in use, 0x11, differs from the ATR's 0x13."},
       // A contactless tab shows rates instead of TA1: no TA1 row, no TA1 compared.
       {"contactless", {"T=CL", std::nullopt}, "(absent)",
-       "The driver reports no protocol or TA1 to compare with the ATR."},
+       "Nothing to compare: the driver reports neither T=0 nor T=1 in use, nor a TA1 value."},
       // Whatever a driver sends stays on its line, its control bytes visible.
       {"control bytes", {"T=1", "0x13\x1b]0;x\x07"}, "0x13\\x1B]0;x\\x07", "The driver's values agree with the ATR."},
   };

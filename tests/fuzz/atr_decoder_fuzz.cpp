@@ -37,6 +37,10 @@ bool InterfaceField(const std::string& field, int& group, int& index) {
   return group >= 1;
 }
 
+std::span<const std::uint8_t>::iterator At(std::span<const std::uint8_t> atr, std::size_t offset) {
+  return atr.begin() + static_cast<std::ptrdiff_t>(offset);
+}
+
 void CheckText(const std::vector<std::uint8_t>& atr) {
   const std::string spaced = HexText(atr);
   std::string colons = spaced, plain, lower;
@@ -70,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const AtrEntry& entry : decoding.entries) {
     FUZZ_CHECK(entry.offset >= end);
     FUZZ_CHECK(entry.offset + entry.bytes.size() <= size);
-    FUZZ_CHECK(std::equal(entry.bytes.begin(), entry.bytes.end(), atr.begin() + static_cast<std::ptrdiff_t>(entry.offset)));
+    FUZZ_CHECK(std::equal(entry.bytes.begin(), entry.bytes.end(), At(atr, entry.offset)));
     FUZZ_CHECK(!entry.field.empty());
     for (const char c : entry.meaning) FUZZ_CHECK(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F);
     end = entry.offset + entry.bytes.size();
@@ -99,7 +103,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       FUZZ_CHECK(!groups[group][static_cast<std::size_t>(index)]);
       groups[group][static_cast<std::size_t>(index)] = &entry;
     } else {
-      FUZZ_CHECK(entry.offset >= s.historicalOffset && entry.offset + entry.bytes.size() <= s.historicalOffset + s.historical.size());
+      FUZZ_CHECK(entry.offset >= s.historicalOffset);
+      FUZZ_CHECK(entry.offset + entry.bytes.size() <= s.historicalOffset + s.historical.size());
       historical.push_back(&entry);
     }
   }
@@ -139,7 +144,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::size_t stopped = size;
   if (s.stop == AtrStop::BadTs) stopped = 1;
   if (extra) {
-    FUZZ_CHECK(s.stop == AtrStop::TooLong && extra->offset == s.stopOffset && extra->offset + extra->bytes.size() == size);
+    FUZZ_CHECK(s.stop == AtrStop::TooLong && extra->offset == s.stopOffset);
+    FUZZ_CHECK(extra->offset + extra->bytes.size() == size);
     stopped = extra->offset;
   }
   FUZZ_CHECK(rebuilt.size() == stopped);
@@ -151,7 +157,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(s.historicalAnnounced == k);
     FUZZ_CHECK(s.historical.size() <= k);
     FUZZ_CHECK(s.historicalOffset + s.historical.size() <= size);
-    FUZZ_CHECK(std::equal(s.historical.begin(), s.historical.end(), atr.begin() + static_cast<std::ptrdiff_t>(s.historicalOffset)));
+    FUZZ_CHECK(std::equal(s.historical.begin(), s.historical.end(), At(atr, s.historicalOffset)));
   }
   FUZZ_CHECK(s.tckPresent == (tck != nullptr));
   if (tck) {

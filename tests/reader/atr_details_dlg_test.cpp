@@ -25,6 +25,7 @@ QString Row(const CAtrDetailsDlg& dialog, const QString& caption) {
 
 TEST(AtrDetailsDlgTest, ShowsTheBytesAndTheDriversValuesBesideThem) {
   const std::string atr = "3B 95 13 81 01 80 73 FF 01 00 0B";
+  const QString nothing = "Nothing to compare: the driver reports neither T=0 nor T=1 in use, nor a TA1 value.";
   const struct {
     const char* name;
     AtrDriverValues driver;
@@ -32,14 +33,13 @@ TEST(AtrDetailsDlgTest, ShowsTheBytesAndTheDriversValuesBesideThem) {
     QString compared;
   } cases[] = {
       // vpcd's driver reports neither value.
-      {"no driver values", {"n/a", "n/a"}, "n/a", "Nothing to compare: the driver reports neither T=0 nor T=1 in use, nor a TA1 value."},
+      {"no driver values", {"n/a", "n/a"}, "n/a", nothing},
       {"agreeing", {"T=1", "0x13"}, "0x13", "The driver's values agree with the ATR."},
       {"mismatch", {"T=0", "0x11"}, "0x11",
        "The protocol in use, T=0, is not among those the ATR offers (T=1).\n"
        "TA1 in use, 0x11, differs from the ATR's 0x13."},
       // A contactless tab shows rates instead of TA1: no TA1 row, no TA1 compared.
-      {"contactless", {"T=CL", std::nullopt}, "(absent)",
-       "Nothing to compare: the driver reports neither T=0 nor T=1 in use, nor a TA1 value."},
+      {"contactless", {"T=CL", std::nullopt}, "(absent)", nothing},
       // Whatever a driver sends stays on its line, its control bytes visible.
       {"control bytes", {"T=1", "0x13\x1b]0;x\x07"}, "0x13\\x1B]0;x\\x07", "The driver's values agree with the ATR."},
   };
@@ -55,9 +55,10 @@ TEST(AtrDetailsDlgTest, ShowsTheBytesAndTheDriversValuesBesideThem) {
 
   const CAtrDetailsDlg dialog({"Virtual PCD 00 00", atr, {"T=1", "0x13"}}, nullptr);
   const QString view = dialog.View()->toPlainText();
-  for (const char* line : {"  2  13            TA1           Fi = 372, fmax = 5 MHz, Di = 4; F/D = 93 clock cycles per ETU",
-                           "  4  01            TD2           protocol T=1; Y3 = 0000 (no interface bytes)",
-                           "Historical bytes: 80 73 FF 01 00", "Summary: T=1; Fi=372 Di=4; TCK ok"}) {
+  for (const char* line : {
+           "  2  13            TA1           Fi = 372, fmax = 5 MHz, Di = 4; F/D = 93 clock cycles per ETU",
+           "  4  01            TD2           protocol T=1; Y3 = 0000 (no interface bytes)",
+           "Historical bytes: 80 73 FF 01 00", "Summary: T=1; Fi=372 Di=4; TCK ok"}) {
     EXPECT_TRUE(view.split('\n').contains(QString::fromUtf8(line))) << line << "\n" << view.toStdString();
   }
   EXPECT_TRUE(dialog.View()->isReadOnly());

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "app/diag_tool_app.h"
+#include "card/atr_breakdown.h"
 #include "log/log_texts.h"
 #include "platform/systemd_service.h"
 
@@ -27,11 +28,14 @@ enum ExitStatus : int {
 
 constexpr char kUsage[] =
     "Usage: velkaro-diag-log [FILE]\n"
+    "       velkaro-diag-log --atr \"3B 95 13 81 01 80 73 FF 01 00 0B\"\n"
     "Writes the diagnostic log to FILE (default: diagtool.log in $TEMP, $TMP or /tmp).\n"
     "Run it as root: without root the settings dump is left out.\n"
     "Exit status: 0 written, 1 failed, 2 wrong command line, 3 written without the settings dump,\n"
     "4 written, some steps did not answer in time (pcscd or a reader driver; shown as n/a),\n"
-    "5 written, the configuration was not read (no file rows, no settings dump).\n";
+    "5 written, the configuration was not read (no file rows, no settings dump).\n"
+    "--atr prints what each byte of the ATR means and exits (0; 2 for text that is not hex bytes);\n"
+    "it reads no configuration, asks no pcscd and needs no root.\n";
 
 std::string ForConsole(std::string text) {
   for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) text.erase(at, 1);
@@ -57,10 +61,26 @@ class InstalledServiceControl {
   _exit(code);
 }
 
+// --atr: the decoder alone, for an ATR copied from anywhere; nothing else of
+// the program is set up.
+int PrintAtr(const char* text) {
+  const AtrText parsed = ParseAtrText(text);
+  if (!parsed.error.empty()) {
+    std::fprintf(stderr, "velkaro-diag-log: the ATR was refused: %s\n", parsed.error.c_str());
+    return kExitUsage;
+  }
+  const AtrDecoding decoding = DecodeAtr(parsed.bytes);
+  for (const AtrEntry& entry : decoding.entries) std::printf("%s\n", AtrEntryLine(entry).c_str());
+  for (const std::string& line : AtrSummaryLines(decoding.summary)) std::printf("%s\n", line.c_str());
+  return std::fflush(stdout) == 0 ? kExitComplete : kExitFailed;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc > 2) {
+  if (argc == 3 && std::string_view(argv[1]) == "--atr") return PrintAtr(argv[2]);
+  // "--atr" without its ATR is a slip, not the name of a log file.
+  if (argc > 2 || (argc == 2 && std::string_view(argv[1]) == "--atr")) {
     std::fputs(kUsage, stderr);
     return kExitUsage;
   }

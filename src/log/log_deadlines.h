@@ -14,5 +14,6 @@ inline constexpr milliseconds kServiceCheck{4000};  // socket probe and systemd'
 inline constexpr milliseconds kReaderList{4000};    // SCardEstablishContext and SCardListReaders
 inline constexpr milliseconds kReaderInfo{4000};    // a direct connection and two control codes
 inline constexpr milliseconds kRegisterRead{5000};  // a direct connection and every antenna's registers
+inline constexpr milliseconds kCardStates{4000};    // a context and one SCardGetStatusChange with time-out 0
 
 }  // namespace logdeadline

@@ -18,6 +18,10 @@ inline constexpr char kBuildNumber[] = "  BuildNumber: ";
 inline constexpr char kUnknownOsVersion[] = "Unknown OS MajorVersion = %d MinorVersion = %d\n";
 inline constexpr char kRegistryScanSkipped[] = "Registry scan skipped";
 inline constexpr char kNoAdministrator[] = "You do not have administration privileges on this machine";
+// After the settings dump: the cards in the report's readers.
+inline constexpr char kCards[] = "Cards:";
+inline constexpr char kNoCards[] = "none";
+inline constexpr char kMuteCard[] = ": no ATR (mute card)";
 
 // The messages.
 inline constexpr char kGetVersionFailed[] = "%ld : Call to GetVersionEx failed!!";
@@ -47,6 +51,7 @@ inline constexpr char kStepNameService[] = "the smart card service check";
 inline constexpr char kStepNameReaderList[] = "the reader list";
 inline constexpr char kStepNameReaderInfo[] = "the reader information";
 inline constexpr char kStepNameRegisters[] = "the RFID register read";
+inline constexpr char kStepNameCards[] = "the cards' ATRs";
 inline constexpr char kNoAnswer[] = "No answer: %s";
 inline constexpr char kNoAnswerForReader[] = "No answer: %s of \"%s\"";
 inline constexpr char kNotAsked[] = " (not asked: an earlier call to pcscd had not answered)";

@@ -8,6 +8,7 @@
 
 #include "apis/installed_apis.h"
 #include "card/reader_info.h"
+#include "log/log_cards.h"
 #include "log/log_deadlines.h"
 #include "log/log_file.h"
 #include "log/log_report.h"
@@ -129,12 +130,12 @@ void WriteFileRows(CReportWriter& out, const LogFiles& files) {
   }
 }
 
-ReportEnd WriteReaders(CReportWriter& out, const LogSetting& setting, CLogSteps& steps, CPcscCalls& calls) {
+ReportEnd WriteReaders(CReportWriter& out, const LogSetting& setting, CLogSteps& steps, CPcscCalls& calls,
+                       std::vector<std::string>& readers) {
   if (!steps.Begin(logtext::kStepReaders)) return ReportEnd::kCancelled;
   // As a General page that was never shown lists them: its model maps are
   // built only when it is first shown, so a reader counts here only as a
   // configured additional reader or by the brand word.
-  std::vector<std::string> readers;
   if (auto listed = calls.Call<std::vector<std::string>>(
           [isAdditional = setting.isAdditionalReader] {
             std::vector<std::string> list;
@@ -192,7 +193,8 @@ std::string ServiceStatusLine(std::vector<UnansweredStep>& unanswered) {
 }
 
 ReportEnd WriteReport(CLogFile& file, const LogSetting& setting, const std::optional<velkaro::OsVersionRecord>& version,
-                      CLogSteps& steps, std::vector<UnansweredStep>& unanswered) {
+                      CLogSteps& steps, std::vector<UnansweredStep>& unanswered, CPcscCalls& calls,
+                      std::vector<std::string>& readers) {
   CReportWriter out(file);
   if (!steps.Begin(logtext::kStepService)) return ReportEnd::kCancelled;
   const std::string status = ServiceStatusLine(unanswered);
@@ -203,8 +205,7 @@ ReportEnd WriteReport(CLogFile& file, const LogSetting& setting, const std::opti
   WriteFileRows(out, files);
   out << "\r\n";
   if (!out.Ok()) return ReportEnd::kWriteFailed;
-  CPcscCalls calls(unanswered);
-  if (const ReportEnd end = WriteReaders(out, setting, steps, calls); end == ReportEnd::kCancelled) return end;
+  if (const ReportEnd end = WriteReaders(out, setting, steps, calls, readers); end == ReportEnd::kCancelled) return end;
   out << "\r\n";
   return out.Ok() ? ReportEnd::kWritten : ReportEnd::kWriteFailed;
 }
@@ -216,6 +217,22 @@ LogMessage NotCreated(const std::string& where) {
 }
 
 std::string Where(const std::string& path, const CLogFile& file) { return path + ": " + DescribeLogFileError(file); }
+
+// The cards in the report's readers, asked under the same rule as its other
+// pcsc-lite calls. False when the disk refused the lines (the message is in
+// `outcome`).
+bool WriteCards(CLogFile& file, const std::vector<std::string>& readers, CPcscCalls& calls, LogOutcome& outcome,
+                const std::string& path) {
+  std::optional<ReaderCards> cards = ReaderCards{};
+  if (!readers.empty() || calls.Missed()) {
+    cards = calls.Call<ReaderCards>([readers] { return ReadReaderCards(readers); }, logdeadline::kCardStates,
+                                    logtext::kStepNameCards, {}, "log-cards");
+  }
+  CReportWriter out(file);
+  for (const std::string& line : CardsSection(cards)) out << line;
+  if (!out.Ok()) outcome.messages.push_back(Failure(DUMP_E_WRITE, Where(path, file)));
+  return out.Ok();
+}
 
 LogOutcome& Cancelled(LogOutcome& outcome) {
   outcome = LogOutcome{};
@@ -265,7 +282,9 @@ LogOutcome WriteDiagnosticLog(const std::string& path, const LogSetting& setting
     return outcome;
   }
   CLogFileGuard guard(file);
-  switch (WriteReport(file, setting, version, steps, outcome.unanswered)) {
+  CPcscCalls calls(outcome.unanswered);
+  std::vector<std::string> readers;  // those of the report, for the sections after the dump
+  switch (WriteReport(file, setting, version, steps, outcome.unanswered, calls, readers)) {
     case ReportEnd::kWritten: break;
     case ReportEnd::kCancelled: return Cancelled(outcome);
     case ReportEnd::kWriteFailed:
@@ -295,6 +314,7 @@ LogOutcome WriteDiagnosticLog(const std::string& path, const LogSetting& setting
     }
   }
 
+  if (!WriteCards(file, readers, calls, outcome, path)) return outcome;
   if (!steps.Begin(logtext::kStepFinishing)) return Cancelled(outcome);
   if (const int handed = pending.HandOver(file.handle)) {
     file.systemError = handed;

@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "platform/services.h"
+#include "reader/atr_details_dlg.h"
 #include "reader/reader_dialog.h"
 
 CKestrel::CKestrel() : CPropertyPage(QString()), m_session(std::make_shared<CKestrelSession>()) {
@@ -27,7 +28,13 @@ CKestrel::CKestrel() : CPropertyPage(QString()), m_session(std::make_shared<CKes
   auto* cardGroup = new QGroupBox(QStringLiteral("Inserted Smart Card"), this);
   auto* cardForm = new QFormLayout(cardGroup);
   cardForm->addRow(QStringLiteral("Smart Card Name:"), value(cardGroup, &CReaderFields::m_strCardName));
-  cardForm->addRow(QStringLiteral("ATR:"), m_view.AddBox(cardGroup, &CReaderFields::m_strATR));
+  QPlainTextEdit* atrBox = m_view.AddBox(cardGroup, &CReaderFields::m_strATR);
+  cardForm->addRow(QStringLiteral("ATR:"), atrBox);
+  // The reader reports no TA1 here: only its protocol ("T=CL") stands beside the ATR's.
+  m_actAtrDetails = AddAtrDetailsAction(atrBox, [this] {
+    const CReaderFields fields = m_session->Fields();
+    return AtrDetailsValues{m_session->ReaderName(), fields.m_strATR, {fields.m_strProtocol, std::nullopt}};
+  });
   cardForm->addRow(QStringLiteral("Protocol : "), value(cardGroup, &CReaderFields::m_strProtocol));
   auto* speedRow = new QHBoxLayout;
   m_cboAirSpeed = new QComboBox(cardGroup);
@@ -96,4 +103,8 @@ void CKestrel::OnApply() {
   m_btnApply->setEnabled(false);
 }
 
-void CKestrel::UpdateData() { m_view.Update(m_session->Fields()); }
+void CKestrel::UpdateData() {
+  const CReaderFields fields = m_session->Fields();
+  m_view.Update(fields);
+  m_actAtrDetails->setEnabled(!fields.m_strATR.empty());
+}

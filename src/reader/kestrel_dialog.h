@@ -9,6 +9,7 @@
 #include "reader/field_view.h"
 #include "reader/kestrel_session.h"
 
+class QAction;
 class QComboBox;
 class QPushButton;
 
@@ -48,5 +49,6 @@ class CKestrel : public CPropertyPage {
   CFieldView m_view;
   QComboBox* m_cboAirSpeed = nullptr;
   QPushButton* m_btnApply = nullptr;
+  QAction* m_actAtrDetails = nullptr;
   int m_nCardUpdatesShown = 0;
 };

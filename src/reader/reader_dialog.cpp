@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "card/reader_models.h"
+#include "reader/atr_details_dlg.h"
 #include "platform/services.h"
 #include "res/strings.h"
 #include "rfid/reg_entries.h"
@@ -32,7 +33,16 @@ CReaderDialog::CReaderDialog()
   auto* cardGroup = new QGroupBox(QStringLiteral("Inserted Smart Card"), this);
   auto* cardForm = new QFormLayout(cardGroup);
   cardForm->addRow(QStringLiteral("Smart Card Name:"), value(&CReaderFields::m_strCardName));
-  cardForm->addRow(QStringLiteral("ATR:"), m_view.AddBox(cardGroup, &CReaderFields::m_strATR));
+  QPlainTextEdit* atrBox = m_view.AddBox(cardGroup, &CReaderFields::m_strATR);
+  cardForm->addRow(QStringLiteral("ATR:"), atrBox);
+  m_actAtrDetails = AddAtrDetailsAction(atrBox, [this] {
+    const CReaderFields fields = m_session->Fields();
+    // A contactless tab shows data rates where a contact tab shows TA1.
+    return AtrDetailsValues{m_session->ReaderName(), fields.m_strATR,
+                            {fields.m_strProtocol, m_session->IsContactless()
+                                                       ? std::nullopt
+                                                       : std::optional<std::string>(fields.m_strTA1InUse)}};
+  });
   cardForm->addRow(QStringLiteral("Protocol : "), value(&CReaderFields::m_strProtocol));
   m_stcSubProtocol = value(&CReaderFields::m_strSubProtocol);
   cardForm->addRow(QString(), m_stcSubProtocol);
@@ -144,6 +154,7 @@ void CReaderDialog::OnRegistersRead(bool forLog, const CRegisterRead& read) {
 void CReaderDialog::UpdateData() {
   const CReaderFields fields = m_session->Fields();
   m_view.Update(fields, m_session->DriverNotes(fields));
+  m_actAtrDetails->setEnabled(!fields.m_strATR.empty());
 }
 
 QString CReaderDialog::ShownText(const std::string CReaderFields::*field) const { return m_view.ShownText(field); }

@@ -8,6 +8,7 @@
 #include "reader/field_view.h"
 #include "reader/reader_session.h"
 
+class QAction;
 class QLabel;
 struct ReaderModel;
 
@@ -74,5 +75,6 @@ class CReaderDialog : public CPropertyPage, public IRegisterViewPage {
   QLabel* m_stcTa1 = nullptr;
   QLabel* m_stcVoltage = nullptr;
   QLabel* m_stcSubProtocol = nullptr;
+  QAction* m_actAtrDetails = nullptr;
   int m_nCardUpdatesShown = 0;
 };

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
+
 #include <QComboBox>
 #include <QPushButton>
 #include <QTest>
@@ -74,6 +76,9 @@ TEST(KestrelTest, ContactlessCardShowsTClItsIdentifierAndTheReadersVersions) {
   EXPECT_EQ(page->ShownText(&CReaderFields::m_strLibrary), "1.20");
   EXPECT_EQ(page->ShownText(&CReaderFields::m_strPort), "USB");
   EXPECT_NE(page->ShownText(&CReaderFields::m_strCtApiPort), "n/a");
+  const auto* atrDetails = page->findChild<QAction*>("atrDetailsAction");
+  ASSERT_NE(atrDetails, nullptr);
+  EXPECT_TRUE(atrDetails->isEnabled());
 
   RunSim({"remove", "f_kr210"});
   ASSERT_TRUE(WaitForShown(*page, &CReaderFields::m_strStatus, kEmpty));
@@ -82,6 +87,7 @@ TEST(KestrelTest, ContactlessCardShowsTClItsIdentifierAndTheReadersVersions) {
     EXPECT_EQ(page->ShownText(field), "n/a");
   }
   EXPECT_EQ(page->ShownText(&CReaderFields::m_strATR), "");
+  EXPECT_FALSE(atrDetails->isEnabled());
 
   RunSim({"insert", "f_kr210"});
   ASSERT_TRUE(WaitForShown(*page, &CReaderFields::m_strFirmware, "3.05"));

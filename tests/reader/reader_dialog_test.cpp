@@ -6,9 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QFontMetrics>
 #include <QLabel>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QScrollBar>
@@ -22,6 +24,7 @@
 
 #include "card/reader_models.h"
 #include "fakes.h"
+#include "reader/atr_details_dlg.h"
 #include "reader/field_view.h"
 #include "rfid/reg_entries.h"
 #include "sandbox_environment.h"
@@ -113,6 +116,39 @@ TEST(ReaderDialogTest, DriverAndConfigurationTextIsShownAsWritten) {
       EXPECT_EQ(label->textFormat(), Qt::PlainText) << c.text;
     }
     EXPECT_EQ(labels, 1) << c.text;
+  }
+}
+
+// "ATR details..." in the ATR box's context menu: greyed without a card, and
+// with one it opens the details of the card the tab shows.
+TEST(ReaderDialogTest, AtrDetailsOpenWithTheTabsCard) {
+  VELKARO_REQUIRE_SANDBOX();
+  auto empty = OpenPage("VELKARO CL 3700");
+  ASSERT_TRUE(WaitForStatus(*empty, kEmpty));
+  const auto* greyed = empty->findChild<QAction*>("atrDetailsAction");
+  ASSERT_NE(greyed, nullptr);
+  EXPECT_FALSE(greyed->isEnabled());
+
+  auto page = OpenPage("VELKARO CT 200");
+  ASSERT_TRUE(WaitForStatus(*page, kInserted));
+  auto* action = page->findChild<QAction*>("atrDetailsAction");
+  ASSERT_NE(action, nullptr);
+  EXPECT_EQ(action->text(), "ATR details...");
+  ASSERT_TRUE(action->isEnabled());
+  auto* box = page->findChild<QPlainTextEdit*>();
+  emit box->customContextMenuRequested(QPoint(2, 2));
+  const auto menus = box->findChildren<QMenu*>();
+  ASSERT_EQ(menus.size(), 1);
+  EXPECT_TRUE(menus[0]->actions().contains(action));
+  menus[0]->close();
+
+  action->trigger();
+  const auto dialogs = page->findChildren<CAtrDetailsDlg*>();
+  ASSERT_EQ(dialogs.size(), 1);
+  EXPECT_TRUE(dialogs[0]->isVisible());
+  for (const char* line : {"ATR: 3B DA 18 FF 81 B1 FE 75 1F 03 00 31 C5 73 C0 01 40 00 90 00 0C\n",
+                           "TA1 in use (driver): 0x18\n", "Compared: The driver's values agree with the ATR.\n"}) {
+    EXPECT_TRUE(dialogs[0]->Text().contains(line)) << dialogs[0]->Text().toStdString();
   }
 }
 

@@ -9,6 +9,7 @@
 #include "apis/installed_apis.h"
 #include "card/reader_info.h"
 #include "log/log_deadlines.h"
+#include "log/log_devices.h"
 #include "log/log_file.h"
 #include "log/log_report.h"
 #include "log/log_texts.h"
@@ -295,6 +296,10 @@ LogOutcome WriteDiagnosticLog(const std::string& path, const LogSetting& setting
     }
   }
 
+  if (WriteUsbSection(file) != 0) {
+    outcome.messages.push_back(Failure(DUMP_E_WRITE, Where(path, file)));
+    return outcome;
+  }
   if (!steps.Begin(logtext::kStepFinishing)) return Cancelled(outcome);
   if (const int handed = pending.HandOver(file.handle)) {
     file.systemError = handed;

@@ -30,10 +30,13 @@ std::optional<T> Digits(std::string_view raw, int base, std::size_t maxDigits) {
   return value;
 }
 
+// The attribute's whole text, final line feed and all.
 std::optional<std::string> ReadAttribute(const std::string& directory, const char* name) {
-  const auto text = ReadSystemFile(directory + "/" + name, kMaxSysfsValueSize, "sysfs");
-  if (!text) return std::nullopt;
-  return SysfsText(*text);
+  return ReadSystemFile(directory + "/" + name, kMaxSysfsValueSize, "sysfs");
+}
+
+std::optional<std::string> TextOf(const std::optional<std::string>& raw) {
+  return raw ? SysfsText(*raw) : std::nullopt;
 }
 
 // The entry names of a directory, at most `limit`; "." and ".." left out.
@@ -80,13 +83,17 @@ UsbBus ReadUsbDevices() {
     const std::string path = directory + "/" + name;
     UsbSysfsDevice device;
     device.name = name;
-    device.idVendor = ReadAttribute(path, "idVendor");
-    device.idProduct = ReadAttribute(path, "idProduct");
-    device.manufacturer = ReadAttribute(path, "manufacturer");
-    device.product = ReadAttribute(path, "product");
-    device.serial = ReadAttribute(path, "serial");
-    if (device.idVendor) device.vendorId = SysfsHexId(*device.idVendor);
-    if (device.idProduct) device.productId = SysfsHexId(*device.idProduct);
+    // Each value is parsed from the text as read: one final line feed is
+    // the kernel's, a second one is not.
+    const auto idVendor = ReadAttribute(path, "idVendor");
+    const auto idProduct = ReadAttribute(path, "idProduct");
+    device.idVendor = TextOf(idVendor);
+    device.idProduct = TextOf(idProduct);
+    device.manufacturer = TextOf(ReadAttribute(path, "manufacturer"));
+    device.product = TextOf(ReadAttribute(path, "product"));
+    device.serial = TextOf(ReadAttribute(path, "serial"));
+    if (idVendor) device.vendorId = SysfsHexId(*idVendor);
+    if (idProduct) device.productId = SysfsHexId(*idProduct);
     if (const auto text = ReadAttribute(path, "busnum")) device.bus = SysfsNumber(*text);
     if (const auto text = ReadAttribute(path, "devnum")) device.address = SysfsNumber(*text);
     device.smartCardInterface = smartCard.contains(name);

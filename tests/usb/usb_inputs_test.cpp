@@ -43,6 +43,7 @@ TEST(UsbInputsTest, SysfsAttributesThatCannotBeReadAreAbsent) {
       {"missing", std::nullopt, std::nullopt},
       {"empty", "", std::nullopt},
       {"only a line feed", "\n", std::nullopt},
+      {"two line feeds", "0\n\n", std::nullopt},
       {"not hex", "08g6\n", std::nullopt},
       {"too many digits", "108e6\n", std::nullopt},
       {"a sign", "-8e6\n", std::nullopt},

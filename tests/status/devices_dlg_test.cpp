@@ -8,10 +8,14 @@
 #include <stdlib.h>
 
 #include <QLabel>
+#include <memory>
 #include <QTreeWidget>
 
+#include "pcscd_socket_stand_in.h"
+#include "platform/qt_dialogs.h"
 #include "registry_fixture.h"
 #include "temp_dir.h"
+#include "window_host.h"
 
 namespace {
 
@@ -105,4 +109,28 @@ TEST(DevicesWindowTest, TheWindowGathersTheSystemTree) {
   EXPECT_TRUE(window.StateLine()->isHidden());
   EXPECT_EQ(Row(window.DeviceList(), 0), (QStringList{"2-1", "1234:5678", "n/a", "n/a", "n/a", "none", "not listed",
                                                       "No installed driver lists this device"}));
+}
+
+// With the program's runner the window opens at once, reading; a pcscd that
+// takes the connection and never answers reaches it later as a verdict, and
+// a window closed before its answer is not touched by it.
+TEST(DevicesWindowTest, TheWindowNeverWaitsForTheGathering) {
+  const TempDir root;
+  const ScopedEnv env("VELKARO_SYSTEM_ROOT", root.path().string());
+  const testing_support::PcscdSocketStandIn pcscd(testing_support::PcscdSocketStandIn::Mode::kSilent);
+  root.Write("usr/lib/pcsc/drivers/a.bundle/Contents/Info.plist",
+             "<plist><dict><key>CFBundleExecutable</key><string>a.so</string>"
+             "<key>ifdVendorID</key><string>0x1234</string><key>ifdProductID</key><string>0x5678</string>"
+             "<key>ifdFriendlyName</key><string>A</string></dict></plist>");
+  root.Write("sys/bus/usb/devices/2-1/idVendor", "1234\n");
+  root.Write("sys/bus/usb/devices/2-1/idProduct", "5678\n");
+  velkaro::QtBackgroundRunner runner;
+  velkaro::InstallBackgroundRunner(&runner);
+  std::make_unique<CDevicesDlg>().reset();
+  CDevicesDlg window;
+  EXPECT_EQ(window.StateLine()->text(), "Reading the USB devices and drivers…");
+  EXPECT_EQ(window.DeviceList()->topLevelItemCount(), 0);
+  EXPECT_TRUE(testing_support::WaitUntil([&] { return window.DeviceList()->topLevelItemCount() == 1; }, 5000));
+  EXPECT_EQ(Row(window.DeviceList(), 0).last(), "pcscd does not answer");
+  velkaro::InstallBackgroundRunner(nullptr);
 }

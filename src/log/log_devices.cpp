@@ -62,8 +62,11 @@ std::vector<std::string> UsbSectionLines(const UsbReport& report) {
   return lines;
 }
 
-std::uint32_t WriteUsbSection(CLogFile& file) {
-  for (const std::string& line : UsbSectionLines(GatherUsbReport())) {
+std::uint32_t WriteUsbSection(CLogFile& file, const std::vector<UnansweredStep>& unanswered) {
+  // The service check takes no pcsc-lite lock: its miss holds up nothing.
+  bool pcscdMissed = false;
+  for (const UnansweredStep& step : unanswered) pcscdMissed = pcscdMissed || step.step != logtext::kStepNameService;
+  for (const std::string& line : UsbSectionLines(GatherUsbReport(!pcscdMissed))) {
     if (const std::uint32_t error = WriteLogLine(file, line)) return error;
   }
   return 0;

@@ -7,10 +7,13 @@
 #include <vector>
 
 #include "log/log_file.h"
+#include "log/log_writer.h"
 #include "status/usb_devices.h"
 
 // The section's lines, without their line ends.
 std::vector<std::string> UsbSectionLines(const UsbReport& report);
 
-// Gathers and writes the section; 0 or the write's error code.
-std::uint32_t WriteUsbSection(CLogFile& file);
+// Gathers and writes the section; 0 or the write's error code. After a
+// pcsc-lite call of the log's that did not answer (in `unanswered`), pcscd
+// is not asked again: the new call would only wait behind the old one.
+std::uint32_t WriteUsbSection(CLogFile& file, const std::vector<UnansweredStep>& unanswered);

@@ -296,7 +296,7 @@ LogOutcome WriteDiagnosticLog(const std::string& path, const LogSetting& setting
     }
   }
 
-  if (WriteUsbSection(file) != 0) {
+  if (WriteUsbSection(file, outcome.unanswered) != 0) {
     outcome.messages.push_back(Failure(DUMP_E_WRITE, Where(path, file)));
     return outcome;
   }

@@ -206,11 +206,13 @@ PcscdReaders AskPcscd() {
   return asked;
 }
 
-UsbReport GatherUsbReport() {
+UsbReport GatherUsbReport(bool askPcscd) {
   UsbReport report = ReadUsbReport();
   bool needsPcscd = false;
   for (const UsbDeviceRow& row : report.devices) needsPcscd = needsPcscd || row.driver.has_value();
-  if (needsPcscd) {
+  if (needsPcscd && !askPcscd) {
+    report.pcscd = velkaro::PcscdReply::kNoAnswer;
+  } else if (needsPcscd) {
     const PcscdReaders pcscd = AskPcscd();
     report.pcscd = pcscd.reply;
     AssignReaders(report.devices, report.drivers, pcscd.readers, pcscd.channelOf);

@@ -75,5 +75,7 @@ struct PcscdReaders {
 PcscdReaders AskPcscd();
 
 // The whole gathering: ReadUsbReport, then pcscd only when a kept device has
-// a driver (nothing else needs it), then the readers and verdicts.
-UsbReport GatherUsbReport();
+// a driver (nothing else needs it), then the readers and verdicts. Without
+// `askPcscd` (an earlier call of the caller's did not come back, and a new
+// one would only wait behind it) pcscd counts as not answering.
+UsbReport GatherUsbReport(bool askPcscd = true);

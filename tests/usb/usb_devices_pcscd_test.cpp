@@ -7,10 +7,13 @@
 
 #include <algorithm>
 #include <fstream>
+#include <cstring>
 #include <functional>
+#include <iterator>
 #include <sstream>
 
 #include "log/log_devices.h"
+#include "log/log_texts.h"
 #include "registry_fixture.h"
 #include "sandbox_environment.h"
 #include "status/usb_devices.h"
@@ -154,8 +157,11 @@ TEST(UsbDevicesPcscdTest, PcscdStoppedOrGoneIsSaidForDevicesWithADriver) {
     std::function<void()> act;
     velkaro::PcscdReply reply;
     const char* verdict;
+    bool ask = true;
   };
   const Case cases[] = {
+      // After a call of the caller's that did not come back, none is made.
+      {"running, not asked", [] {}, velkaro::PcscdReply::kNoAnswer, "pcscd does not answer", false},
       {"stopped", [&] { ASSERT_EQ(::kill(sandbox.Pid(), SIGSTOP), 0); }, velkaro::PcscdReply::kNoAnswer,
        "pcscd does not answer"},
       {"gone",
@@ -168,7 +174,7 @@ TEST(UsbDevicesPcscdTest, PcscdStoppedOrGoneIsSaidForDevicesWithADriver) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     c.act();
-    const UsbReport report = GatherUsbReport();
+    const UsbReport report = GatherUsbReport(c.ask);
     EXPECT_EQ(report.pcscd, c.reply);
     ASSERT_EQ(report.devices.size(), 4u);
     for (std::size_t i = 0; i < 3; ++i) {
@@ -176,6 +182,33 @@ TEST(UsbDevicesPcscdTest, PcscdStoppedOrGoneIsSaidForDevicesWithADriver) {
       EXPECT_EQ(report.devices[i].reader, "");
     }
     EXPECT_EQ(report.devices[3].verdict, UsbVerdict::kNoDriver);
+  }
+}
+
+// The log's section asks pcscd again after its service check missed (that
+// check takes no pcsc-lite lock), but not after a pcsc-lite call missed.
+TEST(UsbDevicesPcscdTest, TheLogAsksPcscdNothingAfterAMissedCall) {
+  VELKARO_REQUIRE_SANDBOX();
+  const UsbTree tree;
+  const TempDir out;
+  const struct {
+    const char* missed;
+    const char* status;
+  } cases[] = {
+      {logtext::kStepNameService, "Status = Working"},
+      {logtext::kStepNameReaderList, "Status = pcscd does not answer"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.missed);
+    CLogFile file;
+    ASSERT_EQ(OpenLogFile(out / "usb.log", velkaro::LogOpenMode::kCreateAlways, file), 0u);
+    ASSERT_EQ(WriteUsbSection(file, {{c.missed, {}, false}}), 0u);
+    ASSERT_EQ(CloseLogFile(file), 0u);
+    std::ifstream in(out / "usb.log", std::ios::binary);
+    std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::size_t line = log.find("\r\n1-2: 072F:90CC ");
+    ASSERT_NE(line, std::string::npos) << log;
+    EXPECT_EQ(log.substr(log.find(", Status = ", line) + 2, std::strlen(c.status)), c.status) << log;
   }
 }
 

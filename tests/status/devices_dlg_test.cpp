@@ -37,7 +37,7 @@ TEST(DevicesWindowTest, EachDeviceRowShowsItsDriverReaderAndVerdict) {
   velkaro::DriverBundle ccid;
   ccid.name = "ifd-ccid.bundle";
   ccid.version = "1.5.2";
-  ccid.entries = {{0x08E6, 0x3437, "Gemalto PC Twin Reader"}};
+  ccid.entries = {{0x046A, 0x0005, "Cherry GmbH SmartBoard XX33"}};
   velkaro::DriverBundle broken;
   broken.name = "broken.bundle";
   broken.state = velkaro::BundleState::kUnequalLists;
@@ -50,8 +50,8 @@ TEST(DevicesWindowTest, EachDeviceRowShowsItsDriverReaderAndVerdict) {
     UsbVerdict verdict;
     QStringList shown;
   } cases[] = {
-      {"1234", true, "Gemalto PC Twin Reader (1234) 00 00", UsbVerdict::kWorking,
-       {"1234", "ifd-ccid.bundle 1.5.2", "Gemalto PC Twin Reader (1234) 00 00", "Working"}},
+      {"1234", true, "Cherry GmbH SmartBoard XX33 (1234) 00 00", UsbVerdict::kWorking,
+       {"1234", "ifd-ccid.bundle 1.5.2", "Cherry GmbH SmartBoard XX33 (1234) 00 00", "Working"}},
       {nullptr, true, "", UsbVerdict::kNoReader,
        {"n/a", "ifd-ccid.bundle 1.5.2", "not listed", "Driver installed, pcscd lists no reader for it"}},
       {"\x1b]0;t\x07", false, "", UsbVerdict::kNoDriver,
@@ -63,9 +63,9 @@ TEST(DevicesWindowTest, EachDeviceRowShowsItsDriverReaderAndVerdict) {
   for (const auto& c : cases) {
     UsbDeviceRow row;
     row.device.name = "1-" + std::to_string(report.devices.size() + 2);
-    row.device.vendorId = 0x08E6;
-    row.device.productId = 0x3437;
-    row.device.manufacturer = "Gemalto";
+    row.device.vendorId = 0x046A;
+    row.device.productId = 0x0005;
+    row.device.manufacturer = "Cherry GmbH";
     if (c.serial) row.device.serial = c.serial;
     if (c.driver) row.driver = velkaro::DriverClaim{0, 0};
     row.reader = c.reader;
@@ -77,7 +77,7 @@ TEST(DevicesWindowTest, EachDeviceRowShowsItsDriverReaderAndVerdict) {
   ASSERT_EQ(window.DeviceList()->topLevelItemCount(), static_cast<int>(std::size(cases)));
   for (int i = 0; i < static_cast<int>(std::size(cases)); ++i) {
     const QStringList row = Row(window.DeviceList(), i);
-    EXPECT_EQ(row.mid(0, 4), (QStringList{QString("1-%1").arg(i + 2), "08E6:3437", "Gemalto", "n/a"}));
+    EXPECT_EQ(row.mid(0, 4), (QStringList{QString("1-%1").arg(i + 2), "046A:0005", "Cherry GmbH", "n/a"}));
     EXPECT_EQ(row.mid(4), cases[i].shown);
   }
   EXPECT_EQ(Row(window.DriverList(), 0), (QStringList{"ifd-ccid.bundle", "1.5.2", "1", ""}));

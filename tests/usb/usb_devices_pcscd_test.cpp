@@ -49,19 +49,19 @@ class UsbTree {
  public:
   UsbTree() {
     m_root.Write("usr/lib/pcsc/drivers/ifd-ccid.bundle/Contents/Info.plist", ReadData("ifd-ccid.Info.plist"));
-    m_root.Write("usr/lib/pcsc/drivers/activkey.bundle/Contents/Info.plist",
-                 "<plist><dict><key>CFBundleExecutable</key><string>libactivkey.so</string>"
+    m_root.Write("usr/lib/pcsc/drivers/athena.bundle/Contents/Info.plist",
+                 "<plist><dict><key>CFBundleExecutable</key><string>libathena.so</string>"
                  "<key>CFBundleShortVersionString</key><string>2.0</string>"
-                 "<key>ifdVendorID</key><array><string>0x09C3</string></array>"
-                 "<key>ifdProductID</key><array><string>0x0014</string></array>"
-                 "<key>ifdFriendlyName</key><array><string>ActivIdentity Activkey_Sim</string></array></dict></plist>");
+                 "<key>ifdVendorID</key><array><string>0x0DC3</string></array>"
+                 "<key>ifdProductID</key><array><string>0x1102</string></array>"
+                 "<key>ifdFriendlyName</key><array><string>Athena ASEDrive IIIe KB</string></array></dict></plist>");
     m_root.Write("etc/reader.conf.d/vpcd", "FRIENDLYNAME \"Virtual PCD\"\nDEVICENAME /dev/null:0x8C7B\n"
                                            "LIBPATH /usr/lib/pcsc/drivers/serial/libifdvpcd.so\n");
     const FakeDevice devices[] = {
         {"1-1", "1d6b", "0002", nullptr, "1", "09"},  // a hub: neither listed nor a reader
         {"1-2", "072f", "90cc", nullptr, "2", "0b"},
-        {"1-3", "09c3", "0013", "S-13", "3", "0b"},
-        {"1-4", "09c3", "0014", nullptr, "4", "0b"},
+        {"1-3", "0dc3", "1004", "S-13", "3", "0b"},
+        {"1-4", "0dc3", "1102", nullptr, "4", "0b"},
         {"1-5", "1234", "5678", "X", "5", "0b"},
     };
     for (const FakeDevice& d : devices) {
@@ -113,9 +113,9 @@ TEST(UsbDevicesPcscdTest, EachDeviceGetsTheDriverReaderAndVerdictPcscdGivesIt) {
   EXPECT_EQ(report.pcscd, velkaro::PcscdReply::kAnswered);
   const std::vector<Row> expected = {
       {"1-2", "ifd-ccid.bundle", "ACS ACR 38U-CCID 00 00", "Working"},
-      {"1-3", "ifd-ccid.bundle", "ActivIdentity USB Reader V3 (S-13) 01 00", "Working"},
+      {"1-3", "ifd-ccid.bundle", "Athena ASE IIIe (S-13) 01 00", "Working"},
       // Its own bundle wins over the class driver that lists it too.
-      {"1-4", "activkey.bundle", "", "Driver installed, pcscd lists no reader for it"},
+      {"1-4", "athena.bundle", "", "Driver installed, pcscd lists no reader for it"},
       {"1-5", "", "", "No installed driver lists this device"},
   };
   EXPECT_EQ(Rows(report), expected);
@@ -131,17 +131,17 @@ TEST(UsbDevicesPcscdTest, EachDeviceGetsTheDriverReaderAndVerdictPcscdGivesIt) {
                        "",
                        "1-2: 072F:90CC Maker Model 1-2, Serial = n/a, Driver = ifd-ccid.bundle 1.5.2, "
                        "Reader = ACS ACR 38U-CCID 00 00, Status = Working",
-                       "1-3: 09C3:0013 Maker Model 1-3, Serial = S-13, Driver = ifd-ccid.bundle 1.5.2, "
-                       "Reader = ActivIdentity USB Reader V3 (S-13) 01 00, Status = Working",
-                       "1-4: 09C3:0014 Maker Model 1-4, Serial = n/a, Driver = activkey.bundle 2.0, Reader = none, "
+                       "1-3: 0DC3:1004 Maker Model 1-3, Serial = S-13, Driver = ifd-ccid.bundle 1.5.2, "
+                       "Reader = Athena ASE IIIe (S-13) 01 00, Status = Working",
+                       "1-4: 0DC3:1102 Maker Model 1-4, Serial = n/a, Driver = athena.bundle 2.0, Reader = none, "
                        "Status = Driver installed, pcscd lists no reader for it",
                        "1-5: 1234:5678 Maker Model 1-5, Serial = X, Driver = none, Reader = none, "
                        "Status = No installed driver lists this device",
                        "",
                        "Drivers:",
                        "",
-                       "activkey.bundle 2.0, 1 devices",
-                       "ifd-ccid.bundle 1.5.2, 12 devices",
+                       "athena.bundle 2.0, 1 devices",
+                       "ifd-ccid.bundle 1.5.2, 10 devices",
                        "Virtual PCD, Device = /dev/null:0x8C7B, Library = /usr/lib/pcsc/drivers/serial/libifdvpcd.so",
                    }));
 }

@@ -222,18 +222,18 @@ TEST(UsbInputsTest, ReaderNamesFitTheDeviceTheyWereGiven) {
     std::optional<std::string> serial;
     bool fits;
   } cases[] = {
-      {"Gemalto PC Twin Reader 00 00", std::nullopt, true},
-      {"Gemalto PC Twin Reader (1234) 01 00", "1234", true},
-      {"Gemalto PC Twin Reader [CCID Interface] (1234) 02 01", "1234", true},
+      {"Cherry GmbH SmartBoard XX33 00 00", std::nullopt, true},
+      {"Cherry GmbH SmartBoard XX33 (1234) 01 00", "1234", true},
+      {"Cherry GmbH SmartBoard XX33 [CCID Interface] (1234) 02 01", "1234", true},
       // pcscd leaves the serial out when the interface's name holds it.
-      {"Gemalto PC Twin Reader [CCID 1234] 03 00", "1234", true},
-      {"Gemalto PC Twin Reader (9999) 00 00", "1234", false},
-      {"Gemalto PC Twin Reader", std::nullopt, false},
-      {"Gemalto PC Twin Reader X 00 00", std::nullopt, false},
-      {"Gemalto PC Twin Reader [unclosed 00 00", std::nullopt, false},
-      {"Gemalto PC Twin 00 00", std::nullopt, false},
+      {"Cherry GmbH SmartBoard XX33 [CCID 1234] 03 00", "1234", true},
+      {"Cherry GmbH SmartBoard XX33 (9999) 00 00", "1234", false},
+      {"Cherry GmbH SmartBoard XX33", std::nullopt, false},
+      {"Cherry GmbH SmartBoard XX33 X 00 00", std::nullopt, false},
+      {"Cherry GmbH SmartBoard XX33 [unclosed 00 00", std::nullopt, false},
+      {"Cherry GmbH SmartBoard 00 00", std::nullopt, false},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(ReaderNameFits(c.reader, "Gemalto PC Twin Reader", c.serial), c.fits) << c.reader;
+    EXPECT_EQ(ReaderNameFits(c.reader, "Cherry GmbH SmartBoard XX33", c.serial), c.fits) << c.reader;
   }
 }

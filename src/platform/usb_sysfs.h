@@ -43,7 +43,7 @@ struct UsbSysfsDevice {
 };
 
 struct UsbBus {
-  bool visible = false;  // /sys/bus/usb exists
+  bool visible = false;                 // /sys/bus/usb exists
   std::vector<UsbSysfsDevice> devices;  // by name
 };
 

@@ -52,15 +52,15 @@ CDevicesDlg::CDevicesDlg(QWidget* parent) : QDialog(parent) {
   layout->addWidget(m_stcState);
 
   layout->addWidget(new QLabel(QStringLiteral("USB devices"), this));
-  m_ctlDevices = MakeList(this, QStringLiteral("USB devices"),
-                          {QStringLiteral("Device"), QStringLiteral("VID:PID"), QStringLiteral("Maker"),
-                           QStringLiteral("Product"), QStringLiteral("Serial"), QStringLiteral("Driver"),
-                           QStringLiteral("pcscd reader"), QStringLiteral("Verdict")});
+  m_ctlDevices = MakeList(
+      this, QStringLiteral("USB devices"),
+      {QStringLiteral("Device"), QStringLiteral("VID:PID"), QStringLiteral("Maker"), QStringLiteral("Product"),
+       QStringLiteral("Serial"), QStringLiteral("Driver"), QStringLiteral("pcscd reader"), QStringLiteral("Verdict")});
   layout->addWidget(m_ctlDevices, 2);
   layout->addWidget(new QLabel(QStringLiteral("Drivers"), this));
-  m_ctlDrivers = MakeList(this, QStringLiteral("Drivers"),
-                          {QStringLiteral("Bundle"), QStringLiteral("Version"), QStringLiteral("Devices"),
-                           QStringLiteral("Problem")});
+  m_ctlDrivers = MakeList(
+      this, QStringLiteral("Drivers"),
+      {QStringLiteral("Bundle"), QStringLiteral("Version"), QStringLiteral("Devices"), QStringLiteral("Problem")});
   layout->addWidget(m_ctlDrivers, 1);
   layout->addWidget(new QLabel(QStringLiteral("Serial readers"), this));
   m_ctlSerialReaders = MakeList(this, QStringLiteral("Serial readers"),
@@ -99,17 +99,19 @@ void CDevicesDlg::ShowReport(const UsbReport& report) {
       driver = Shown(bundle.name);
       if (!bundle.version.empty()) driver += QLatin1Char(' ') + Shown(bundle.version);
     }
-    new QTreeWidgetItem(m_ctlDevices, {Shown(device.name), HexId(device.vendorId) + QLatin1Char(':') + HexId(device.productId),
-                                       Shown(device.manufacturer), Shown(device.product), Shown(device.serial), driver,
-                                       row.reader.empty() ? QString::fromUtf8(kNotListed) : Shown(row.reader),
-                                       QString::fromUtf8(UsbVerdictText(row.verdict))});
+    new QTreeWidgetItem(m_ctlDevices,
+                        {Shown(device.name), HexId(device.vendorId) + QLatin1Char(':') + HexId(device.productId),
+                         Shown(device.manufacturer), Shown(device.product), Shown(device.serial), driver,
+                         row.reader.empty() ? QString::fromUtf8(kNotListed) : Shown(row.reader),
+                         QString::fromUtf8(UsbVerdictText(row.verdict))});
   }
   m_ctlDrivers->clear();
   for (const velkaro::DriverBundle& bundle : report.drivers) {
     const bool read = bundle.state == velkaro::BundleState::kRead;
-    new QTreeWidgetItem(m_ctlDrivers, {Shown(bundle.name), Shown(bundle.version),
-                                       read ? QString::number(bundle.entries.size()) : QString(),
-                                       QString::fromStdString(velkaro::EscapeControls(velkaro::BundleProblem(bundle)))});
+    new QTreeWidgetItem(
+        m_ctlDrivers,
+        {Shown(bundle.name), Shown(bundle.version), read ? QString::number(bundle.entries.size()) : QString(),
+         QString::fromStdString(velkaro::EscapeControls(velkaro::BundleProblem(bundle)))});
   }
   m_ctlSerialReaders->clear();
   for (const velkaro::SerialReader& reader : report.serialReaders) {

@@ -26,9 +26,12 @@ std::string XmlText(const std::string& text) {
   std::string out;
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
-    if (c == '&') out += "&amp;";
-    else if (c == '<') out += "&lt;";
-    else if (c == '>') out += "&gt;";
+    if (c == '&')
+      out += "&amp;";
+    else if (c == '<')
+      out += "&lt;";
+    else if (c == '>')
+      out += "&gt;";
     else if (byte < 0x20) {
       char reference[8];
       std::snprintf(reference, sizeof reference, "&#%u;", byte);
@@ -74,8 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const velkaro::DriverBundle bundle = velkaro::BundleFromLists("fuzz.bundle", lists);
   const bool complete = lists->hasExecutable && lists->hasVendorIds && lists->hasProductIds && lists->hasFriendlyNames;
-  const bool equal = lists->vendorIds.size() == lists->productIds.size() &&
-                     lists->vendorIds.size() == lists->friendlyNames.size();
+  const bool equal =
+      lists->vendorIds.size() == lists->productIds.size() && lists->vendorIds.size() == lists->friendlyNames.size();
   FUZZ_CHECK((bundle.state == velkaro::BundleState::kRead) == (complete && equal));
   if (bundle.state == velkaro::BundleState::kRead) {
     FUZZ_CHECK(bundle.entries.size() == lists->vendorIds.size());

@@ -15,7 +15,8 @@ namespace {
 
 std::string Described(const std::vector<velkaro::SerialReader>& readers) {
   std::string text;
-  for (const auto& r : readers) text += r.friendlyName + '|' + r.deviceName + '|' + r.libraryPath + '|' + r.channelId + '\n';
+  for (const auto& r : readers)
+    text += r.friendlyName + '|' + r.deviceName + '|' + r.libraryPath + '|' + r.channelId + '\n';
   return text;
 }
 

@@ -25,7 +25,9 @@ bool AllOf(const std::string& text, const char* digits, std::size_t maxDigits) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const bool rooted = [] { return ::setenv("VELKARO_SYSTEM_ROOT", (FuzzDirectory() + "/root").c_str(), 1) == 0; }();
+  static const bool rooted = [] {
+    return ::setenv("VELKARO_SYSTEM_ROOT", (FuzzDirectory() + "/root").c_str(), 1) == 0;
+  }();
   FUZZ_CHECK(rooted);
   const std::string text(reinterpret_cast<const char*>(data), size);
   WriteFuzzFile("root/sys/bus/usb/devices/1-1/idVendor", text);

@@ -8,8 +8,8 @@
 #include <stdlib.h>
 
 #include <QLabel>
-#include <memory>
 #include <QTreeWidget>
+#include <memory>
 
 #include "pcscd_socket_stand_in.h"
 #include "platform/qt_dialogs.h"
@@ -50,14 +50,30 @@ TEST(DevicesWindowTest, EachDeviceRowShowsItsDriverReaderAndVerdict) {
     UsbVerdict verdict;
     QStringList shown;
   } cases[] = {
-      {"1234", true, "Cherry GmbH SmartBoard XX33 (1234) 00 00", UsbVerdict::kWorking,
+      {"1234",
+       true,
+       "Cherry GmbH SmartBoard XX33 (1234) 00 00",
+       UsbVerdict::kWorking,
        {"1234", "ifd-ccid.bundle 1.5.2", "Cherry GmbH SmartBoard XX33 (1234) 00 00", "Working"}},
-      {nullptr, true, "", UsbVerdict::kNoReader,
+      {nullptr,
+       true,
+       "",
+       UsbVerdict::kNoReader,
        {"n/a", "ifd-ccid.bundle 1.5.2", "not listed", "Driver installed, pcscd lists no reader for it"}},
-      {"\x1b]0;t\x07", false, "", UsbVerdict::kNoDriver,
+      {"\x1b]0;t\x07",
+       false,
+       "",
+       UsbVerdict::kNoDriver,
        {"\\x1B]0;t\\x07", "none", "not listed", "No installed driver lists this device"}},
-      {nullptr, true, "", UsbVerdict::kPcscdNotRunning, {"n/a", "ifd-ccid.bundle 1.5.2", "not listed", "pcscd is not running"}},
-      {nullptr, true, "", UsbVerdict::kPcscdNotAnswering,
+      {nullptr,
+       true,
+       "",
+       UsbVerdict::kPcscdNotRunning,
+       {"n/a", "ifd-ccid.bundle 1.5.2", "not listed", "pcscd is not running"}},
+      {nullptr,
+       true,
+       "",
+       UsbVerdict::kPcscdNotAnswering,
        {"n/a", "ifd-ccid.bundle 1.5.2", "not listed", "pcscd does not answer"}},
   };
   for (const auto& c : cases) {
@@ -100,7 +116,8 @@ TEST(DevicesWindowTest, TheWindowGathersTheSystemTree) {
     CDevicesDlg window;  // no runner installed: the gathering ran already
     EXPECT_EQ(window.StateLine()->text(), "No USB bus visible");
     EXPECT_EQ(window.DeviceList()->topLevelItemCount(), 0);
-    EXPECT_EQ(Row(window.DriverList(), 0), (QStringList{"x.bundle", "3.1", "", "no CFBundleExecutable: pcscd skips it"}));
+    EXPECT_EQ(Row(window.DriverList(), 0),
+              (QStringList{"x.bundle", "3.1", "", "no CFBundleExecutable: pcscd skips it"}));
   }
   root.Write("sys/bus/usb/devices/2-1/idVendor", "1234\n");
   root.Write("sys/bus/usb/devices/2-1/idProduct", "5678\n");

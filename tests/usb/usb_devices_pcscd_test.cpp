@@ -6,8 +6,8 @@
 #include <signal.h>
 
 #include <algorithm>
-#include <fstream>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <iterator>
 #include <sstream>
@@ -55,14 +55,13 @@ class UsbTree {
                  "<key>ifdVendorID</key><array><string>0x0DC3</string></array>"
                  "<key>ifdProductID</key><array><string>0x1102</string></array>"
                  "<key>ifdFriendlyName</key><array><string>Athena ASEDrive IIIe KB</string></array></dict></plist>");
-    m_root.Write("etc/reader.conf.d/vpcd", "FRIENDLYNAME \"Virtual PCD\"\nDEVICENAME /dev/null:0x8C7B\n"
-                                           "LIBPATH /usr/lib/pcsc/drivers/serial/libifdvpcd.so\n");
+    m_root.Write("etc/reader.conf.d/vpcd",
+                 "FRIENDLYNAME \"Virtual PCD\"\nDEVICENAME /dev/null:0x8C7B\n"
+                 "LIBPATH /usr/lib/pcsc/drivers/serial/libifdvpcd.so\n");
     const FakeDevice devices[] = {
         {"1-1", "1d6b", "0002", nullptr, "1", "09"},  // a hub: neither listed nor a reader
-        {"1-2", "072f", "90cc", nullptr, "2", "0b"},
-        {"1-3", "0dc3", "1004", "S-13", "3", "0b"},
-        {"1-4", "0dc3", "1102", nullptr, "4", "0b"},
-        {"1-5", "1234", "5678", "X", "5", "0b"},
+        {"1-2", "072f", "90cc", nullptr, "2", "0b"}, {"1-3", "0dc3", "1004", "S-13", "3", "0b"},
+        {"1-4", "0dc3", "1102", nullptr, "4", "0b"}, {"1-5", "1234", "5678", "X", "5", "0b"},
     };
     for (const FakeDevice& d : devices) {
       const std::string dir = std::string("sys/bus/usb/devices/") + d.name;
@@ -92,8 +91,8 @@ struct Row {
 std::vector<Row> Rows(const UsbReport& report) {
   std::vector<Row> rows;
   for (const UsbDeviceRow& row : report.devices) {
-    rows.push_back({row.device.name, row.driver ? report.drivers[row.driver->bundle].name : "",
-                    row.reader, UsbVerdictText(row.verdict)});
+    rows.push_back({row.device.name, row.driver ? report.drivers[row.driver->bundle].name : "", row.reader,
+                    UsbVerdictText(row.verdict)});
   }
   return rows;
 }

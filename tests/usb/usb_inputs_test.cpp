@@ -1,8 +1,8 @@
 // What the USB gathering makes of bad and odd input: sysfs attributes,
 // driver bundles' plists, reader.conf files and pcscd's reader names.
 
-#include <gtest/gtest.h>
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <optional>
@@ -87,34 +87,40 @@ TEST(UsbInputsTest, PlistListsReadAsPcscdReadsThem) {
     std::size_t entries;
     std::uint32_t firstVendor;
   } cases[] = {
-      {"equal lists", Plist(std::string(kExecutable) + List("ifdVendorID", {"0x08E6", "0x072F"}) +
-                            List("ifdProductID", {"0x3437", "0x90CC"}) + List("ifdFriendlyName", {"A", "B"})),
+      {"equal lists",
+       Plist(std::string(kExecutable) + List("ifdVendorID", {"0x08E6", "0x072F"}) +
+             List("ifdProductID", {"0x3437", "0x90CC"}) + List("ifdFriendlyName", {"A", "B"})),
        BundleState::kRead, 2, 0x08E6},
-      {"a product id short", Plist(std::string(kExecutable) + List("ifdVendorID", {"0x08E6", "0x072F"}) +
-                                   List("ifdProductID", {"0x3437"}) + List("ifdFriendlyName", {"A", "B"})),
+      {"a product id short",
+       Plist(std::string(kExecutable) + List("ifdVendorID", {"0x08E6", "0x072F"}) + List("ifdProductID", {"0x3437"}) +
+             List("ifdFriendlyName", {"A", "B"})),
        BundleState::kUnequalLists, 0, 0},
       // pcscd does not count an empty string, so neither list has two.
-      {"an empty name", Plist(std::string(kExecutable) + List("ifdVendorID", {"0x08E6", "0x072F"}) +
-                              List("ifdProductID", {"0x3437", "0x90CC"}) + List("ifdFriendlyName", {"A", ""})),
+      {"an empty name",
+       Plist(std::string(kExecutable) + List("ifdVendorID", {"0x08E6", "0x072F"}) +
+             List("ifdProductID", {"0x3437", "0x90CC"}) + List("ifdFriendlyName", {"A", ""})),
        BundleState::kUnequalLists, 0, 0},
       // strtol in base 16: digits up to the first other character, else 0.
-      {"ids not hex", Plist(std::string(kExecutable) + List("ifdVendorID", {"08E6junk", "zz"}) +
-                            List("ifdProductID", {"1", "2"}) + List("ifdFriendlyName", {"A", "B"})),
+      {"ids not hex",
+       Plist(std::string(kExecutable) + List("ifdVendorID", {"08E6junk", "zz"}) + List("ifdProductID", {"1", "2"}) +
+             List("ifdFriendlyName", {"A", "B"})),
        BundleState::kRead, 2, 0x08E6},
       {"a repeated key: the last counts",
        Plist(std::string(kExecutable) + List("ifdVendorID", {"0x1111", "0x2222"}) + List("ifdVendorID", {"0x3333"}) +
              List("ifdProductID", {"1"}) + List("ifdFriendlyName", {"A"})),
        BundleState::kRead, 1, 0x3333},
-      {"ten thousand entries", Plist(std::string(kExecutable) + List("ifdVendorID", many) +
-                                     List("ifdProductID", many) + List("ifdFriendlyName", many)),
+      {"ten thousand entries",
+       Plist(std::string(kExecutable) + List("ifdVendorID", many) + List("ifdProductID", many) +
+             List("ifdFriendlyName", many)),
        BundleState::kRead, 10000, 0x1234},
-      {"no executable", Plist(List("ifdVendorID", {"1"}) + List("ifdProductID", {"1"}) + List("ifdFriendlyName", {"A"})),
+      {"no executable",
+       Plist(List("ifdVendorID", {"1"}) + List("ifdProductID", {"1"}) + List("ifdFriendlyName", {"A"})),
        BundleState::kMissingKey, 0, 0},
       {"no names", Plist(std::string(kExecutable) + List("ifdVendorID", {"1"}) + List("ifdProductID", {"1"})),
        BundleState::kMissingKey, 0, 0},
       {"not a plist", "<dict>" + List("ifdVendorID", {"1"}) + "</dict>", BundleState::kNoPlist, 0, 0},
-      {"an entity", "<!DOCTYPE plist [<!ENTITY e \"0x1\">]>" + Plist(std::string(kExecutable) +
-                                                                      List("ifdVendorID", {"&e;"})),
+      {"an entity",
+       "<!DOCTYPE plist [<!ENTITY e \"0x1\">]>" + Plist(std::string(kExecutable) + List("ifdVendorID", {"&e;"})),
        BundleState::kNoPlist, 0, 0},
   };
   for (const auto& c : cases) {
@@ -161,9 +167,12 @@ TEST(UsbInputsTest, BundlesAfterUnequalListsAreNotRead) {
     SCOPED_TRACE(order[i]);
     ASSERT_EQ(bundles[i].name, order[i]);
     BundleState expected = BundleState::kRead;
-    if (afterBroken) expected = BundleState::kNotReached;
-    else if (order[i] == "b.bundle") expected = BundleState::kUnequalLists;
-    else if (order[i] == "noplist.bundle") expected = BundleState::kNoPlist;
+    if (afterBroken)
+      expected = BundleState::kNotReached;
+    else if (order[i] == "b.bundle")
+      expected = BundleState::kUnequalLists;
+    else if (order[i] == "noplist.bundle")
+      expected = BundleState::kNoPlist;
     EXPECT_EQ(bundles[i].state, expected);
     EXPECT_EQ(bundles[i].entries.size(), expected == BundleState::kRead ? 1u : 0u);
     afterBroken = afterBroken || order[i] == "b.bundle";
@@ -195,15 +204,17 @@ TEST(UsbInputsTest, ReaderConfConfiguresReadersAsPcscdDoes) {
     const char* text;
     std::vector<std::string> names;  // friendly name|device|library
   } cases[] = {
-      {"vpcd's file", "FRIENDLYNAME \"Virtual PCD\"\nDEVICENAME   /dev/null:0x8C7B\n"
-                      "LIBPATH      /usr/lib/pcsc/drivers/serial/libifdvpcd.so\nCHANNELID    0x8C7B\n",
+      {"vpcd's file",
+       "FRIENDLYNAME \"Virtual PCD\"\nDEVICENAME   /dev/null:0x8C7B\n"
+       "LIBPATH      /usr/lib/pcsc/drivers/serial/libifdvpcd.so\nCHANNELID    0x8C7B\n",
        {"Virtual PCD|/dev/null:0x8C7B|/usr/lib/pcsc/drivers/serial/libifdvpcd.so"}},
       {"commented out", "#FRIENDLYNAME \"x\"\n#DEVICENAME /dev/ttyS0\n#LIBPATH /lib.so\n", {}},
       {"no library", "FRIENDLYNAME a\nDEVICENAME /dev/ttyS0\n", {}},
       {"a key without its value on the line", "FRIENDLYNAME\n\"a\"\nDEVICENAME d\nLIBPATH l\n", {}},
       {"channel instead of device", "FRIENDLYNAME 'b'\nCHANNELID 0x10\nLIBPATH l # comment\n", {"'b'||l"}},
-      {"two readers, CR LF", "FRIENDLYNAME one\r\nDEVICENAME d1\r\nLIBPATH l1\r\nFRIENDLYNAME two\r\n"
-                             "DEVICENAME d2\r\nLIBPATH l2\r\n",
+      {"two readers, CR LF",
+       "FRIENDLYNAME one\r\nDEVICENAME d1\r\nLIBPATH l1\r\nFRIENDLYNAME two\r\n"
+       "DEVICENAME d2\r\nLIBPATH l2\r\n",
        {"one|d1|l1", "two|d2|l2"}},
   };
   for (const auto& c : cases) {

@@ -10,6 +10,7 @@
 #include "card/reader_info.h"
 #include "log/log_cards.h"
 #include "log/log_deadlines.h"
+#include "log/log_devices.h"
 #include "log/log_file.h"
 #include "log/log_report.h"
 #include "log/log_texts.h"
@@ -315,6 +316,10 @@ LogOutcome WriteDiagnosticLog(const std::string& path, const LogSetting& setting
   }
 
   if (!WriteCards(file, readers, calls, outcome, path)) return outcome;
+  if (WriteUsbSection(file, outcome.unanswered) != 0) {
+    outcome.messages.push_back(Failure(DUMP_E_WRITE, Where(path, file)));
+    return outcome;
+  }
   if (!steps.Begin(logtext::kStepFinishing)) return Cancelled(outcome);
   if (const int handed = pending.HandOver(file.handle)) {
     file.systemError = handed;

@@ -101,6 +101,8 @@ std::optional<std::string> FindSystemFile(const std::string& name) {
   return FindInDriversDirectory(root, name);
 }
 
+std::string PcscDriversDirectory() { return SystemRoot() + kPcscDriversDirectory; }
+
 std::optional<std::string> BundleInfoPlistOf(const std::string& path) {
   const size_t at = path.rfind(kBundleLibraryDirectory);
   if (at == std::string::npos) return std::nullopt;
@@ -163,20 +165,102 @@ Document ParsePlist(const std::string& text, const std::string& path) {
   return document;
 }
 
+// The top-level <dict> of a <plist>, or null.
+xmlNode* PlistDict(xmlDoc* document) {
+  xmlNode* root = xmlDocGetRootElement(document);
+  if (!root || !IsElement(root, "plist")) return nullptr;
+  for (xmlNode* child = root->children; child; child = child->next) {
+    if (IsElement(child, "dict")) return child;
+  }
+  return nullptr;
+}
+
+void TooLong(const std::string& path) {
+  OutputDebugString(
+      Format("Info.plist: %s: a text longer than %zu bytes; not read", path.c_str(), kMaxInfoPlistValueSize));
+}
+
+// Appends the text of every non-empty <string> at or below `node`; false
+// when one is longer than a plist value may be.
+bool CollectStrings(xmlNode* node, std::vector<std::string>& into) {
+  if (IsElement(node, "string")) {
+    if (!node->children) return true;  // pcscd does not count an empty string
+    std::optional<std::string> text = NodeText(node);
+    if (!text) return false;
+    into.push_back(std::move(*text));
+    return true;
+  }
+  for (xmlNode* child = node->children; child; child = child->next) {
+    if (child->type == XML_ELEMENT_NODE && !CollectStrings(child, into)) return false;
+  }
+  return true;
+}
+
 }  // namespace
+
+std::optional<BundleLists> ParseInfoPlistLists(const std::string& text, const std::string& path) {
+  const Document document = ParsePlist(text, path);
+  if (!document) return std::nullopt;
+  xmlNode* dict = PlistDict(document.get());
+  if (!dict) return std::nullopt;
+  BundleLists lists;
+  bool versionSeen = false;
+  std::vector<std::string>* list = nullptr;  // the values of the latest key
+  std::vector<std::string> ignored;
+  std::string key;
+  for (xmlNode* child = dict->children; child; child = child->next) {
+    if (child->type != XML_ELEMENT_NODE) continue;
+    if (IsElement(child, "key")) {
+      std::optional<std::string> found = NodeText(child);
+      if (!found) {
+        TooLong(path);
+        return std::nullopt;
+      }
+      key = std::move(*found);
+      // A repeated key starts its list again: the last one counts.
+      const auto start = [&](std::vector<std::string>& values, bool& has) {
+        values.clear();
+        has = true;
+        return &values;
+      };
+      ignored.clear();
+      list = &ignored;
+      if (key == "ifdVendorID") list = start(lists.vendorIds, lists.hasVendorIds);
+      if (key == "ifdProductID") list = start(lists.productIds, lists.hasProductIds);
+      if (key == "ifdFriendlyName") list = start(lists.friendlyNames, lists.hasFriendlyNames);
+      if (key == "CFBundleExecutable") lists.hasExecutable = true;
+      continue;
+    }
+    if (!list) continue;
+    const std::size_t before = list->size();
+    if (!CollectStrings(child, *list)) {
+      TooLong(path);
+      return std::nullopt;
+    }
+    if (list == &ignored && list->size() > before) {
+      if (key == "CFBundleShortVersionString" && !versionSeen) {
+        lists.version = (*list)[before];
+        versionSeen = true;
+      }
+      if (key == "CFBundleName") lists.bundleName = list->back();
+      list->clear();
+    }
+  }
+  return lists;
+}
+
+std::optional<BundleLists> ReadInfoPlistLists(const std::string& path) {
+  const std::optional<std::string> text = ReadSystemFile(path, kMaxInfoPlistSize, "Info.plist");
+  if (!text) return std::nullopt;
+  return ParseInfoPlistLists(*text, path);
+}
 
 std::optional<BundleInfo> ReadInfoPlist(const std::string& path) {
   const std::optional<std::string> text = ReadSystemFile(path, kMaxInfoPlistSize, "Info.plist");
   if (!text) return std::nullopt;
   const Document document = ParsePlist(*text, path);
   if (!document) return std::nullopt;
-  xmlNode* root = xmlDocGetRootElement(document.get());
-  xmlNode* dict = nullptr;
-  if (root && IsElement(root, "plist")) {
-    for (xmlNode* child = root->children; child && !dict; child = child->next) {
-      if (IsElement(child, "dict")) dict = child;
-    }
-  }
+  xmlNode* dict = PlistDict(document.get());
   if (!dict) return std::nullopt;
   // Only the two keys asked for are kept; the first of each counts. A key or
   // value longer than a plist's may be refuses the file.
@@ -196,8 +280,7 @@ std::optional<BundleInfo> ReadInfoPlist(const std::string& path) {
     if (!isKey && !wanted) continue;
     std::optional<std::string> found = NodeText(child);
     if (!found) {
-      OutputDebugString(Format("Info.plist: %s: a text longer than %zu bytes; not read", path.c_str(),
-                               kMaxInfoPlistValueSize));
+      TooLong(path);
       return std::nullopt;
     }
     if (isKey) {

@@ -37,6 +37,30 @@ struct BundleInfo {
 // its bound, declares an entity or holds a key or value beyond its bound.
 std::optional<BundleInfo> ReadInfoPlist(const std::string& path);
 
+// pcsc-lite's drivers directory under the system root.
+std::string PcscDriversDirectory();
+
+// The keys of a bundle's Info.plist that pcscd's USB hot plug reads. Each
+// list is every non-empty <string> after its key up to the next key, as
+// pcscd's own reader counts them; the last of a repeated key counts, as
+// there. A missing key leaves its list empty and `has...` false.
+struct BundleLists {
+  std::string version;     // CFBundleShortVersionString (the first), or empty
+  std::string bundleName;  // CFBundleName (the last), or empty
+  bool hasExecutable = false;  // CFBundleExecutable
+  bool hasVendorIds = false;
+  bool hasProductIds = false;
+  bool hasFriendlyNames = false;
+  std::vector<std::string> vendorIds;      // ifdVendorID
+  std::vector<std::string> productIds;     // ifdProductID
+  std::vector<std::string> friendlyNames;  // ifdFriendlyName
+};
+// Reads those lists with the same bounds and refusals as ReadInfoPlist, but
+// a file without a version string is read all the same.
+std::optional<BundleLists> ReadInfoPlistLists(const std::string& path);
+// The same for a plist's text; `path` names it in debug lines.
+std::optional<BundleLists> ParseInfoPlistLists(const std::string& text, const std::string& path);
+
 struct PackageVersion {
   std::string package;
   std::string version;

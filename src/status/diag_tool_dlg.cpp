@@ -19,6 +19,7 @@
 #include "platform/deadline.h"
 #include "platform/services.h"
 #include "res/strings.h"
+#include "status/devices_dlg.h"
 #include "status/file_info.h"
 #include "status/os_code.h"
 #include "status/resource_manager.h"
@@ -122,9 +123,17 @@ CDiagToolDlg::CDiagToolDlg(IPageHost* sheet, QWidget* parent)
   connect(m_btnCreateLogfile, &QPushButton::clicked, this, [this] {
     if (m_onCreateLogfile) m_onCreateLogfile();
   });
+  // Anyone may open it: it changes nothing.
+  m_btnDevices = new QPushButton(QStringLiteral("Devices..."), this);
+  connect(m_btnDevices, &QPushButton::clicked, this, [this] {
+    auto* devices = new CDevicesDlg(this);
+    devices->setAttribute(Qt::WA_DeleteOnClose);
+    devices->show();
+  });
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
   buttons->addWidget(m_btnCreateLogfile);
+  buttons->addWidget(m_btnDevices);
   layout->addLayout(buttons);
 }
 

@@ -113,6 +113,7 @@ class CDiagToolDlg : public CPropertyPage, public IPageCoordinator {
   QTreeWidget* FoundReaders() const { return m_ctlFoundReaders; }
   QTreeWidget* FileVersions() const { return m_ctlFileVersions; }
   QPushButton* CreateLogfileButton() const { return m_btnCreateLogfile; }
+  QPushButton* DevicesButton() const { return m_btnDevices; }
 
  protected:
   bool OnInitDialog() override;
@@ -168,5 +169,6 @@ class CDiagToolDlg : public CPropertyPage, public IPageCoordinator {
   QTreeWidget* m_ctlFoundReaders;
   QTreeWidget* m_ctlFileVersions;
   QPushButton* m_btnCreateLogfile;
+  QPushButton* m_btnDevices;
   std::function<void()> m_onCreateLogfile;
 };

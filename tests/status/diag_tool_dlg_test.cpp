@@ -20,6 +20,7 @@
 #include "app/diag_tool_app.h"
 #include "app/prop_sheet.h"
 #include "app/startup.h"
+#include "status/devices_dlg.h"
 #include "fakes.h"
 #include "registry_fixture.h"
 #include "temp_dir.h"
@@ -167,6 +168,17 @@ TEST_F(GeneralPageTest, NonAdministratorOnLinuxStaysWithoutLogfile) {
   EXPECT_FALSE(general->CreateLogfileButton()->isEnabled());
   EXPECT_FALSE(system.exitStatus.has_value());
   EXPECT_TRUE(messages.Shown().empty());
+}
+
+// The Devices window changes nothing: ordinary users open it too.
+TEST_F(GeneralPageTest, AnyUserOpensTheDevicesWindow) {
+  system.admin = false;
+  Open("");
+  ASSERT_TRUE(general->DevicesButton()->isEnabled());
+  general->DevicesButton()->click();
+  const auto* devices = general->findChild<CDevicesDlg*>();
+  ASSERT_NE(devices, nullptr);
+  EXPECT_TRUE(devices->isVisible());
 }
 
 TEST_F(GeneralPageTest, NonAdministratorOnWindows7IsSentAway) {

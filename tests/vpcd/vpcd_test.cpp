@@ -257,10 +257,15 @@ TEST_F(VpcdTest, LogIsCompleteWhileTheCardHangs) {
     if (!FinishesWithin("WriteDiagnosticLog", 20s, [&] { outcome = WriteDiagnosticLog(path, setting); })) continue;
     EXPECT_EQ(outcome.result, LogResult::kWithoutRegistry);
     const std::string log = RegistryStores::ReadFile(path);
-    EXPECT_NE(log.find("\r\nRegistry scan skipped\r\nYou do not have administration privileges on this machine\r\n"
-                       "\r\nCards:\r\n\r\n"),
-              std::string::npos)
-        << log;
+    // Whole: the report, the cards, then the devices and drivers, vpcd's
+    // reader among the configured serial readers.
+    const std::size_t cards = log.find("\r\nRegistry scan skipped\r\nYou do not have administration privileges on this machine\r\n"
+                                       "\r\nCards:\r\n\r\n");
+    EXPECT_NE(cards, std::string::npos) << log;
+    EXPECT_NE(log.find("\r\n\r\nUSB Devices:\r\n", cards), std::string::npos) << log;
+    const std::size_t drivers = log.find("\r\nDrivers:\r\n");
+    EXPECT_NE(log.find("\r\nVirtual PCD, Device = /dev/null:", drivers), std::string::npos) << log;
+    EXPECT_TRUE(log.ends_with("\r\n"));
     if (c.readerLine) {
       EXPECT_NE(log.find(c.readerLine), std::string::npos) << log;
       EXPECT_NE(log.find(c.cardLine), std::string::npos) << log;

@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
-#include <QWidget>
+#include <QAction>
 #include <QTest>
+#include <QWidget>
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -23,6 +25,7 @@
 #include "fakes.h"
 #include "log/log_writer.h"
 #include "platform/deadline.h"
+#include "reader/atr_details_dlg.h"
 #include "reader/card_decoding.h"
 #include "reader/reader_dialog.h"
 #include "registry_fixture.h"
@@ -190,6 +193,18 @@ TEST_F(VpcdTest, PageSaysWhyTheDriversValuesAreNotAvailable) {
     ASSERT_NE(label, nullptr);
     EXPECT_EQ(label->toolTip().toStdString(), c.note);
     EXPECT_EQ(label->accessibleDescription().toStdString(), c.note);
+  }
+  // The ATR tells what the driver does not: TA1, the protocols offered.
+  auto* details = page->findChild<QAction*>("atrDetailsAction");
+  ASSERT_NE(details, nullptr);
+  ASSERT_TRUE(details->isEnabled());
+  details->trigger();
+  const auto dialogs = page->findChildren<CAtrDetailsDlg*>();
+  ASSERT_EQ(dialogs.size(), 1);
+  for (const char* line : {"ATR: 3B 95 13 81 01 80 73 FF 01 00 0B\n", "TA1 (ATR): 0x13: Fi = 372, Di = 4",
+                           "Protocols offered (ATR): T=1\n", "TA1 in use (driver): n/a\n",
+                           "Historical bytes: 80 73 FF 01 00\n"}) {
+    EXPECT_TRUE(dialogs[0]->Text().contains(line)) << line << "\n" << dialogs[0]->Text().toStdString();
   }
 }
 

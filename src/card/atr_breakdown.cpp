@@ -3,18 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 
-namespace {
+#include "card/byte_buffer.h"
 
-std::string Hex(const std::vector<std::uint8_t>& bytes) {
-  std::string text;
-  char digits[4];
-  for (std::uint8_t byte : bytes) {
-    std::snprintf(digits, sizeof digits, "%02X", byte);
-    if (!text.empty()) text += ' ';
-    text += digits;
-  }
-  return text;
-}
+namespace {
 
 std::string Padded(std::string text, std::size_t width) {
   if (text.size() < width) text.append(width - text.size(), ' ');
@@ -47,7 +38,7 @@ std::optional<unsigned> DriverTa1(const std::string& text) {
 std::string AtrEntryLine(const AtrEntry& entry) {
   char offset[8];
   std::snprintf(offset, sizeof offset, "%3zu", entry.offset);
-  return std::string(offset) + "  " + Padded(Hex(entry.bytes), 12) + "  " + Padded(entry.field, 12) + "  " +
+  return std::string(offset) + "  " + Padded(HexText(entry.bytes), 12) + "  " + Padded(entry.field, 12) + "  " +
          entry.meaning;
 }
 
@@ -78,7 +69,7 @@ std::vector<std::string> AtrSummaryLines(const AtrSummary& s) {
   lines.push_back(std::string("Convention: ") + (s.convention == AtrConvention::Inverse ? "inverse" : "direct"));
   lines.push_back("Protocols offered: " + AtrProtocolsOffered(s));
   lines.push_back("TA1: " + AtrTa1Text(s));
-  std::string historical = "Historical bytes: " + (s.historical.empty() ? std::string("none") : Hex(s.historical));
+  std::string historical = "Historical bytes: " + (s.historical.empty() ? std::string("none") : HexText(s.historical));
   if (s.historical.size() < s.historicalAnnounced) {
     historical += " (" + std::to_string(s.historical.size()) + " of " + std::to_string(s.historicalAnnounced) + ")";
   }

@@ -4,6 +4,8 @@
 #include <array>
 #include <cstdio>
 
+#include "card/byte_buffer.h"
+
 namespace {
 
 // Clock rate conversion integer Fi with the largest clock it allows, and the
@@ -36,16 +38,7 @@ constexpr std::array<std::string_view, 3> kClasses = {"A 5 V", "B 3 V", "C 1.8 V
 // The registered application provider of PC/SC's contactless ATRs.
 constexpr std::array<std::uint8_t, 8> kPcscPrefix = {0x80, 0x4F, 0x0C, 0xA0, 0x00, 0x00, 0x03, 0x06};
 
-std::string Hex(std::span<const std::uint8_t> bytes) {
-  std::string text;
-  char digits[4];
-  for (std::uint8_t byte : bytes) {
-    std::snprintf(digits, sizeof digits, "%02X", byte);
-    if (!text.empty()) text += ' ';
-    text += digits;
-  }
-  return text;
-}
+std::string Hex(std::span<const std::uint8_t> bytes) { return HexText(bytes); }
 std::string Hex(std::uint8_t byte) { return Hex(std::span(&byte, 1)); }
 
 std::string Number(double value) {

@@ -1,7 +1,5 @@
 #include "platform/driver_bundles.h"
 
-#include <dirent.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <utility>
@@ -71,29 +69,10 @@ void MarkUnreachedBundles(std::vector<DriverBundle>& bundles) {
   }
 }
 
-namespace {
-
-// The names in a directory in its own order, "." and ".." left out.
-std::vector<std::string> DirectoryOrder(const std::string& directory) {
-  std::vector<std::string> names;
-  DIR* listing = ::opendir(directory.c_str());
-  if (!listing) return names;
-  while (const dirent* entry = ::readdir(listing)) {
-    const std::string_view name = entry->d_name;
-    if (name == "." || name == "..") continue;
-    if (names.size() == kMaxDriverEntries) break;
-    names.emplace_back(name);
-  }
-  ::closedir(listing);
-  return names;
-}
-
-}  // namespace
-
 std::vector<DriverBundle> ReadDriverBundles() {
   const std::string directory = PcscDriversDirectory();
   std::vector<DriverBundle> bundles;
-  for (std::string& name : DirectoryOrder(directory)) {
+  for (std::string& name : DirectoryEntryNames(directory, kMaxDriverEntries)) {
     if (name.find(".bundle") == std::string::npos) continue;
     const auto lists = ReadInfoPlistLists(directory + "/" + name + "/Contents/Info.plist");
     bundles.push_back(BundleFromLists(std::move(name), lists));
@@ -194,7 +173,7 @@ std::vector<SerialReader> ParseReaderConf(std::string_view text) {
 std::vector<SerialReader> ReadSerialReaders() {
   const std::string directory = SystemRoot() + "/etc/reader.conf.d";
   std::vector<SerialReader> readers;
-  for (const std::string& name : DirectoryOrder(directory)) {
+  for (const std::string& name : DirectoryEntryNames(directory, kMaxDriverEntries)) {
     // pcscd reads every file there, whatever its name.
     const auto text = ReadSystemFile(directory + "/" + name, kMaxReaderConfSize, "reader.conf.d");
     if (!text) continue;

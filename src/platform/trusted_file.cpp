@@ -301,4 +301,18 @@ std::size_t ForEachSystemFileIn(const std::string& directory, std::string_view s
   return read;
 }
 
+std::vector<std::string> DirectoryEntryNames(const std::string& directory, std::size_t limit) {
+  std::vector<std::string> names;
+  DIR* listing = ::opendir(directory.c_str());
+  if (!listing) return names;
+  while (const dirent* entry = ::readdir(listing)) {
+    const std::string_view name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    if (names.size() == limit) break;
+    names.emplace_back(name);
+  }
+  ::closedir(listing);
+  return names;
+}
+
 }  // namespace velkaro

@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 #include <string_view>
 
 namespace velkaro {
@@ -50,5 +51,9 @@ std::optional<std::string> ReadSystemFile(const std::string& path, std::size_t m
 using SystemFileFunction = std::function<void(const std::string& name, std::string_view text)>;
 std::size_t ForEachSystemFileIn(const std::string& directory, std::string_view suffix, std::size_t maxBytes,
                                 const char* what, const SystemFileFunction& each);
+
+// The entry names of a directory in its own (readdir) order, "." and ".."
+// left out, at most `limit`; empty when it cannot be opened.
+std::vector<std::string> DirectoryEntryNames(const std::string& directory, std::size_t limit);
 
 }  // namespace velkaro

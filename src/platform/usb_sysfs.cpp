@@ -1,6 +1,5 @@
 #include "platform/usb_sysfs.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -39,21 +38,6 @@ std::optional<std::string> TextOf(const std::optional<std::string>& raw) {
   return raw ? SysfsText(*raw) : std::nullopt;
 }
 
-// The entry names of a directory, at most `limit`; "." and ".." left out.
-std::vector<std::string> EntryNames(const std::string& directory, std::size_t limit) {
-  std::vector<std::string> names;
-  DIR* listing = ::opendir(directory.c_str());
-  if (!listing) return names;
-  while (const dirent* entry = ::readdir(listing)) {
-    const std::string_view name = entry->d_name;
-    if (name == "." || name == "..") continue;
-    if (names.size() == limit) break;
-    names.emplace_back(name);
-  }
-  ::closedir(listing);
-  return names;
-}
-
 }  // namespace
 
 std::optional<std::uint16_t> SysfsHexId(std::string_view raw) { return Digits<std::uint16_t>(raw, 16, 4); }
@@ -67,7 +51,7 @@ UsbBus ReadUsbDevices() {
   bus.visible = ::stat(root.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
   if (!bus.visible) return bus;
   const std::string directory = root + "/devices";
-  std::vector<std::string> names = EntryNames(directory, kMaxUsbEntries);
+  std::vector<std::string> names = DirectoryEntryNames(directory, kMaxUsbEntries);
   std::sort(names.begin(), names.end());
   // Interfaces ("1-2:1.0") belong to the device named before the colon.
   std::map<std::string, bool> smartCard;

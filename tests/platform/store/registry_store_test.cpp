@@ -59,6 +59,23 @@ int TemporaryFiles(const std::filesystem::path& dir) {
   return count;
 }
 
+// The value V of SOFTWARE\Edited as the store answers it now (0 when absent).
+std::uint32_t EditedValue() {
+  HKEY key = nullptr;
+  std::uint32_t value = 0;
+  std::uint32_t size = sizeof value;
+  if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\Edited", 0, KEY_READ, &key) != ERROR_SUCCESS) return 0u;
+  const ScopedHKey owned(key);
+  RegQueryValueEx(key, "V", nullptr, nullptr, reinterpret_cast<std::uint8_t*>(&value), &size);
+  return value;
+}
+
+// Writes the store file by hand (as an editor would) with V = digit.
+void EditStore(RegistryStores& stores, char digit) {
+  stores.WriteMachine(std::string("Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Edited]\n"
+                                  "\"V\"=dword:0000000") + digit + "\n");
+}
+
 }  // namespace
 
 TEST(RegistryStoreTest, TwoProcessesIncrementingAThousandTimesEachLoseNoUpdate) {
@@ -481,19 +498,8 @@ TEST(RegistryStoreTest, NothingIsCreatedUntilThereIsSomethingToWrite) {
 // same clock tick, is seen at once either way.
 TEST(RegistryStoreTest, EditsInPlaceAreSeenBeforeAndAfterTheFileSettles) {
   RegistryStores stores;
-  const auto valueNow = [] {
-    HKEY key = nullptr;
-    std::uint32_t value = 0;
-    std::uint32_t size = sizeof value;
-    if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\Edited", 0, KEY_READ, &key) != ERROR_SUCCESS) return 0u;
-    const ScopedHKey owned(key);
-    RegQueryValueEx(key, "V", nullptr, nullptr, reinterpret_cast<std::uint8_t*>(&value), &size);
-    return value;
-  };
-  const auto edit = [&](char digit) {
-    stores.WriteMachine(std::string("Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Edited]\n"
-                                    "\"V\"=dword:0000000") + digit + "\n");
-  };
+  const auto valueNow = EditedValue;
+  const auto edit = [&](char digit) { EditStore(stores, digit); };
   edit('1');
   EXPECT_EQ(valueNow(), 1u);
   edit('2');
@@ -508,19 +514,8 @@ TEST(RegistryStoreTest, EditsInPlaceAreSeenBeforeAndAfterTheFileSettles) {
 // only, until the outermost scope ends or the thread itself changes the store.
 TEST(RegistryStoreTest, AReadScopeShowsItsThreadOneVersionOfTheStore) {
   RegistryStores stores;
-  const auto valueNow = [] {
-    HKEY key = nullptr;
-    std::uint32_t value = 0;
-    std::uint32_t size = sizeof value;
-    if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\Edited", 0, KEY_READ, &key) != ERROR_SUCCESS) return 0u;
-    const ScopedHKey owned(key);
-    RegQueryValueEx(key, "V", nullptr, nullptr, reinterpret_cast<std::uint8_t*>(&value), &size);
-    return value;
-  };
-  const auto edit = [&](char digit) {
-    stores.WriteMachine(std::string("Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Edited]\n"
-                                    "\"V\"=dword:0000000") + digit + "\n");
-  };
+  const auto valueNow = EditedValue;
+  const auto edit = [&](char digit) { EditStore(stores, digit); };
   const auto valueOnAnotherThread = [&] {
     std::uint32_t value = 0;
     std::thread([&] { value = valueNow(); }).join();

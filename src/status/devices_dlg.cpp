@@ -99,6 +99,9 @@ CDevicesDlg::CDevicesDlg(std::optional<velkaro::UeventMonitor> monitor, QWidget*
   Gather();
 }
 
+// The notifier goes before the socket it watches is closed.
+CDevicesDlg::~CDevicesDlg() { delete m_usbEvents; }
+
 void CDevicesDlg::OnUsbEvent() {
   // Reading the socket never waits: it is drained here, the gathering is not.
   if (m_monitor->DrainUsbChanges()) m_settle->start();

@@ -26,6 +26,7 @@ class CDevicesDlg : public QDialog {
   // The same with the given event source; without one the window gathers
   // only when it opens and on "Refresh".
   explicit CDevicesDlg(std::optional<velkaro::UeventMonitor> monitor, QWidget* parent = nullptr);
+  ~CDevicesDlg() override;
 
   // Shows a gathered report (the gathering's answer lands here).
   void ShowReport(const UsbReport& report);

@@ -4,6 +4,8 @@
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
+#include <QSocketNotifier>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <memory>
@@ -19,6 +21,9 @@ constexpr char kNoBus[] = "No USB bus visible";
 constexpr char kNotAvailable[] = "n/a";
 constexpr char kNone[] = "none";
 constexpr char kNotListed[] = "not listed";
+// Plugging a device in sends several events (device, interfaces, driver
+// binds): one gathering for the lot.
+constexpr int kSettleMs = 300;
 
 // Outside text as plain, escaped text: no control byte reaches the screen.
 QString Shown(const std::string& outside) { return QString::fromStdString(velkaro::EscapeControls(outside)); }
@@ -44,7 +49,10 @@ QTreeWidget* MakeList(QWidget* parent, const QString& name, const QStringList& c
 
 }  // namespace
 
-CDevicesDlg::CDevicesDlg(QWidget* parent) : QDialog(parent) {
+CDevicesDlg::CDevicesDlg(QWidget* parent) : CDevicesDlg(velkaro::UeventMonitor::Open(), parent) {}
+
+CDevicesDlg::CDevicesDlg(std::optional<velkaro::UeventMonitor> monitor, QWidget* parent)
+    : QDialog(parent), m_monitor(std::move(monitor)) {
   setWindowTitle(QStringLiteral("Devices"));
   auto* layout = new QVBoxLayout(this);
   m_stcState = new QLabel(QString::fromUtf8(kReading), this);
@@ -67,24 +75,68 @@ CDevicesDlg::CDevicesDlg(QWidget* parent) : QDialog(parent) {
                                 {QStringLiteral("Name"), QStringLiteral("Device"), QStringLiteral("Library")});
   layout->addWidget(m_ctlSerialReaders, 1);
 
+  m_btnRefresh = new QPushButton(QStringLiteral("&Refresh"), this);
+  m_btnRefresh->setAccessibleName(QStringLiteral("Refresh"));
+  m_btnRefresh->setAutoDefault(false);
+  connect(m_btnRefresh, &QPushButton::clicked, this, &CDevicesDlg::Gather);
   auto* close = new QPushButton(QStringLiteral("Close"), this);
   connect(close, &QPushButton::clicked, this, &QDialog::close);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
+  buttons->addWidget(m_btnRefresh);
   buttons->addWidget(close);
   layout->addLayout(buttons);
   resize(900, 500);
 
+  m_settle = new QTimer(this);
+  m_settle->setSingleShot(true);
+  m_settle->setInterval(kSettleMs);
+  connect(m_settle, &QTimer::timeout, this, &CDevicesDlg::Gather);
+  if (m_monitor) {
+    m_usbEvents = new QSocketNotifier(m_monitor->Fd(), QSocketNotifier::Read, this);
+    connect(m_usbEvents, &QSocketNotifier::activated, this, &CDevicesDlg::OnUsbEvent);
+  }
+  Gather();
+}
+
+// The notifier goes before the socket it watches is closed.
+CDevicesDlg::~CDevicesDlg() { delete m_usbEvents; }
+
+void CDevicesDlg::OnUsbEvent() {
+  // Reading the socket never waits: it is drained here, the gathering is not.
+  if (m_monitor->DrainUsbChanges()) m_settle->start();
+}
+
+void CDevicesDlg::Gather() {
+  if (m_gathering) {
+    m_gatherAgain = true;
+    return;
+  }
+  m_gathering = true;
   // The gathering reads files and asks pcscd: never on this thread. Its
   // answer reaches the window only while the window is there.
   const QPointer<CDevicesDlg> window(this);
   const bool started = velkaro::BackgroundRunner().Start([window](const velkaro::UiPost& post) {
     auto report = std::make_shared<const UsbReport>(GatherUsbReport());
     post([window, report] {
-      if (window) window->ShowReport(*report);
+      if (window) window->OnGathered(*report);
     });
   });
-  if (!started) m_stcState->setText(QString::fromUtf8(kNoThread));
+  if (!started) {
+    m_gathering = false;
+    m_gatherAgain = false;
+    m_stcState->setText(QString::fromUtf8(kNoThread));
+    m_stcState->setVisible(true);
+  }
+}
+
+void CDevicesDlg::OnGathered(const UsbReport& report) {
+  m_gathering = false;
+  ShowReport(report);
+  if (m_gatherAgain) {
+    m_gatherAgain = false;
+    Gather();
+  }
 }
 
 void CDevicesDlg::ShowReport(const UsbReport& report) {

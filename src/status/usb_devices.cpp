@@ -2,6 +2,7 @@
 
 #include <PCSC/winscard.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstring>
@@ -153,27 +154,69 @@ std::optional<std::vector<std::string>> ListAllReaders() {
   return SplitMultiString(buffer);
 }
 
-std::optional<std::uint32_t> ReadChannelId(const std::string& reader) {
+ChannelIdReply ReadChannelId(const std::string& reader) {
   CContext context;
-  if (!context.Ok()) return std::nullopt;
+  if (!context.Ok()) return {ChannelIdReply::State::kNotAsked, std::nullopt};
   SCARDHANDLE card = 0;
   DWORD protocol = 0;
   if (SCardConnect(context.Get(), reader.c_str(), SCARD_SHARE_DIRECT, 0, &card, &protocol) != SCARD_S_SUCCESS) {
-    return std::nullopt;
+    return {ChannelIdReply::State::kNotAsked, std::nullopt};
   }
   std::array<BYTE, sizeof(std::uint32_t)> buffer{};
   DWORD length = buffer.size();
   const LONG result = SCardGetAttrib(card, SCARD_ATTR_CHANNEL_ID, buffer.data(), &length);
   SCardDisconnect(card, SCARD_LEAVE_CARD);
-  if (result != SCARD_S_SUCCESS || length != buffer.size()) return std::nullopt;
+  if (result != SCARD_S_SUCCESS || length != buffer.size()) return {};
   std::uint32_t channel = 0;
   std::memcpy(&channel, buffer.data(), buffer.size());
-  return channel;
+  return {ChannelIdReply::State::kAnswered, channel};
 }
 
 }  // namespace
 
-PcscdReaders AskPcscd() {
+std::map<std::string, std::optional<std::uint32_t>> CChannelIdCache::ChannelIds(
+    const std::vector<std::string>& readers, const ChannelIdRead& read, const StillHolds& stillHolds) {
+  std::map<std::string, std::optional<std::uint32_t>> ids;
+  std::uint64_t generation = 0;
+  {
+    const std::lock_guard lock(m_lock);
+    for (auto it = m_known.begin(); it != m_known.end();) {
+      const bool listed = std::find(readers.begin(), readers.end(), it->first) != readers.end();
+      if (listed && (!stillHolds || stillHolds(it->second))) {
+        ids.insert(*it++);
+      } else {
+        it = m_known.erase(it);
+        ++m_generation;
+      }
+    }
+    generation = m_generation;
+  }
+  // Read without the lock: a hung read must not hold up another gathering.
+  std::map<std::string, std::optional<std::uint32_t>> fresh;
+  for (const std::string& reader : readers) {
+    if (ids.contains(reader) || fresh.contains(reader)) continue;
+    const ChannelIdReply reply = read(reader);
+    // A driver that does not answer holds its reader's lock: the next
+    // reader's call may well wait behind it, so none is made.
+    if (reply.state == ChannelIdReply::State::kMissedDeadline) break;
+    if (reply.state == ChannelIdReply::State::kNotAsked) {
+      ids[reader] = std::nullopt;
+      continue;
+    }
+    fresh[reader] = reply.id;
+  }
+  const std::lock_guard lock(m_lock);
+  if (generation == m_generation) m_known.insert(fresh.begin(), fresh.end());
+  ids.merge(fresh);
+  return ids;
+}
+
+CChannelIdCache& ProcessChannelIds() {
+  static CChannelIdCache cache;
+  return cache;
+}
+
+PcscdReaders AskPcscd(const std::vector<std::uint32_t>& presentChannels) {
   PcscdReaders asked;
   // The socket probe takes no pcsc-lite lock: a pcscd that is gone or
   // stopped costs no call left waiting.
@@ -195,14 +238,16 @@ PcscdReaders AskPcscd() {
     return asked;
   }
   asked.readers = std::move(**listed);
-  for (const std::string& reader : asked.readers) {
-    auto channel = velkaro::RunWithDeadline<std::optional<std::uint32_t>>([reader] { return ReadChannelId(reader); },
-                                                                          logdeadline::kReaderInfo, "usb-channel");
-    // A driver that does not answer holds its reader's lock: the next
-    // reader's call may well wait behind it, so none is made.
-    if (!channel) break;
-    (*channels)[reader] = *channel;
-  }
+  const auto read = [](const std::string& reader) {
+    const auto reply = velkaro::RunWithDeadline<ChannelIdReply>([reader] { return ReadChannelId(reader); },
+                                                                logdeadline::kReaderInfo, "usb-channel");
+    return reply ? *reply : ChannelIdReply{ChannelIdReply::State::kMissedDeadline, std::nullopt};
+  };
+  const auto stillHolds = [&presentChannels](const std::optional<std::uint32_t>& remembered) {
+    const bool usb = remembered && (*remembered & 0xFFFF0000u) == UsbChannelId(0, 0);
+    return !usb || std::find(presentChannels.begin(), presentChannels.end(), *remembered) != presentChannels.end();
+  };
+  *channels = ProcessChannelIds().ChannelIds(asked.readers, read, stillHolds);
   return asked;
 }
 
@@ -213,7 +258,11 @@ UsbReport GatherUsbReport(bool askPcscd) {
   if (needsPcscd && !askPcscd) {
     report.pcscd = velkaro::PcscdReply::kNoAnswer;
   } else if (needsPcscd) {
-    const PcscdReaders pcscd = AskPcscd();
+    std::vector<std::uint32_t> present;
+    for (const UsbDeviceRow& row : report.devices) {
+      if (row.device.bus && row.device.address) present.push_back(UsbChannelId(*row.device.bus, *row.device.address));
+    }
+    const PcscdReaders pcscd = AskPcscd(present);
     report.pcscd = pcscd.reply;
     AssignReaders(report.devices, report.drivers, pcscd.readers, pcscd.channelOf);
   }

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -65,14 +67,53 @@ void JudgeDevices(std::vector<UsbDeviceRow>& rows, velkaro::PcscdReply pcscd);
 // kept are those with a smart card interface or a driver.
 UsbReport ReadUsbReport();
 
-// What pcscd says: whether it answers, its readers, and their channel ids,
-// each call under its deadline; after a missed one no further call is made.
+// One read of a reader's channel id. Only an answer is remembered: a reader
+// that could not be asked (busy, gone meanwhile) is asked again next time.
+struct ChannelIdReply {
+  enum class State { kAnswered, kNotAsked, kMissedDeadline };
+  State state = State::kAnswered;
+  std::optional<std::uint32_t> id;  // answered: nothing for a reader without one
+};
+using ChannelIdRead = std::function<ChannelIdReply(const std::string& reader)>;
+
+// Channel ids remembered per reader name, shared by gatherings on any
+// thread: reading one is a driver call that may hang, so each reader is read
+// once while pcscd keeps listing it.
+class CChannelIdCache {
+ public:
+  // Whether a remembered channel id still holds (a USB one that names no
+  // device present belongs to a device since replugged under the same name).
+  using StillHolds = std::function<bool(const std::optional<std::uint32_t>& remembered)>;
+
+  // The channel ids of `readers`, pcscd's whole list: remembered ones that
+  // still hold as they are, the others read in order and remembered.
+  // Readers not in the list are forgotten. After a read that missed its
+  // deadline none is made, and the readers left have no entry.
+  std::map<std::string, std::optional<std::uint32_t>> ChannelIds(const std::vector<std::string>& readers,
+                                                                 const ChannelIdRead& read,
+                                                                 const StillHolds& stillHolds = {});
+
+ private:
+  std::mutex m_lock;
+  std::map<std::string, std::optional<std::uint32_t>> m_known;
+  // Counts forgettings, so a gathering that read against an older list
+  // remembers nothing of a reader another one saw leave meanwhile.
+  std::uint64_t m_generation = 0;
+};
+
+// The process's cache, for every gathering.
+CChannelIdCache& ProcessChannelIds();
+
+// What pcscd says: whether it answers, its readers, and their channel ids
+// (through the process's cache), each call under its deadline; after a
+// missed one no further call is made. `presentChannels`: the channel ids of
+// the USB devices present, by which remembered ones are checked.
 struct PcscdReaders {
   velkaro::PcscdReply reply = velkaro::PcscdReply::kNotAsked;
   std::vector<std::string> readers;
   ChannelIdReader channelOf;  // answers what was read; asks nothing
 };
-PcscdReaders AskPcscd();
+PcscdReaders AskPcscd(const std::vector<std::uint32_t>& presentChannels = {});
 
 // The whole gathering: ReadUsbReport, then pcscd only when a kept device has
 // a driver (nothing else needs it), then the readers and verdicts. Without

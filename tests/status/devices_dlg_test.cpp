@@ -1,15 +1,20 @@
 // The Devices window: what it shows of a report, and the report it gathers
-// itself from the system tree. Verdicts against pcscd are tested with the
-// gathering in usb_pcscd_tests.
+// itself from the system tree, when it gathers again. Verdicts against pcscd
+// are tested with the gathering in usb_pcscd_tests.
 
 #include "status/devices_dlg.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 
 #include <QLabel>
+#include <QPushButton>
 #include <QTreeWidget>
+#include <filesystem>
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include "pcscd_socket_stand_in.h"
 #include "platform/qt_dialogs.h"
@@ -27,6 +32,53 @@ QStringList Row(QTreeWidget* list, int row) {
   const QTreeWidgetItem* item = list->topLevelItem(row);
   for (int column = 0; item && column < list->columnCount(); ++column) texts << item->text(column);
   return texts;
+}
+
+// Counts the gatherings started; runs each at once, or on Finish().
+class CountingRunner final : public velkaro::IBackgroundRunner {
+ public:
+  explicit CountingRunner(bool deferred) : m_deferred(deferred) { velkaro::InstallBackgroundRunner(this); }
+  ~CountingRunner() override { velkaro::InstallBackgroundRunner(nullptr); }
+  bool Start(std::function<void(const velkaro::UiPost& post)> work) override {
+    ++m_started;
+    if (!m_deferred) Run(work);
+    if (m_deferred) m_pending.push_back(std::move(work));
+    return true;
+  }
+  // Finishes the oldest gathering left; false when none is.
+  bool Finish() {
+    if (m_pending.empty()) return false;
+    auto work = std::move(m_pending.front());
+    m_pending.erase(m_pending.begin());
+    Run(work);
+    return true;
+  }
+  int Started() const { return m_started; }
+
+ private:
+  static void Run(const std::function<void(const velkaro::UiPost& post)>& work) {
+    work([](const std::function<void()>& task) { task(); });
+  }
+  bool m_deferred;
+  int m_started = 0;
+  std::vector<std::function<void(const velkaro::UiPost& post)>> m_pending;
+};
+
+// A USB device with a smart card interface in the fake tree.
+void PlugIn(const TempDir& root, const std::string& name) {
+  const std::string dir = "sys/bus/usb/devices/" + name;
+  root.Write(dir + "/idVendor", "1234\n");
+  root.Write(dir + "/idProduct", "5678\n");
+  root.Write(dir + ":1.0/bInterfaceClass", "0b\n");
+}
+
+// The kernel's message for a USB device plugged in.
+std::string UsbAdd(const std::string& name) {
+  const std::string path = "/devices/pci0000:00/usb2/" + name;
+  const std::string fields[] = {"add@" + path, "ACTION=add", "DEVPATH=" + path, "SUBSYSTEM=usb", "DEVTYPE=usb_device"};
+  std::string text;
+  for (const std::string& field : fields) text += field + '\0';
+  return text;
 }
 
 }  // namespace
@@ -150,4 +202,74 @@ TEST(DevicesWindowTest, TheWindowNeverWaitsForTheGathering) {
   EXPECT_TRUE(testing_support::WaitUntil([&] { return window.DeviceList()->topLevelItemCount() == 1; }, 5000));
   EXPECT_EQ(Row(window.DeviceList(), 0).last(), "pcscd does not answer");
   velkaro::InstallBackgroundRunner(nullptr);
+}
+
+// The window follows the kernel's USB events (a socketpair stands in for the
+// netlink socket): a device plugged in shows after one gathering, a burst of
+// events makes one gathering, and events that are no USB device's make none.
+TEST(DevicesWindowTest, AUsbDeviceChangeGathersAgainOnceForABurst) {
+  const TempDir root;
+  const ScopedEnv env("VELKARO_SYSTEM_ROOT", root.path().string());
+  const ScopedEnv socket("PCSCLITE_CSOCK_NAME", root / "no-pcscd.comm");
+  PlugIn(root, "2-1");
+  const struct {
+    const char* what;
+    int messages;
+    bool usb;
+    int fewest, most;  // gatherings after the first
+    int rows;
+  } cases[] = {
+      {"one device", 1, true, 1, 1, 2},
+      // A loaded machine may let the settling time pass once within it.
+      {"a burst", 20, true, 1, 2, 2},
+      {"no USB device's", 5, false, 0, 0, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all(root / "sys/bus/usb/devices/2-2");
+    std::filesystem::remove_all(root / "sys/bus/usb/devices/2-2:1.0");
+    int fds[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds), 0);
+    const velkaro::UniqueFd kernel(fds[1]);
+    const CountingRunner runner(false);
+    CDevicesDlg window{velkaro::UeventMonitor(velkaro::UniqueFd(fds[0]))};
+    ASSERT_EQ(runner.Started(), 1);
+    ASSERT_EQ(window.DeviceList()->topLevelItemCount(), 1);
+    PlugIn(root, "2-2");
+    const std::string message = c.usb ? UsbAdd("2-2") : "libudev" + std::string(1, '\0') + UsbAdd("2-2");
+    for (int i = 0; i < c.messages; ++i) {
+      ASSERT_EQ(::send(kernel.Get(), message.data(), message.size(), 0), static_cast<ssize_t>(message.size()));
+      testing_support::RunEvents(10);
+    }
+    testing_support::RunEvents(600);
+    EXPECT_GE(runner.Started() - 1, c.fewest);
+    EXPECT_LE(runner.Started() - 1, c.most);
+    EXPECT_EQ(window.DeviceList()->topLevelItemCount(), c.rows);
+  }
+}
+
+// "Refresh" gathers again; asked during a gathering it waits for it and
+// makes one more, however often it is asked.
+TEST(DevicesWindowTest, RefreshGathersAgainNeverTwoAtOnce) {
+  const TempDir root;
+  const ScopedEnv env("VELKARO_SYSTEM_ROOT", root.path().string());
+  const ScopedEnv socket("PCSCLITE_CSOCK_NAME", root / "no-pcscd.comm");
+  CountingRunner runner(true);
+  CDevicesDlg window(std::nullopt);
+  QPushButton* refresh = window.RefreshButton();
+  EXPECT_EQ(refresh->accessibleName(), "Refresh");
+  EXPECT_TRUE(refresh->focusPolicy() & Qt::TabFocus);
+  refresh->click();
+  refresh->click();
+  EXPECT_EQ(runner.Started(), 1);
+  ASSERT_TRUE(runner.Finish());
+  EXPECT_EQ(runner.Started(), 2);
+  EXPECT_EQ(window.DeviceList()->topLevelItemCount(), 0);
+  PlugIn(root, "2-1");
+  ASSERT_TRUE(runner.Finish());
+  EXPECT_EQ(window.DeviceList()->topLevelItemCount(), 1);
+  EXPECT_FALSE(runner.Finish());
+  refresh->click();
+  EXPECT_EQ(runner.Started(), 3);
+  EXPECT_TRUE(runner.Finish());
 }

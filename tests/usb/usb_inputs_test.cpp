@@ -1,15 +1,19 @@
 // What the USB gathering makes of bad and odd input: sysfs attributes,
-// driver bundles' plists, reader.conf files and pcscd's reader names.
+// driver bundles' plists, reader.conf files, pcscd's reader names, the
+// kernel's device events and the remembered channel ids.
 
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "platform/driver_bundles.h"
+#include "platform/uevent_monitor.h"
 #include "platform/usb_sysfs.h"
 #include "registry_fixture.h"
 #include "status/usb_devices.h"
@@ -246,5 +250,93 @@ TEST(UsbInputsTest, ReaderNamesFitTheDeviceTheyWereGiven) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(ReaderNameFits(c.reader, "Cherry GmbH SmartBoard XX33", c.serial), c.fits) << c.reader;
+  }
+}
+
+TEST(UsbInputsTest, OnlyUsbDeviceEventsOfTheKernelAreChanges) {
+  const auto message = [](const std::vector<std::string>& fields) {
+    std::string text;
+    for (const std::string& field : fields) text += field + '\0';
+    return text;
+  };
+  const auto usb = [&](const std::string& action, const std::string& devtype = "usb_device",
+                       const std::string& subsystem = "usb") {
+    return message({action + "@/devices/pci0000:00/usb1/1-2", "ACTION=" + action,
+                    "DEVPATH=/devices/pci0000:00/usb1/1-2", "SUBSYSTEM=" + subsystem, "DEVTYPE=" + devtype,
+                    "PRODUCT=72f/90cc/100", "SEQNUM=4711"});
+  };
+  std::string huge = usb("add");
+  huge.insert(huge.size() - 1, std::string(velkaro::kMaxUeventSize, 'x'));
+  const struct {
+    const char* what;
+    std::string message;
+    bool change;
+  } cases[] = {
+      {"add", usb("add"), true},
+      {"remove", usb("remove"), true},
+      {"bind", usb("bind"), true},
+      {"unbind", usb("unbind"), true},
+      {"change", usb("change"), false},
+      {"an interface", usb("add", "usb_interface"), false},
+      {"another subsystem", usb("add", "usb_device", "block"), false},
+      {"udev's form", "libudev" + std::string(1, '\0') + usb("add"), false},
+      {"action unlike the header's", message({"add@/devices/x", "ACTION=remove", "SUBSYSTEM=usb",
+                                               "DEVTYPE=usb_device"}), false},
+      {"no action", message({"add@/devices/x", "SUBSYSTEM=usb", "DEVTYPE=usb_device"}), false},
+      {"no header", message({"ACTION=add", "SUBSYSTEM=usb", "DEVTYPE=usb_device"}), false},
+      {"a key twice", usb("add") + message({"SUBSYSTEM=usb"}), false},
+      {"cut short", usb("add").substr(0, usb("add").size() - 1), false},
+      {"no NUL", "add@/devices/x ACTION=add SUBSYSTEM=usb DEVTYPE=usb_device", false},
+      {"huge", huge, false},
+      {"empty", "", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(velkaro::IsUsbDeviceChange(c.message), c.change) << c.what;
+  }
+}
+
+// Each reader's channel id is read once while pcscd lists it: a reader that
+// left is asked again when it is back, one that could not be asked or whose
+// remembered id no longer holds is asked again, and after a missed deadline
+// nothing more is read or remembered.
+TEST(UsbInputsTest, ChannelIdsAreReadOncePerListedReader) {
+  using State = ChannelIdReply::State;
+  const std::map<std::string, std::optional<std::uint32_t>> ids = {
+      {"A", 0x00200102}, {"B", std::nullopt}, {"C", std::nullopt}, {"D", 0x00200103}, {"E", 0x00200104}};
+  const struct {
+    std::vector<std::string> readers;
+    std::set<std::string> busy;    // cannot be asked
+    std::set<std::string> missed;  // miss the deadline
+    bool holds;                    // remembered ids still hold
+    std::vector<std::string> reads;
+    std::set<std::string> known;  // readers with an id entry in the answer
+  } steps[] = {
+      {{"A", "B", "C"}, {"B"}, {}, true, {"A", "B", "C"}, {"A", "B", "C"}},
+      {{"A", "B", "C"}, {}, {}, true, {"B"}, {"A", "B", "C"}},
+      {{"B", "C"}, {}, {}, true, {}, {"B", "C"}},
+      {{"A", "B", "C"}, {}, {}, true, {"A"}, {"A", "B", "C"}},
+      {{"A", "D", "E"}, {}, {"D"}, true, {"D"}, {"A"}},
+      {{"A", "D", "E"}, {}, {}, true, {"D", "E"}, {"A", "D", "E"}},
+      {{"A", "D", "E"}, {}, {}, false, {"A", "D", "E"}, {"A", "D", "E"}},
+  };
+  CChannelIdCache cache;
+  int step = 0;
+  for (const auto& s : steps) {
+    SCOPED_TRACE(step++);
+    std::vector<std::string> reads;
+    const auto read = [&](const std::string& reader) {
+      reads.push_back(reader);
+      if (s.missed.contains(reader)) return ChannelIdReply{State::kMissedDeadline, std::nullopt};
+      if (s.busy.contains(reader)) return ChannelIdReply{State::kNotAsked, std::nullopt};
+      return ChannelIdReply{State::kAnswered, ids.at(reader)};
+    };
+    const auto answer = cache.ChannelIds(s.readers, read, [&](const auto&) { return s.holds; });
+    EXPECT_EQ(reads, s.reads);
+    std::set<std::string> known;
+    for (const auto& [reader, id] : answer) {
+      known.insert(reader);
+      EXPECT_EQ(id, s.busy.contains(reader) ? std::nullopt : ids.at(reader)) << reader;
+    }
+    EXPECT_EQ(known, s.known);
   }
 }

@@ -322,11 +322,13 @@ bool RegKeyNode::operator==(const RegKeyNode& other) const {
 void RegKeyNode::Settle() {
   ++t_steps;
   const bool valuesMoved = m_index != nullptr && !m_index->deadValues.empty();
-  const bool subkeysMoved = m_unsorted || (m_index != nullptr && !m_index->deadSubkeys.empty());
+  const bool subkeysDropped = m_index != nullptr && !m_index->deadSubkeys.empty();
+  const bool subkeysMoved = m_unsorted || subkeysDropped;
   if (m_index != nullptr) {
     DropMarked(m_values, m_index->deadValues);
     DropMarked(m_subkeys, m_index->deadSubkeys);
   }
+  bool subkeysRemapped = false;
   if (m_unsorted) {
     // Positions sort, and each key then moves once.
     std::vector<std::size_t> order(m_subkeys.size());
@@ -339,9 +341,17 @@ void RegKeyNode::Settle() {
     for (const std::size_t position : order) sorted.push_back(std::move(m_subkeys[position]));
     m_subkeys = std::move(sorted);
     m_unsorted = false;
+    // Nothing dropped: the index keeps its names and learns their new
+    // places, rather than being built again name by name.
+    if (!subkeysDropped && SubkeysIndexed()) {
+      std::vector<std::size_t> placed(order.size());
+      for (std::size_t i = 0; i < order.size(); ++i) placed[order[i]] = i;
+      for (auto& entry : m_index->subkeys) entry.second = placed[entry.second];
+      subkeysRemapped = true;
+    }
   }
   if (valuesMoved && ValuesIndexed()) IndexValues();
-  if (subkeysMoved && SubkeysIndexed()) IndexSubkeys();
+  if (subkeysMoved && !subkeysRemapped && SubkeysIndexed()) IndexSubkeys();
   for (RegKeyNode& subkey : m_subkeys) subkey.Settle();
 }
 

@@ -301,6 +301,24 @@ std::size_t ForEachSystemFileIn(const std::string& directory, std::string_view s
   return read;
 }
 
+std::vector<std::optional<std::string>> ReadSystemFilesIn(const std::string& directory,
+                                                          const std::vector<const char*>& names,
+                                                          std::size_t maxBytes, const char* what) {
+  std::vector<std::optional<std::string>> texts(names.size());
+  const Reached reached = Walk(directory, true);
+  if (reached.status != Status::kRead) {
+    if (reached.status != Status::kMissing) OutputDebugString(std::string(what) + ": " + reached.reason + "; not read");
+    return texts;
+  }
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const std::string path = directory + "/" + names[i];
+    // No one else may change the directory, so its entries are what it holds.
+    texts[i] = WholeText(ReadReached(OpenRegular(reached.handle.Get(), names[i], O_NOFOLLOW, path), maxBytes, true),
+                         path, maxBytes, what);
+  }
+  return texts;
+}
+
 std::vector<std::string> DirectoryEntryNames(const std::string& directory, std::size_t limit) {
   std::vector<std::string> names;
   DIR* listing = ::opendir(directory.c_str());

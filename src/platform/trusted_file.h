@@ -52,6 +52,15 @@ using SystemFileFunction = std::function<void(const std::string& name, std::stri
 std::size_t ForEachSystemFileIn(const std::string& directory, std::string_view suffix, std::size_t maxBytes,
                                 const char* what, const SystemFileFunction& each);
 
+// The named files of one directory, read as ReadSystemFile reads each but
+// walking to the directory once: one answer per name, in order, nothing for
+// a file that is missing, refused or beyond its bound (or for all of them
+// when the directory cannot be reached). The directory must be one that no
+// other user may change.
+std::vector<std::optional<std::string>> ReadSystemFilesIn(const std::string& directory,
+                                                          const std::vector<const char*>& names,
+                                                          std::size_t maxBytes, const char* what);
+
 // The entry names of a directory in its own (readdir) order, "." and ".."
 // left out, at most `limit`; empty when it cannot be opened.
 std::vector<std::string> DirectoryEntryNames(const std::string& directory, std::size_t limit);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <charconv>
 #include <map>
+#include <tuple>
 
 #include "platform/system_files.h"
 #include "platform/trusted_file.h"
@@ -69,17 +70,20 @@ UsbBus ReadUsbDevices() {
     device.name = name;
     // Each value is parsed from the text as read: one final line feed is
     // the kernel's, a second one is not.
-    const auto idVendor = ReadAttribute(path, "idVendor");
-    const auto idProduct = ReadAttribute(path, "idProduct");
+    const auto values = ReadSystemFilesIn(
+        path, {"idVendor", "idProduct", "manufacturer", "product", "serial", "busnum", "devnum"}, kMaxSysfsValueSize,
+        "sysfs");
+    const auto& [idVendor, idProduct, manufacturer, product, serial, busnum, devnum] =
+        std::tie(values[0], values[1], values[2], values[3], values[4], values[5], values[6]);
     device.idVendor = TextOf(idVendor);
     device.idProduct = TextOf(idProduct);
-    device.manufacturer = TextOf(ReadAttribute(path, "manufacturer"));
-    device.product = TextOf(ReadAttribute(path, "product"));
-    device.serial = TextOf(ReadAttribute(path, "serial"));
+    device.manufacturer = TextOf(manufacturer);
+    device.product = TextOf(product);
+    device.serial = TextOf(serial);
     if (idVendor) device.vendorId = SysfsHexId(*idVendor);
     if (idProduct) device.productId = SysfsHexId(*idProduct);
-    if (const auto text = ReadAttribute(path, "busnum")) device.bus = SysfsNumber(*text);
-    if (const auto text = ReadAttribute(path, "devnum")) device.address = SysfsNumber(*text);
+    if (busnum) device.bus = SysfsNumber(*busnum);
+    if (devnum) device.address = SysfsNumber(*devnum);
     device.smartCardInterface = smartCard.contains(name);
     bus.devices.push_back(std::move(device));
   }

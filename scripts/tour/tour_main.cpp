@@ -1,7 +1,8 @@
 // Takes the window on a tour, for the run command without a display: starts
 // the program as velkaro-diag does, brings each tab to the front in turn and
-// saves a picture of the window for each (tab-NN-NAME.png), printing the
-// files' paths. Run it under xvfb-run, pointed at a pcscd with readers.
+// saves a picture of the window for each (tab-NN-NAME.png), then one of the
+// Devices window once it has gathered (devices.png), printing the files'
+// paths. Run it under xvfb-run, pointed at a pcscd with readers.
 //
 //   velkaro-tour OUTPUT-DIRECTORY
 //
@@ -15,6 +16,7 @@
 #include <QEventLoop>
 #include <QLabel>
 #include <QPixmap>
+#include <QPushButton>
 #include <QTimer>
 #include <cstdio>
 #include <functional>
@@ -22,12 +24,14 @@
 #include "app/diag_tool_app.h"
 #include "app/prop_sheet.h"
 #include "app/startup.h"
+#include "status/devices_dlg.h"
 #include "status/diag_tool_dlg.h"
 
 namespace {
 
 constexpr int kReadersDeadlineMs = 15000;  // for the first refreshes
 constexpr int kPageSettleMs = 1500;        // for a page's reader facts and card
+constexpr int kDevicesDeadlineMs = 10000;  // for the Devices window's gathering
 
 // Runs the event loop until `done` holds or `milliseconds` have passed.
 bool WaitUntil(const std::function<bool()>& done, int milliseconds) { return QTest::qWaitFor(done, milliseconds); }
@@ -76,6 +80,25 @@ int Tour(const QDir& output) {
     std::fflush(stdout);
   }
   sheet->SetActivePage(0);
+  // The Devices window as the General page's button opens it, once its
+  // state line no longer says that it is reading.
+  general->DevicesButton()->click();
+  auto* devices = general->findChild<CDevicesDlg*>();
+  const QString reading = devices ? devices->StateLine()->text() : QString();
+  const QString picture = output.filePath(QStringLiteral("devices.png"));
+  if (!devices || !WaitUntil([&] { return devices->StateLine()->text() != reading; }, kDevicesDeadlineMs)) {
+    std::fprintf(stderr, "velkaro-tour: the Devices window did not gather in %d ms\n", kDevicesDeadlineMs);
+    status = 1;
+  } else {
+    Pause(kPageSettleMs);
+    if (devices->grab().save(picture, "PNG")) {
+      std::printf("%s\n", qPrintable(picture));
+    } else {
+      std::fprintf(stderr, "velkaro-tour: cannot write %s\n", qPrintable(picture));
+      status = 1;
+    }
+  }
+  if (devices) devices->close();
   sheet->close();
   if (!readers) {
     std::fprintf(stderr, "velkaro-tour: no reader appeared (status: %s)\n",

@@ -155,8 +155,10 @@ Document ParsePlist(const std::string& text, const std::string& path) {
   bool declaresEntity = false;
   parser->_private = &declaresEntity;
   parser->sax->entityDecl = RefuseEntityDeclaration;
+  // Without the blank text between elements a driver's list of thousands of
+  // devices builds a third fewer nodes; values are trimmed anyway.
   Document document(xmlCtxtReadMemory(parser.get(), text.data(), static_cast<int>(text.size()), nullptr, nullptr,
-                                      XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
+                                      XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_NOBLANKS));
   if (declaresEntity) {
     OutputDebugString("Info.plist: " + path + ": declares an entity; not read");
     return nullptr;

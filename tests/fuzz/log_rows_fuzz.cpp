@@ -2,8 +2,9 @@
 // (name, the version read from a package's version text, vendor), the OS line
 // (kernel release and os-release name) and the result message. Oracles: the
 // fixed version's four numbers are digit runs of the text, in order, and
-// read back from the row; a row is its three fields with the tabs the column
-// rule gives; the OS line keeps the kernel release's numbers and its build.
+// read back from the row; a row is its three fields, their control bytes
+// escaped, with the tabs the column rule gives for the escaped texts; the OS
+// line holds the escaped product name and keeps the kernel release's build.
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -69,7 +70,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int i = 0; i < 4; ++i) FUZZ_CHECK(back[i] == (*fixed)[i]);
   }
   const std::string row = FileRow(name, version, vendor);
-  FUZZ_CHECK(row == name + Tabs(name) + version + Tabs(version) + vendor);
+  const std::string shownName = velkaro::EscapeControls(name);
+  FUZZ_CHECK(row == shownName + Tabs(shownName) + version + Tabs(version) + velkaro::EscapeControls(vendor));
+  FUZZ_CHECK(row.find_first_of("\r\n") == std::string::npos);
 
   velkaro::OsVersionRecord record;
   record.platformId = velkaro::VER_PLATFORM_LINUX;
@@ -82,7 +85,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   record.productName = product;
   const std::string line = ComposeOsLine(record);
   const std::string tail = logtext::kBuildNumber + std::to_string(record.buildNumber);
-  FUZZ_CHECK(line.starts_with("OS Version: " + product) && line.ends_with(tail));
+  FUZZ_CHECK(line.starts_with("OS Version: " + velkaro::EscapeControls(product)) && line.ends_with(tail));
+  FUZZ_CHECK(line.find_first_of("\r\n") == std::string::npos);
 
   const std::string message = DumpResultMessage(result, vendor);
   if (result == 0) {

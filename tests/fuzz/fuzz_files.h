@@ -39,3 +39,30 @@ inline std::string WriteFuzzFile(const std::string& relative, std::string_view c
   FUZZ_CHECK(out.good());
   return path;
 }
+
+// Text for an XML element: markup characters and every control character as
+// references, so the parser's line-end and space handling leave them alone.
+inline std::string XmlText(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '&') {
+      out += "&amp;";
+    } else if (c == '<') {
+      out += "&lt;";
+    } else if (c == '>') {
+      out += "&gt;";
+    } else if (byte < 0x20) {
+      char reference[8];
+      std::snprintf(reference, sizeof reference, "&#%u;", byte);
+      out += reference;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// The spaces the plist reader trims (C isspace in the "C" locale).
+inline bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
+

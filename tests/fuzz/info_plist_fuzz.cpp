@@ -17,28 +17,6 @@
 
 namespace {
 
-// Text for an XML element: markup characters and every control character as
-// references, so the parser's line-end and space handling leave them alone.
-std::string XmlText(const std::string& text) {
-  std::string out;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '&') out += "&amp;";
-    else if (c == '<') out += "&lt;";
-    else if (c == '>') out += "&gt;";
-    else if (byte < 0x20) {
-      char reference[8];
-      std::snprintf(reference, sizeof reference, "&#%u;", byte);
-      out += reference;
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -15,35 +15,12 @@
 #include <vector>
 
 #include "fuzz_check.h"
+#include "fuzz_files.h"
 #include "platform/driver_bundles.h"
 #include "platform/file_limits.h"
 #include "platform/system_files.h"
 
 namespace {
-
-// Element text with markup and control characters as references.
-std::string XmlText(const std::string& text) {
-  std::string out;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '&')
-      out += "&amp;";
-    else if (c == '<')
-      out += "&lt;";
-    else if (c == '>')
-      out += "&gt;";
-    else if (byte < 0x20) {
-      char reference[8];
-      std::snprintf(reference, sizeof reference, "&#%u;", byte);
-      out += reference;
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
 
 // An empty value is written as a blank: an empty element would not count.
 std::string Written(const char* key, bool has, const std::vector<std::string>& values) {

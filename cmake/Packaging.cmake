@@ -43,8 +43,14 @@ foreach(component diag sim)
     install(FILES ${VELKARO_GENERATED_DOC_DIR}/${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${component})
   endforeach()
 endforeach()
-install(FILES ${VELKARO_PACKAGING_DIR}/README.administrators DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/velkaro-diag
-        RENAME README COMPONENT diag)
+# The manual, laid out as in the source tree so that its links hold.
+set(VELKARO_MANUAL_DIR ${CMAKE_INSTALL_DATADIR}/doc/velkaro-diag)
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${VELKARO_MANUAL_DIR} COMPONENT diag)
+install(FILES ${PROJECT_SOURCE_DIR}/doc/user-guide.md ${PROJECT_SOURCE_DIR}/doc/admin-guide.md
+              ${PROJECT_SOURCE_DIR}/doc/developer-guide.md
+        DESTINATION ${VELKARO_MANUAL_DIR}/doc COMPONENT diag)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/doc/images DESTINATION ${VELKARO_MANUAL_DIR}/doc COMPONENT diag
+        FILES_MATCHING PATTERN "*.png")
 add_custom_target(velkaro_packaging_files ALL DEPENDS ${packaging_outputs})
 
 # Maintainer scripts with the installed program directory filled in.
